@@ -1,0 +1,35 @@
+// Basic platform types of the framework.
+//
+// The framework speaks the types of its home platform (module handles,
+// FILETIME). On other platforms they are defined here with the same layout so
+// that the library's code reads the same everywhere.
+#pragma once
+
+#include <cstdint>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+using HINSTANCE = void*;
+using DWORD = std::uint32_t;
+
+// 100-ns ticks since 1 January 1601, split in two 32-bit halves.
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+#endif
+
+#if defined(_WIN32)
+#define TOLM_EXPORT_API __declspec(dllexport)
+#define TOLM_IMPORT_API __declspec(dllimport)
+#else
+#define TOLM_EXPORT_API __attribute__((visibility("default")))
+#define TOLM_IMPORT_API __attribute__((visibility("default")))
+#endif
+
+#ifdef TOLMBASE_BUILDING
+#define TOLM_API TOLM_EXPORT_API
+#else
+#define TOLM_API TOLM_IMPORT_API
+#endif

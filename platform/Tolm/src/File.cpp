@@ -1,0 +1,1 @@
+// Placeholder: implemented with the framework.

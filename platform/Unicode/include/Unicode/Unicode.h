@@ -1,0 +1,25 @@
+// Character properties.
+//
+// GetDigits(): the set of decimal digit characters: "0".."9" and the other
+// decimal-digit blocks of the Basic Multilingual Plane (Arabic-Indic,
+// Devanagari, fullwidth and the like). The set is built once and shared;
+// thread-safe.
+#pragma once
+
+#include <Tolm/String.h>
+
+#if defined(_WIN32)
+#ifdef UNICODE_BUILDING
+#define UNICODE_API __declspec(dllexport)
+#else
+#define UNICODE_API __declspec(dllimport)
+#endif
+#else
+#define UNICODE_API __attribute__((visibility("default")))
+#endif
+
+namespace Unicode {
+
+UNICODE_API const Tolm::CUnicodeSet& GetDigits();
+
+}  // namespace Unicode

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Makes sure the Debian packages that a build needs are installed.
+#   scripts/deps.sh build   what the library and the tool need
+#   scripts/deps.sh test    that, plus the test frameworks and tools
+# As root it installs what is missing with apt-get; otherwise it prints the one
+# apt-get line to run and fails.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config libzstd-dev libjpeg62-turbo-dev libpng-dev)
+case "${1:-build}" in
+  build) ;;
+  test) packages+=(libgtest-dev libbenchmark-dev libsqlite3-dev libjpeg-turbo-progs) ;;
+  *) echo "usage: scripts/deps.sh [build|test]" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing Debian packages. Run as root:" >&2
+  echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+echo "Installing ${missing[*]} ..." >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq "${missing[@]}" >/dev/null
