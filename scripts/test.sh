@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh test
+scripts/check-house-rules.sh
 for preset in dev asan; do
   echo "== $preset build ==" >&2
   cmake --preset "$preset" >/dev/null
