@@ -1,1 +1,14 @@
-// Placeholder: implemented with the framework.
+#include <Tolm/File.h>
+
+namespace Tolm {
+
+std::string ToNativePath(const CUnicodeString& path) {
+    // The long-path prefix lifts a length limit of another platform; here it
+    // is only noise in front of the path.
+    constexpr std::u16string_view kLongPathPrefix = u"\\\\?\\";
+    std::u16string_view units = path.View();
+    if (units.starts_with(kLongPathPrefix)) units.remove_prefix(kLongPathPrefix.size());
+    return CUnicodeString(units).ToUtf8();
+}
+
+}  // namespace Tolm
