@@ -15,7 +15,9 @@
 #include <Tolm/Error.h>
 #include <Tolm/Memory.h>
 
+#include <cstddef>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <type_traits>
 #include <utility>
@@ -91,7 +93,17 @@ public:
         grow(count);
     }
     void Add(const T& value) {
-        if (size_ == capacity_) grow(size_ + 1);
+        if (size_ == capacity_) {
+            if (size_ == std::numeric_limits<int>::max()) {
+                detail::reportArrayMisuse("array size overflow", size_, std::numeric_limits<int>::max());
+                return;
+            }
+            // value may be one of our own elements, which grow() frees.
+            const T copy = value;
+            grow(size_ + 1);
+            data_[size_++] = copy;
+            return;
+        }
         data_[size_++] = value;
     }
     void Append(const T* values, int count) {
@@ -100,7 +112,12 @@ public:
             detail::reportArrayMisuse("array size overflow", count, std::numeric_limits<int>::max() - size_);
             return;
         }
+        // values may lie inside our own elements, which Reserve() may move.
+        const std::less<const T*> before;
+        const bool ownElements = !before(values, data_) && before(values, data_ + size_);
+        const std::ptrdiff_t offset = ownElements ? values - data_ : 0;
         Reserve(size_ + count);
+        if (ownElements) values = data_ + offset;
         std::memcpy(static_cast<void*>(data_ + size_), values, sizeof(T) * count);
         size_ += count;
     }

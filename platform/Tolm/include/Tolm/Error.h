@@ -18,7 +18,9 @@
 //     the file and line of the check.
 // A process-wide handler (SetInternalErrorHandler) replaces that behaviour; tests
 // use it to record reports and return, so that the code after a failed check
-// can be exercised.
+// can be exercised. A report inside a static part marks the static part as
+// failed (HasStaticPartError) whether or not a handler is installed.
+// Thread-safe; the handler may be called on any thread.
 #pragma once
 
 #include <Tolm/Memory.h>

@@ -4,7 +4,9 @@
 // EndStaticPart): internal errors reported while a static part is open are
 // recorded rather than thrown, and HasStaticPartError() answers whether the
 // static part last closed saw any. Static parts nest; the error flag is reset
-// when the outermost one opens.
+// when the outermost one opens. A static part belongs to the thread that opened
+// it (a library loads and unloads on one thread): reports on other threads are
+// not taken for errors of that load.
 //
 // RegisterModule/UnregisterModule and AddNotUnloadingResourceModule/
 // RemoveResourceModule keep the framework's lists of modules; IsModuleRegistered
@@ -15,6 +17,9 @@
 // "UnregisterModule", "AddNotUnloadingResourceModule", "RemoveResourceModule",
 // "GetTolmworksVersion"); SetTolmworksVersionForTesting makes
 // GetTolmworksVersion answer another number (0 restores 12014).
+// The module lists, the observer and the version seam are process-wide and
+// thread-safe. RegisterModule calls init once the module is listed, and
+// UnregisterModule calls term once it is withdrawn.
 #pragma once
 
 #include <Tolm/Types.h>
