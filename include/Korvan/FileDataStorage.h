@@ -1,0 +1,167 @@
+// The record store: byte records of any length parked in a private temporary
+// file and fetched back by record number.
+//
+//     Korvan::CFileDataStorage store(4096, false);
+//     const int record = store.WriteRecord(bytes, 10000);   // 5 on a new store
+//     Tolm::CArray<unsigned char> back;
+//     store.ReadRecord(record, back);                         // the 10000 bytes
+//     store.FreeRecord(record);                               // the number is dead now
+//
+// The store owns its temporary file from the first WriteRecord until it is
+// destroyed; the destructor closes and deletes it, and records still live are
+// lost with it. A record is kept in a chain of fixed-size pages (a 12-byte
+// header, then data); with compression on, the whole record is compressed
+// first through the image library's stream toolkit. Record numbers are the
+// caller's only handle: a number that does not name a live record is rejected
+// with a framework CException (kind argument), and a damaged page with one of
+// kind file; neither changes the store.
+//
+// A store is used by one thread at a time; it takes no locks.
+#pragma once
+
+#include <Image/Streams.h>
+#include <Korvan/Export.h>
+#include <Tolm/Array.h>
+#include <Tolm/File.h>
+#include <Tolm/Object.h>
+#include <Tolm/String.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace Korvan {
+
+// A read stream over a byte array that it does not own: the source that the
+// store hands to the image library's compressing and decompressing streams.
+//
+//     CArrayReadStream stream;
+//     stream.SetArray(bytes, 10);
+//     stream.Read(target, 4);   // 4
+//     stream.Skip(4);           // 4
+//     stream.Read(target, 4);   // 2, the last two bytes
+//
+// A negative count reads or skips nothing and returns 0.
+class KORVAN_API CArrayReadStream : public Image::CReadImageStream {
+public:
+    CArrayReadStream() noexcept = default;
+    ~CArrayReadStream() override;
+    CArrayReadStream(const CArrayReadStream&) = delete;
+    CArrayReadStream& operator=(const CArrayReadStream&) = delete;
+
+    void Reset() override;
+    int Read(void* target, int count) override;
+    int Skip(int count) override;
+    // "CArrayReadStream"
+    Tolm::CUnicodeString GetName() const override;
+
+    // Points the stream at count bytes from bytes and rewinds it; (nullptr, 0)
+    // leaves it holding no array. The bytes must outlive their use.
+    void SetArray(const unsigned char* bytes, int count) noexcept;
+    bool HasArray() const noexcept { return buffer != nullptr; }
+
+private:
+    const unsigned char* buffer = nullptr;
+    int size = 0;
+    int position = 0;
+};
+
+class KORVAN_API CFileDataStorage {
+public:
+    // A page in memory: its number and header, and (when loaded whole) its
+    // data. Pages live only as long as the operation that made them.
+    struct KORVAN_API CPage : public Tolm::CFastObject {
+        CPage() noexcept = default;
+        ~CPage() override;
+
+        int index = -1;
+        int usedSize = -1;
+        int recordSize = -1;
+        int nextPage = -1;
+        Tolm::CArray<unsigned char> data;
+    };
+
+    // Bytes of the header at the start of every page slot: next page, used
+    // size, record size, each a little-endian 32-bit word.
+    static constexpr int kPageHeaderSize = 12;
+    // Page numbers and file slots added each time the free-page stack runs dry.
+    static constexpr int kPagesPerGrowth = 5;
+
+    // pageSize must leave room for the header and one byte (at least 13) and
+    // five pages must fit 32 bits (at most 429496729); anything else is a
+    // CException of kind argument. With useCompression the image library's
+    // stream toolkit ("Image.StreamsToolkit") must be registered.
+    CFileDataStorage(int pageSize, bool useCompression);
+    // Closes and deletes the temporary file; failures to do so are swallowed.
+    virtual ~CFileDataStorage();
+    CFileDataStorage(const CFileDataStorage&) = delete;
+    CFileDataStorage& operator=(const CFileDataStorage&) = delete;
+
+    // Stores length bytes (length >= 1) and returns the record number (>= 1).
+    // A length of 0 or less, or null data, is a broken precondition (and
+    // returns -1 when the report returns). A failure part-way (disk full,
+    // compression) passes through and leaves the store as it was.
+    int WriteRecord(const unsigned char* data, int length);
+    // The record's bytes. Without compression the output's content is
+    // replaced; with compression the bytes are appended to it. On failure the
+    // output keeps its previous content.
+    void ReadRecord(int record, Tolm::CArray<unsigned char, Tolm::CurrentMemoryManager>& output);
+    // Gives the record's pages back for reuse; the number is dead afterwards.
+    void FreeRecord(int record);
+
+    // Sum of the stored lengths (compressed lengths with compression) of all
+    // live records. 32 bits, as the store keeps it.
+    int GetStoredDataSize() const noexcept { return storedDataSize; }
+    int GetPageSize() const noexcept { return pageSize; }
+    bool IsCompressing() const noexcept { return useCompression; }
+
+private:
+    friend struct FileDataStorageTestAccess;  // tests look at pages and the file
+
+    // Page file.
+    void initFile();
+    std::int64_t getPageStart(int page) const;
+    Tolm::CPtr<CPage> loadPage(int page);
+    Tolm::CPtr<CPage> loadPageHeader(int page);
+    void writePage(const CPage* page);
+    void writePageFrom(const CPage* page, const unsigned char* bytes);
+    void readPageData(const CPage* page, unsigned char* target);
+    Tolm::CFile& openFile() const;
+
+    // Free-page management.
+    Tolm::CPtr<CPage> getFreePage();
+    Tolm::CPtr<CPage> allocateNextFreePage(CPage* previous);
+    void allocateFreePages();
+    int takeFreePageNumber();
+    void returnPages(const int* pages, int count);
+
+    // Record checks.
+    void checkLiveRecord(int record, const char* operation) const;
+    int walkChain(int record, Tolm::CFastArray<int, 16>* chain, Tolm::CArray<unsigned char>* data);
+    bool isHandedOutPage(int page) const noexcept;
+
+    // Compression.
+    void compressData(const unsigned char* bytes, int count, Tolm::CArray<unsigned char>& output);
+    void decompressData(const unsigned char* bytes, int count, Tolm::CArray<unsigned char>& output);
+    void pumpStream(Image::CReadImageStream& stream, const unsigned char* bytes, int count,
+                    Tolm::CArray<unsigned char>& output);
+    void resetCompressStreams();
+
+    Tolm::CUnicodeString fileName;
+    int pageSize;
+    int pageDataSize;
+    bool useCompression;
+    int pagesPerGrowth;
+    std::unique_ptr<Tolm::CFile> file;
+    Tolm::CArray<int> freePages;
+    int allocatedPagesCount;
+    int storedDataSize;
+    Tolm::CPtr<Image::CReadImageStream> compressStream;
+    Tolm::CPtr<Image::CReadImageStream> decompressStream;
+    Tolm::CPtr<CArrayReadStream> sourceStream;
+    // A bit per page number (bit p of word p / 32): the page is on the free
+    // stack; the page is the first page of a live record.
+    Tolm::CArray<std::uint32_t> freePageBits;
+    Tolm::CArray<std::uint32_t> recordStartBits;
+};
+
+}  // namespace Korvan
