@@ -1,1 +1,215 @@
-// Placeholder.
+#include "ModuleFrame.h"
+
+#include "Report.h"
+
+#include <Tolm/Error.h>
+#include <Tolm/Module.h>
+
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <utility>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <sys/auxv.h>
+#endif
+
+#if defined(_WIN32)
+#define KORVAN_EXPORT_DATA __declspec(dllexport)
+#else
+#define KORVAN_EXPORT_DATA __attribute__((visibility("default")))
+#endif
+
+// Only an entry of the export table, by which the framework and hosts tell a
+// library built on the framework; never read or written here.
+extern "C" {
+KORVAN_EXPORT_DATA int __TolmbaseUsed = 0;
+}
+
+namespace Korvan::ModuleFrame {
+namespace {
+
+HINSTANCE storedModule = nullptr;
+
+// Writes the failure being handled to stderr and disposes of it. Call only
+// inside a catch block.
+void disposeOfCurrentFailure(const char* step) noexcept {
+    try {
+        throw;
+    } catch (Tolm::CException* error) {
+        std::fprintf(stderr, "Korvan.Gearset: %s: %s\n", step, error->GetMessage());
+        error->Delete();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "Korvan.Gearset: %s: %s\n", step, error.what());
+    } catch (...) {
+        std::fprintf(stderr, "Korvan.Gearset: %s: unknown exception\n", step);
+    }
+}
+
+// The module frame reports at load and unload time, where nothing may throw
+// to the loader; a report that throws is treated like one that returns.
+template <class Report>
+void reportAndGoOn(Report report) noexcept {
+    try {
+        report();
+    } catch (...) {
+        disposeOfCurrentFailure("broken precondition");
+    }
+}
+
+// Runs one step of a load or unload; false when it threw.
+template <class Step>
+bool runStep(const char* name, Step step) noexcept {
+    try {
+        step();
+        return true;
+    } catch (...) {
+        disposeOfCurrentFailure(name);
+        return false;
+    }
+}
+
+void doNothing() {}
+
+// Raw static storage for an object whose lifetime the module frame controls.
+// Trivially destructible, so the runtime registers no teardown of its own.
+template <class T>
+class CInPlace {
+public:
+    constexpr CInPlace() = default;
+    CInPlace(const CInPlace&) = delete;
+    CInPlace& operator=(const CInPlace&) = delete;
+
+    // Leaves nothing built when T's constructor throws.
+    void Construct() {
+        if (object_ == nullptr) object_ = new (static_cast<void*>(bytes_)) T();
+    }
+    void Destroy() noexcept {
+        if (object_ != nullptr) std::exchange(object_, nullptr)->~T();
+    }
+
+private:
+    alignas(T) unsigned char bytes_[sizeof(T)] = {};
+    T* object_ = nullptr;
+};
+
+// First static object: the library is a resource module of the framework for
+// as long as it is loaded. A zero handle is reported and passed on all the same.
+class CResourceModuleRegistration {
+public:
+    CResourceModuleRegistration() {
+        const HINSTANCE module = GetModuleInstance();
+        if (module == nullptr) {
+            reportAndGoOn([] { KORVAN_REPORT_BROKEN_PRECONDITION(); });
+        }
+        Tolm::AddNotUnloadingResourceModule(module);
+    }
+    ~CResourceModuleRegistration() {
+        try {
+            const HINSTANCE module = GetModuleInstance();
+            if (module == nullptr) {
+                reportAndGoOn([] { KORVAN_REPORT_BROKEN_PRECONDITION(); });
+            }
+            Tolm::RemoveResourceModule(module);
+        } catch (...) {
+            disposeOfCurrentFailure("resource-module removal");
+        }
+    }
+    CResourceModuleRegistration(const CResourceModuleRegistration&) = delete;
+    CResourceModuleRegistration& operator=(const CResourceModuleRegistration&) = delete;
+};
+
+// Second static object: all its work is the check at construction.
+class CTolmworksVersionCheck {
+public:
+    CTolmworksVersionCheck() {
+        if (Tolm::GetTolmworksVersion() != kRequiredTolmworksVersion) {
+            reportAndGoOn([] { KORVAN_REPORT_BROKEN_PRECONDITION(); });
+        }
+    }
+    CTolmworksVersionCheck(const CTolmworksVersionCheck&) = delete;
+    CTolmworksVersionCheck& operator=(const CTolmworksVersionCheck&) = delete;
+};
+
+constinit CInPlace<CResourceModuleRegistration> resourceModuleRegistration;
+constinit CInPlace<CTolmworksVersionCheck> versionCheck;
+
+}  // namespace
+
+int EarlyHook(HINSTANCE module, DWORD reason, void* /*reserved*/) {
+    if (reason == kProcessAttach) {
+        if (storedModule != nullptr && storedModule != module) {
+            reportAndGoOn([] { KORVAN_REPORT_BROKEN_PRECONDITION(); });
+        }
+        storedModule = module;
+        Tolm::BeginStaticPart();
+    } else if (reason == kProcessDetach) {
+        Tolm::EndStaticPart();
+    }
+    return 1;
+}
+
+int MainEntry(HINSTANCE module, DWORD reason, void* /*reserved*/) {
+    if (reason == kProcessAttach) {
+        Tolm::RegisterModule(module, doNothing, doNothing);
+        Tolm::EndStaticPart();
+        if (Tolm::HasStaticPartError()) return 0;
+    } else if (reason == kProcessDetach) {
+        Tolm::BeginStaticPart();
+        Tolm::UnregisterModule(module);
+    }
+    return 1;
+}
+
+HINSTANCE GetModuleInstance() {
+    if (storedModule == nullptr) storedModule = GetMainExecutableHandle();
+    return storedModule;
+}
+
+bool RunLoad(HINSTANCE module) noexcept {
+    runStep("early hook (load)", [module] { EarlyHook(module, kProcessAttach, nullptr); });
+    runStep("resource-module registration", [] { resourceModuleRegistration.Construct(); });
+    runStep("framework version check", [] { versionCheck.Construct(); });
+    bool isRegistered = false;
+    runStep("main entry (load)",
+            [module, &isRegistered] { isRegistered = MainEntry(module, kProcessAttach, nullptr) != 0; });
+    if (!isRegistered) RunUnload(module);
+    return isRegistered;
+}
+
+void RunUnload(HINSTANCE module) noexcept {
+    runStep("main entry (unload)", [module] { MainEntry(module, kProcessDetach, nullptr); });
+    versionCheck.Destroy();
+    resourceModuleRegistration.Destroy();
+    runStep("early hook (unload)", [module] { EarlyHook(module, kProcessDetach, nullptr); });
+}
+
+void ForgetModuleInstanceForTesting() noexcept {
+    storedModule = nullptr;
+}
+
+// Platform: the main executable's handle.
+#ifdef _WIN32
+
+HINSTANCE GetMainExecutableHandle() noexcept {
+    return GetModuleHandleW(nullptr);
+}
+
+#else
+
+// The base address of the object that holds the main program's headers: of
+// the same kind as the base that dladdr gives for the library itself, and not
+// zero for a program that is not position-independent.
+HINSTANCE GetMainExecutableHandle() noexcept {
+    const unsigned long programHeaders = getauxval(AT_PHDR);
+    Dl_info info{};
+    if (programHeaders == 0 || dladdr(reinterpret_cast<const void*>(programHeaders), &info) == 0) return nullptr;
+    return info.dli_fbase;
+}
+
+#endif
+
+}  // namespace Korvan::ModuleFrame
