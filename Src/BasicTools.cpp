@@ -1,6 +1,12 @@
 #include <Korvan/BasicTools.h>
+#include <Korvan/ImageSaving.h>
 
 #include "Report.h"
+
+#include <Image/ImageServices.h>
+#include <Image/Transform.h>
+#include <Tolm/FileSystem.h>
+#include <Tolm/Object.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -177,6 +183,104 @@ void CopyStream(Tolm::CBaseFile& source, Tolm::CBaseFile& destination) {
     } while (got == kCopyBlockBytes);
 
     if (source.GetLength() != destination.GetLength()) KORVAN_REPORT_BROKEN_PRECONDITION();
+}
+
+}  // namespace Korvan
+
+// Image saving.
+//
+// Every image-library object comes from the factory by class name and is held
+// in a CPtr; the JPEG format alone is a plain pointer, owned by the services
+// object that outlives its use here. Where a broken precondition is reported
+// and the report returns, the missing object is never used: the call skips
+// what needed it and releases what it holds.
+
+namespace Korvan {
+namespace {
+
+constexpr int kJpegQuality = 100;
+constexpr int kGrayConversionMode = 0;
+// Write access, creating the file or emptying an existing one.
+constexpr unsigned kJpegOpenFlags = Tolm::CFile::kCreateForWriting;
+
+// The image that the named transformer makes from image with params; empty
+// when the algorithm or the transformer cannot be made (already reported).
+Tolm::CPtr<Image::IImage> transformImage(const Image::IImage* image, const Tolm::CUnicodeString& transformerName,
+                                         Tolm::IObject* params) {
+    const Tolm::CPtr<Image::IAlgorithm> algorithm = Tolm::CreateObject<Image::IAlgorithm>(u"Image.AlgorithmClass");
+    if (!algorithm) return {};
+    algorithm->SetTransformerName(transformerName);
+    algorithm->SetParams(params);
+    const Tolm::CPtr<Image::IImageTransformer> transformer =
+        Tolm::CreateObject<Image::IImageTransformer>(algorithm->GetTransformerName());
+    if (!transformer) return {};
+    const Tolm::CPtr<Tolm::IObject> transformParams = algorithm->GetParams();
+    return transformer->Transform(image, transformParams.Get(), nullptr);
+}
+
+// A new grey image made from image; empty as for transformImage.
+Tolm::CPtr<Image::IImage> convertToGray(const Image::IImage* image) {
+    const Tolm::CPtr<Image::IColorityConversionParams> params =
+        Tolm::CreateObject<Image::IColorityConversionParams>(u"Image.ColorityConversionParams");
+    if (!params) return {};
+    params->SetMode(kGrayConversionMode);
+    return transformImage(image, u"Image.ColorityConversionToGrayTransformer", params.Get());
+}
+
+}  // namespace
+
+void SaveImage(const Image::IImage* image, const Tolm::CUnicodeString& path) {
+    if (image == nullptr) return;
+
+    if (!Tolm::FileSystem::AccessDir(Tolm::FileSystem::GetDrivePath(path))) KORVAN_REPORT_BROKEN_PRECONDITION();
+
+    // Declared in the order of creation, so that they are released in the
+    // opposite order: writer, file, grey copy, save parameters, services.
+    const Tolm::CPtr<Image::IImageServices> services =
+        Tolm::CreateObject<Image::IImageServices>(u"Image.ImageServices");
+    if (!services) return;
+    Image::IImageFileFormatRegistry* registry = services->GetFileFormatRegistry();
+    Image::IImageFileFormat* format = registry ? registry->GetFileFormat(Image::kJpegFormatId) : nullptr;
+    if (format == nullptr) {
+        KORVAN_REPORT_BROKEN_PRECONDITION();
+        return;
+    }
+    auto* jpeg = dynamic_cast<Image::IJpegImageFileFormat*>(format);
+    if (jpeg == nullptr) {
+        KORVAN_REPORT_BROKEN_PRECONDITION();
+        return;
+    }
+    const Tolm::CPtr<Image::IJpegSaveParams> saveParams = jpeg->CreateSaveParams();
+    if (!saveParams) {
+        KORVAN_REPORT_BROKEN_PRECONDITION();
+        return;
+    }
+    saveParams->SetQuality(kJpegQuality);
+
+    Tolm::CPtr<Image::IImage> grayCopy;
+    Tolm::CFile file(u"\\\\?\\" + path, kJpegOpenFlags);
+    Tolm::CPtr<Image::IImageWriter> writer = jpeg->CreateWriter(file);
+    if (!writer) KORVAN_REPORT_BROKEN_PRECONDITION();
+
+    const Image::IImage* imageToWrite = image;
+    if (image->GetColority() == 0) {
+        grayCopy = convertToGray(image);
+        imageToWrite = grayCopy.Get();
+    }
+    if (imageToWrite != nullptr) {
+        const int colority = imageToWrite->GetColority();
+        if (colority == 1 || colority == 2) {
+            saveParams->SetColority(colority);
+        } else {
+            KORVAN_REPORT_BROKEN_PRECONDITION();
+        }
+        if (writer) writer->Write(imageToWrite, saveParams.Get());
+    }
+
+    writer.Reset();
+    // Closed here rather than by the destructor, which would swallow a failure
+    // to write the file's last bytes.
+    file.Close();
 }
 
 }  // namespace Korvan

@@ -1,1 +1,166 @@
-int main() { return 0; }
+// gearset: the command line over every family of the Korvan.Gearset library.
+//
+// Exit status: 0 success, 1 failure (or a negative answer, such as a scan that
+// finds nothing), 2 a mistake in the command line. Errors go to stderr as one
+// line; results go to stdout in the forms that each command's help states and
+// that scripts rely on.
+#include "Commands.h"
+#include "Platform.h"
+
+#include <Tolm/Error.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
+
+#ifndef GEARSET_VERSION
+#define GEARSET_VERSION "unknown"
+#endif
+
+namespace gearset {
+namespace {
+
+std::vector<const Command*> allCommands() {
+    std::vector<const Command*> commands;
+    for (auto group : {DemoCommands(), DateCommands(), TextCommands(), ScanCommands(), FileCommands(),
+                       StoreCommands()}) {
+        for (const Command& command : group) commands.push_back(&command);
+    }
+    return commands;
+}
+
+std::string toolHelp(const std::vector<const Command*>& commands) {
+    std::string text =
+        "Usage: gearset COMMAND [ARGUMENTS...]\n"
+        "       gearset --help | --version\n\n"
+        "Runs the utilities of the Korvan.Gearset library from the command line.\n\n"
+        "Commands:\n";
+    std::size_t width = 0;
+    for (const Command* command : commands) width = std::max(width, command->spec.name.size());
+    for (const Command* command : commands) {
+        text += "  " + std::string(command->spec.name) + std::string(width - command->spec.name.size() + 2, ' ') +
+                std::string(command->spec.summary) + "\n";
+    }
+    text +=
+        "\n'gearset COMMAND --help' describes a command and its output.\n"
+        "Exit status: 0 success, 1 failure or nothing found, 2 a mistake in the command line.\n";
+    return text;
+}
+
+// "date" when some command is called "date ...".
+bool isGroup(const std::vector<const Command*>& commands, const std::string& word) {
+    for (const Command* command : commands) {
+        if (command->spec.name.starts_with(word + " ")) return true;
+    }
+    return false;
+}
+
+std::string groupHelp(const std::vector<const Command*>& commands, const std::string& group) {
+    std::string text = "Usage: gearset " + group + " SUBCOMMAND [ARGUMENTS...]\n\nSubcommands:\n";
+    for (const Command* command : commands) {
+        if (command->spec.name.starts_with(group + " ")) {
+            text += "  " + std::string(command->spec.name) + " " + std::string(command->spec.synopsis) + "\n      " +
+                    std::string(command->spec.summary) + "\n";
+        }
+    }
+    return text;
+}
+
+std::string oneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    return text;
+}
+
+int fail(const std::string& who, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", who.c_str(), oneLine(message).c_str());
+    return 1;
+}
+
+int usageFailure(const std::string& who, const std::string& message, const std::string& helpCommand) {
+    std::fprintf(stderr, "%s: %s (see '%s --help')\n", who.c_str(), oneLine(message).c_str(), helpCommand.c_str());
+    return 2;
+}
+
+int runCommand(const Command& command, std::span<const std::string> args) {
+    const std::string who = "gearset " + std::string(command.spec.name);
+    try {
+        const ParsedArguments parsed = ParseArguments(command.spec, args);
+        if (parsed.HelpRequested()) {
+            std::fputs(FormatHelp(command.spec).c_str(), stdout);
+            return 0;
+        }
+        Context context;
+        context.showProgress = IsTerminal(stderr);
+        return command.run(parsed, context);
+    } catch (const UsageError& error) {
+        return usageFailure(who, error.what(), who);
+    } catch (const ToolFailure& error) {
+        return fail(who, error.what());
+    } catch (Tolm::CException* error) {
+        const std::string message = error->GetMessage();
+        error->Delete();
+        return fail(who, message);
+    } catch (const std::bad_alloc&) {
+        return fail(who, "out of memory");
+    } catch (const std::exception& error) {
+        return fail(who, error.what());
+    }
+}
+
+int run(const std::vector<std::string>& args) {
+    const std::vector<const Command*> commands = allCommands();
+    if (args.empty()) return usageFailure("gearset", "missing COMMAND", "gearset");
+    const std::string& first = args[0];
+    if (first == "--help" || first == "-h" || first == "help") {
+        std::fputs(toolHelp(commands).c_str(), stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::fputs("gearset " GEARSET_VERSION "\n", stdout);
+        return 0;
+    }
+    if (first.starts_with("-")) return usageFailure("gearset", "unknown option '" + first + "'", "gearset");
+
+    if (isGroup(commands, first)) {
+        const std::string who = "gearset " + first;
+        if (args.size() < 2) return usageFailure(who, "missing SUBCOMMAND", who);
+        if (args[1] == "--help" || args[1] == "-h") {
+            std::fputs(groupHelp(commands, first).c_str(), stdout);
+            return 0;
+        }
+        for (const Command* command : commands) {
+            if (command->spec.name == first + " " + args[1]) {
+                return runCommand(*command, std::span<const std::string>(args).subspan(2));
+            }
+        }
+        return usageFailure(who, "unknown subcommand '" + args[1] + "'", who);
+    }
+    for (const Command* command : commands) {
+        if (command->spec.name == first) return runCommand(*command, std::span<const std::string>(args).subspan(1));
+    }
+    return usageFailure("gearset", "unknown command '" + first + "'", "gearset");
+}
+
+}  // namespace
+
+Tolm::CUnicodeString ToUnicode(const std::string& utf8) { return Tolm::CUnicodeString::FromUtf8(utf8); }
+
+}  // namespace gearset
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    int status = gearset::run(args);
+    // A full disk or a closed pipe must not pass for success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "gearset: cannot write the output: %s\n", std::strerror(errno));
+        status = 1;
+    }
+    return status;
+}

@@ -1,0 +1,127 @@
+#include "Arguments.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace gearset {
+namespace {
+
+std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+const OptionSpec* findOption(const CommandSpec& spec, std::string_view name) {
+    for (const OptionSpec& option : spec.options) {
+        if (option.name == name) return &option;
+    }
+    return nullptr;
+}
+
+bool isHelp(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+
+std::string positionalName(const CommandSpec& spec, std::size_t index) {
+    if (spec.positionalNames.empty()) return "argument";
+    return std::string(spec.positionalNames[std::min(index, spec.positionalNames.size() - 1)]);
+}
+
+}  // namespace
+
+bool ParsedArguments::Has(std::string_view option) const {
+    return std::any_of(options_.begin(), options_.end(), [&](const auto& entry) { return entry.first == option; });
+}
+
+std::optional<std::string> ParsedArguments::Value(std::string_view option) const {
+    for (auto entry = options_.rbegin(); entry != options_.rend(); ++entry) {
+        if (entry->first == option) return entry->second;
+    }
+    return std::nullopt;
+}
+
+ParsedArguments ParseArguments(const CommandSpec& spec, std::span<const std::string> args) {
+    ParsedArguments parsed;
+    // Help first, so that "gearset scan --help" works whatever else is wrong.
+    for (const std::string& arg : args) {
+        if (arg == "--") break;
+        if (isHelp(arg)) {
+            parsed.helpRequested_ = true;
+            return parsed;
+        }
+    }
+
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+            parsed.positionals_.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg.size() < 2 || arg[1] != '-') throw UsageError("unknown option " + quoted(arg));
+
+        const std::string_view body = std::string_view(arg).substr(2);
+        const std::size_t equals = body.find('=');
+        const std::string_view name = body.substr(0, equals);
+        const OptionSpec* option = findOption(spec, name);
+        if (!option) throw UsageError("unknown option " + quoted("--" + std::string(name)));
+
+        std::string value;
+        if (option->valueName.empty()) {
+            if (equals != std::string_view::npos) throw UsageError("option --" + std::string(name) + " takes no value");
+        } else if (equals != std::string_view::npos) {
+            value = std::string(body.substr(equals + 1));
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            throw UsageError("option --" + std::string(name) + " needs a value " + std::string(option->valueName));
+        }
+        parsed.options_.emplace_back(std::string(name), std::move(value));
+    }
+
+    const int count = static_cast<int>(parsed.positionals_.size());
+    if (count < spec.minPositionals) throw UsageError("missing " + positionalName(spec, parsed.positionals_.size()));
+    if (spec.maxPositionals != CommandSpec::kUnbounded && count > spec.maxPositionals) {
+        throw UsageError("unexpected argument " + quoted(parsed.positionals_[static_cast<std::size_t>(spec.maxPositionals)]));
+    }
+    return parsed;
+}
+
+std::string FormatHelp(const CommandSpec& spec) {
+    std::string text = "Usage: gearset " + std::string(spec.name);
+    if (!spec.synopsis.empty()) text += " " + std::string(spec.synopsis);
+    text += "\n\n" + std::string(spec.summary) + "\n";
+    if (!spec.details.empty()) text += "\n" + std::string(spec.details);
+    if (!text.ends_with('\n')) text += '\n';
+
+    text += "\nOptions:\n";
+    std::vector<std::pair<std::string, std::string_view>> rows;
+    for (const OptionSpec& option : spec.options) {
+        std::string left = "--" + std::string(option.name);
+        if (!option.valueName.empty()) left += " " + std::string(option.valueName);
+        rows.emplace_back(std::move(left), option.help);
+    }
+    rows.emplace_back("-h, --help", "show this help and exit");
+    std::size_t width = 0;
+    for (const auto& row : rows) width = std::max(width, row.first.size());
+    for (const auto& [left, help] : rows) {
+        text += "  " + left + std::string(width - left.size() + 2, ' ') + std::string(help) + "\n";
+    }
+    return text;
+}
+
+std::int64_t ParseInteger(std::string_view text, std::string_view what, std::int64_t min, std::int64_t max) {
+    std::int64_t value = 0;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (!text.empty() && text[0] == '+') ++first;  // from_chars takes '-' but not '+'
+    const auto [end, error] = std::from_chars(first, last, value);
+    const bool whole = !text.empty() && first != last && error == std::errc() && end == last &&
+                       (text[0] != '+' || (text.size() > 1 && text[1] != '-'));
+    if (!whole || value < min || value > max) {
+        throw UsageError(std::string(what) + " must be a whole number from " + std::to_string(min) + " to " +
+                         std::to_string(max) + ", not " + quoted(text));
+    }
+    return value;
+}
+
+}  // namespace gearset

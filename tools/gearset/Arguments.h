@@ -1,0 +1,86 @@
+// Command-line arguments of the gearset tool: a small parser of long options
+// and positional arguments. It does no I/O and keeps no state, so that it can
+// be tested on its own.
+//
+//     const CommandSpec scan{"scan", "[--last] [--before N] FILE PATTERN", "Finds a byte pattern.",
+//                            {{"last", "", "..."}, {"before", "N", "..."}}, {"FILE", "PATTERN"}, 2, 2};
+//     ParsedArguments args = ParseArguments(scan, {"--last", "a.pdf", "endobj"});
+//     args.Has("last")       // true
+//     args.Positionals()[1]  // "endobj"
+//
+// Rules:
+//   - options are long: "--name", "--name=value" or "--name value"; they may
+//     stand anywhere before "--", which ends them; "-" alone is a positional;
+//   - an option given twice keeps its last value;
+//   - "--help" and "-h" are understood by every command and win over any other
+//     mistake on the line;
+//   - any misuse raises UsageError, whose message is one line without the
+//     command's name ("unknown option '--lats'").
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace gearset {
+
+// A mistake in the command line: the tool prints the message and exits 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct OptionSpec {
+    std::string_view name;       // without the dashes: "before"
+    std::string_view valueName;  // "N"; empty for a flag that takes no value
+    std::string_view help;
+};
+
+struct CommandSpec {
+    std::string_view name;      // as typed after "gearset": "date parse"
+    std::string_view synopsis;  // what follows the name in the usage line
+    std::string_view summary;   // one sentence
+    std::vector<OptionSpec> options;
+    std::vector<std::string_view> positionalNames;  // for messages; the last repeats when unbounded
+    int minPositionals = 0;
+    int maxPositionals = 0;  // kUnbounded: any number
+    std::string_view details = {};  // further help text, already wrapped
+
+    static constexpr int kUnbounded = -1;
+};
+
+class ParsedArguments {
+public:
+    bool HelpRequested() const noexcept { return helpRequested_; }
+    bool Has(std::string_view option) const;
+    // The value of an option that takes one; nullopt when it was not given.
+    std::optional<std::string> Value(std::string_view option) const;
+    const std::vector<std::string>& Positionals() const noexcept { return positionals_; }
+
+private:
+    friend ParsedArguments ParseArguments(const CommandSpec&, std::span<const std::string>);
+    bool helpRequested_ = false;
+    std::vector<std::pair<std::string, std::string>> options_;  // name, value ("" for flags)
+    std::vector<std::string> positionals_;
+};
+
+ParsedArguments ParseArguments(const CommandSpec& spec, std::span<const std::string> args);
+inline ParsedArguments ParseArguments(const CommandSpec& spec, std::initializer_list<std::string> args) {
+    const std::vector<std::string> list(args);
+    return ParseArguments(spec, std::span<const std::string>(list));
+}
+
+// The text that "--help" prints for the command.
+std::string FormatHelp(const CommandSpec& spec);
+
+// A whole decimal number within min..max, for the value of an option or an
+// argument; anything else (a sign where none fits, blanks, a suffix, overflow)
+// is a UsageError naming `what`: "--count must be a whole number from 1 to 100000000".
+std::int64_t ParseInteger(std::string_view text, std::string_view what, std::int64_t min, std::int64_t max);
+
+}  // namespace gearset

@@ -1,0 +1,53 @@
+// The gearset tool's few ties to the operating system: whether a stream is a
+// terminal, and read-only windows onto a file that may be larger than memory.
+// Everything else the tool does goes through the library and the framework.
+// A port to another system replaces Platform.cpp alone.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace gearset {
+
+// A failure of the tool itself (not a usage mistake): the tool prints the
+// message and exits 1.
+class ToolFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+bool IsTerminal(std::FILE* stream);
+
+// Read-only views of a regular file, one window at a time. POSIX maps each
+// window (mmap) so that the page cache is read in place; where mapping fails
+// the window is read into a buffer instead.
+//
+//     FileWindows file("big.pdf");
+//     const char* bytes = file.View(offset, length);  // valid until the next View
+//
+// Not for use by several threads at once.
+class FileWindows {
+public:
+    // Opens the file; a missing, unreadable or non-regular file is a
+    // ToolFailure naming the path and the system's reason.
+    explicit FileWindows(const std::string& path);
+    ~FileWindows();
+    FileWindows(const FileWindows&) = delete;
+    FileWindows& operator=(const FileWindows&) = delete;
+
+    std::int64_t Size() const noexcept { return size_; }
+    // Bytes offset .. offset + length - 1, which must lie inside the file.
+    // The pointer stays valid until the next View or the destruction.
+    const char* View(std::int64_t offset, std::size_t length);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    std::string path_;
+    std::int64_t size_ = 0;
+};
+
+}  // namespace gearset

@@ -1,0 +1,70 @@
+// gearset text encode | decode: PDF text strings.
+#include "Commands.h"
+#include "Formats.h"
+
+#include <Korvan/EncodingInstr.h>
+#include <Tolm/Array.h>
+
+#include <limits>
+
+namespace gearset {
+namespace {
+
+using ByteArray = Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>;
+
+int runEncode(const ParsedArguments& args, Context& context) {
+    const std::string& text = args.Positionals()[0];
+    if (!IsValidUtf8(text)) throw UsageError("TEXT is not valid UTF-8");
+    ByteArray bytes;
+    Korvan::UnicodeStringToBytes(ToUnicode(text), args.Has("unicode"), bytes);
+    std::fprintf(context.out, "%s\n", FormatHexBytes(bytes.GetData(), bytes.GetSize()).c_str());
+    return 0;
+}
+
+int runDecode(const ParsedArguments& args, Context& context) {
+    const std::vector<unsigned char> parsed = ParseHexBytes(args.Positionals());
+    if (parsed.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / 2)) {
+        throw UsageError("too many bytes");
+    }
+    ByteArray bytes;
+    bytes.Append(parsed.data(), static_cast<int>(parsed.size()));
+    const Tolm::CUnicodeString text = Korvan::BytesToUnicodeString(bytes);
+    const std::string line = args.Has("codepoints") ? FormatCodeUnits(text) : text.ToUtf8();
+    std::fprintf(context.out, "%s\n", line.c_str());
+    return 0;
+}
+
+const Command kCommands[] = {
+    {{"text encode",
+      "[--unicode] TEXT",
+      "Writes a text as the bytes of a PDF text string.",
+      {{"unicode", "", "always write UTF-16BE with its FE FF mark"}},
+      {"TEXT"},
+      1,
+      1,
+      "TEXT (UTF-8) is written as single bytes when every character is below U+0080,\n"
+      "otherwise as UTF-16BE after FE FF. Prints upper-case hex pairs separated by\n"
+      "single spaces, or an empty line for no bytes:\n"
+      "  gearset text encode abc            61 62 63\n"
+      "  gearset text encode --unicode abc  FE FF 00 61 00 62 00 63\n"},
+     runEncode},
+    {{"text decode",
+      "[--codepoints] HEX...",
+      "Reads the bytes of a PDF text string back into text.",
+      {{"codepoints", "", "print each UTF-16 code unit as U+XXXX instead of the text"}},
+      {"HEX"},
+      1,
+      CommandSpec::kUnbounded,
+      "The bytes are hex pairs, with blanks allowed between pairs and across\n"
+      "arguments. Bytes after FE FF are UTF-16BE; others stand for the character of\n"
+      "the same number; a zero becomes a space. Prints the text as UTF-8:\n"
+      "  gearset text decode FE FF 00 41                 A\n"
+      "  gearset text decode --codepoints 'FF FE 41 00'  U+00FF U+00FE U+0041 U+0020\n"},
+     runDecode},
+};
+
+}  // namespace
+
+std::span<const Command> TextCommands() { return kCommands; }
+
+}  // namespace gearset
