@@ -1,1 +1,711 @@
-// Placeholder: implemented with the framework.
+#include <Tolm/File.h>
+
+#include "BitRange.h"
+#include "FileSupport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static_assert(sizeof(off_t) == 8, "the framework's files need 64-bit file offsets");
+
+// Design notes on CFile's window.
+//
+// The record store moves a page as a seek, three 4-byte writes and one data
+// write, pages going backwards within groups of five and forwards from group to
+// group, with the file lengthened five pages at a time. One system call per
+// call would make it syscall-bound, so CFile keeps one window: a buffer that
+// stands for the file bytes [base, base + capacity), and two bit maps over it.
+//
+//  (1) A byte of the window is "known" when the buffer holds its current
+//      content: written through this object, or read from the disk. Reads are
+//      served from known bytes only.
+//  (2) A byte is "dirty" when it was written and not yet given to the system.
+//      Every dirty byte is known.
+//  (3) length is the file's logical length; diskLength the length of the file
+//      on the disk as far as this object has made it. diskLength <= length
+//      always: lengthening through SetLength is only noted and reaches the
+//      disk (ftruncate) at the next flush, so the store's refills cost nothing.
+//  (4) A byte at or beyond diskLength that is not dirty reads as zero; a known
+//      byte there holds zero in the buffer.
+//  (5) A flush writes each run of dirty bytes with one pwrite. Two runs are
+//      written as one when the gap between them is short and every gap byte is
+//      either known (rewriting it changes nothing) or at or beyond diskLength
+//      (it is zero, and zero is written). Bytes the window does not know are
+//      never written, so a flush cannot put stale bytes over the file, and it
+//      never lengthens the file beyond a byte that was written or a length
+//      that was set.
+//  (6) base and every relocation are multiples of kWindowAlign, so the bit
+//      maps move by whole words.
+// Transfers of kDirectIoBytes or more bypass the window (after writing out
+// what of it they overlap), so large sequential transfers are not copied twice.
+
+namespace Tolm {
+
+namespace detail {
+
+std::string systemErrorText(int systemError) {
+    char text[256] = {};
+    // The GNU strerror_r may return a static text instead of filling ours.
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+    const char* result = strerror_r(systemError, text, sizeof text);
+    return result ? std::string(result) : std::string("error ") + std::to_string(systemError);
+#else
+    if (strerror_r(systemError, text, sizeof text) != 0) return "error " + std::to_string(systemError);
+    return text;
+#endif
+}
+
+std::string quotedPath(const CUnicodeString& path) { return "'" + path.ToUtf8() + "'"; }
+
+void throwSystemFileError(const std::string& what, int systemError) {
+    ThrowFileError(what + ": " + systemErrorText(systemError), systemError);
+}
+
+}  // namespace detail
+
+using detail::quotedPath;
+using detail::throwSystemFileError;
+
+// --- CBaseFile -------------------------------------------------------------
+
+CBaseFile::~CBaseFile() = default;
+
+CUnicodeString CBaseFile::GetFileName() const { return u"memory file"; }
+
+std::uint32_t CBaseFile::GetLength32() const {
+    const std::int64_t length = GetLength();
+    if (length > static_cast<std::int64_t>(0xFFFFFFFFu)) {
+        ThrowFileError(quotedPath(GetFileName()) + " is " + std::to_string(length) +
+                           " bytes long, more than a 32-bit length can hold",
+                       EFBIG);
+    }
+    return static_cast<std::uint32_t>(length);
+}
+
+void CBaseFile::ReadExactly(void* buffer, int count) {
+    if (count < 0) ThrowArgumentError("negative byte count " + std::to_string(count) + " to read");
+    const std::int64_t start = GetPosition();
+    auto* target = static_cast<unsigned char*>(buffer);
+    int done = 0;
+    while (done < count) {
+        const int got = Read(target + done, count - done);
+        if (got <= 0) {
+            ThrowFileError("unexpected end of file in " + quotedPath(GetFileName()) + " at offset " +
+                               std::to_string(start) + ": wanted " + std::to_string(count) + " bytes, found " +
+                               std::to_string(done),
+                           0);
+        }
+        done += got;
+    }
+}
+
+std::uint32_t CBaseFile::ReadDWord() {
+    unsigned char bytes[4];
+    ReadExactly(bytes, 4);
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+void CBaseFile::WriteDWord(std::uint32_t value) {
+    const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                                    static_cast<unsigned char>(value >> 16),
+                                    static_cast<unsigned char>(value >> 24)};
+    Write(bytes, 4);
+}
+
+// --- System calls, counted, with the fault seam ------------------------------
+
+namespace {
+
+std::atomic<std::int64_t> gSystemReads{0};
+std::atomic<std::int64_t> gSystemWrites{0};
+std::atomic<std::int64_t> gLengthChanges{0};
+std::atomic<int> gWritesBeforeFault{-1};
+std::atomic<int> gFaultError{0};
+
+// True when the fault seam says this system write is to fail.
+bool isInjectedFault() {
+    int remaining = gWritesBeforeFault.load(std::memory_order_relaxed);
+    while (remaining >= 0) {
+        const int next = remaining == 0 ? -1 : remaining - 1;
+        if (gWritesBeforeFault.compare_exchange_weak(remaining, next, std::memory_order_relaxed)) {
+            return remaining == 0;
+        }
+    }
+    return false;
+}
+
+constexpr std::int64_t kInitialBufferBytes = 64 << 10;
+constexpr std::int64_t kWindowAlign = 4096;
+// A read the window cannot serve loads this aligned block around it, so that
+// the neighbouring pages of a record (before and after) come with one call.
+constexpr std::int64_t kReadBlockBytes = 64 << 10;
+// Transfers this large go straight between the caller's bytes and the disk.
+constexpr std::int64_t kDirectIoBytes = 256 << 10;
+// Dirty runs closer than this are written as one when the gap allows it (5).
+constexpr std::int64_t kBridgeBytes = 16 << 10;
+
+static_assert(kDirectIoBytes * 2 <= CFile::kMaxBufferBytes, "a buffered transfer must fit half a window");
+static_assert(kInitialBufferBytes % (kWindowAlign) == 0 && kWindowAlign % detail::kBitsPerWord == 0);
+
+std::int64_t alignDown(std::int64_t value, std::int64_t unit) { return value - value % unit; }
+
+std::string accessText(unsigned flags) {
+    if ((flags & CFile::modeReadWrite) == CFile::modeReadWrite) return "reading and writing";
+    return (flags & CFile::modeWrite) ? "writing" : "reading";
+}
+
+}  // namespace
+
+// --- CFile::Impl --------------------------------------------------------------
+
+struct CFile::Impl {
+    TOLM_HEAP_THROUGH_FRAMEWORK
+
+    CUnicodeString path;
+    int fd = -1;
+    bool canRead = false;
+    bool canWrite = false;
+    std::int64_t position = 0;
+    std::int64_t length = 0;
+    std::int64_t diskLength = 0;
+
+    // The window; offsets below are relative to base unless named file*.
+    unsigned char* buffer = nullptr;
+    detail::Word* known = nullptr;
+    detail::Word* dirty = nullptr;
+    std::int64_t base = 0;
+    std::int64_t capacity = 0;
+    std::int64_t usedLow = 0;  // bytes outside [usedLow, usedHigh) are neither known nor dirty
+    std::int64_t usedHigh = 0;
+    std::int64_t dirtyLow = 0;  // bytes outside [dirtyLow, dirtyHigh) are not dirty
+    std::int64_t dirtyHigh = 0;
+    unsigned char* scratch = nullptr;  // for reads that must not overwrite known bytes
+    std::int64_t scratchSize = 0;
+
+    ~Impl() { releaseWindow(); }
+
+    [[noreturn]] void fail(const std::string& what, int systemError) const {
+        throwSystemFileError(what + " " + quotedPath(path), systemError);
+    }
+    void checkOpen() const {
+        if (fd < 0) ThrowFileError("file " + quotedPath(path) + " is closed", EBADF);
+    }
+
+    // --- system calls
+    void writeAll(const unsigned char* bytes, std::int64_t count, std::int64_t fileOffset) {
+        while (count > 0) {
+            ssize_t written;
+            if (isInjectedFault()) {
+                gSystemWrites.fetch_add(1, std::memory_order_relaxed);
+                errno = gFaultError.load(std::memory_order_relaxed);
+                written = -1;
+            } else {
+                gSystemWrites.fetch_add(1, std::memory_order_relaxed);
+                written = ::pwrite(fd, bytes, static_cast<std::size_t>(count), fileOffset);
+            }
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                fail("cannot write " + std::to_string(count) + " bytes at offset " + std::to_string(fileOffset) +
+                         " of",
+                     errno);
+            }
+            if (written == 0) fail("no byte written at offset " + std::to_string(fileOffset) + " of", EIO);
+            bytes += written;
+            count -= written;
+            fileOffset += written;
+            diskLength = std::max(diskLength, fileOffset);
+        }
+    }
+    // Reads up to count bytes; fewer only at the end of the file on the disk.
+    std::int64_t readUpTo(unsigned char* bytes, std::int64_t count, std::int64_t fileOffset) {
+        std::int64_t done = 0;
+        while (done < count) {
+            gSystemReads.fetch_add(1, std::memory_order_relaxed);
+            const ssize_t got = ::pread(fd, bytes + done, static_cast<std::size_t>(count - done), fileOffset + done);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                fail("cannot read " + std::to_string(count) + " bytes at offset " + std::to_string(fileOffset) +
+                         " of",
+                     errno);
+            }
+            if (got == 0) break;
+            done += got;
+        }
+        return done;
+    }
+    void truncateTo(std::int64_t newLength) {
+        gLengthChanges.fetch_add(1, std::memory_order_relaxed);
+        while (::ftruncate(fd, newLength) != 0) {
+            if (errno != EINTR) fail("cannot set the length to " + std::to_string(newLength) + " of", errno);
+        }
+        diskLength = newLength;
+    }
+
+    // --- window bookkeeping
+    bool hasWindow() const { return capacity > 0; }
+    bool isUsed() const { return usedLow < usedHigh; }
+    bool isDirty() const { return dirtyLow < dirtyHigh; }
+    void noteUsed(std::int64_t low, std::int64_t high) {
+        if (!isUsed()) {
+            usedLow = low;
+            usedHigh = high;
+        } else {
+            usedLow = std::min(usedLow, low);
+            usedHigh = std::max(usedHigh, high);
+        }
+    }
+    void noteDirty(std::int64_t low, std::int64_t high) {
+        if (!isDirty()) {
+            dirtyLow = low;
+            dirtyHigh = high;
+        } else {
+            dirtyLow = std::min(dirtyLow, low);
+            dirtyHigh = std::max(dirtyHigh, high);
+        }
+    }
+    bool contains(std::int64_t fileLow, std::int64_t fileHigh) const {
+        return fileLow >= base && fileHigh <= base + capacity;
+    }
+
+    void releaseWindow() noexcept {
+        doFree(buffer);
+        doFree(known);
+        doFree(dirty);
+        doFree(scratch);
+        buffer = nullptr;
+        known = dirty = nullptr;
+        scratch = nullptr;
+        capacity = scratchSize = 0;
+        usedLow = usedHigh = dirtyLow = dirtyHigh = 0;
+    }
+
+    // Forgets every byte of the window; nothing may be dirty.
+    void clearWindow() {
+        if (isUsed()) {
+            const std::int64_t firstWord = usedLow / detail::kBitsPerWord;
+            const std::int64_t endWord = (usedHigh + detail::kBitsPerWord - 1) / detail::kBitsPerWord;
+            std::memset(known + firstWord, 0, static_cast<std::size_t>(endWord - firstWord) * sizeof(detail::Word));
+            std::memset(dirty + firstWord, 0, static_cast<std::size_t>(endWord - firstWord) * sizeof(detail::Word));
+        }
+        usedLow = usedHigh = dirtyLow = dirtyHigh = 0;
+    }
+
+    // Moves the window to newBase with room for newCapacity bytes, keeping
+    // every known and dirty byte. The used range must fit the new window.
+    void relocate(std::int64_t newBase, std::int64_t newCapacity) {
+        const std::size_t words = static_cast<std::size_t>(newCapacity / detail::kBitsPerWord);
+        auto* newBuffer = static_cast<unsigned char*>(doAlloc(static_cast<std::size_t>(newCapacity)));
+        auto* newKnown = static_cast<detail::Word*>(doAlloc(words * sizeof(detail::Word)));
+        auto* newDirty = static_cast<detail::Word*>(doAlloc(words * sizeof(detail::Word)));
+        std::memset(newKnown, 0, words * sizeof(detail::Word));
+        std::memset(newDirty, 0, words * sizeof(detail::Word));
+        const std::int64_t shift = base - newBase;  // a multiple of kWindowAlign
+        if (isUsed()) {
+            std::memcpy(newBuffer + usedLow + shift, buffer + usedLow, static_cast<std::size_t>(usedHigh - usedLow));
+            const std::int64_t firstWord = usedLow / detail::kBitsPerWord;
+            const std::int64_t endWord = (usedHigh + detail::kBitsPerWord - 1) / detail::kBitsPerWord;
+            const std::int64_t wordShift = shift / detail::kBitsPerWord;
+            const auto wordBytes = static_cast<std::size_t>(endWord - firstWord) * sizeof(detail::Word);
+            std::memcpy(newKnown + firstWord + wordShift, known + firstWord, wordBytes);
+            std::memcpy(newDirty + firstWord + wordShift, dirty + firstWord, wordBytes);
+        }
+        doFree(buffer);
+        doFree(known);
+        doFree(dirty);
+        buffer = newBuffer;
+        known = newKnown;
+        dirty = newDirty;
+        if (isUsed()) {
+            usedLow += shift;
+            usedHigh += shift;
+        }
+        if (isDirty()) {
+            dirtyLow += shift;
+            dirtyHigh += shift;
+        }
+        base = newBase;
+        capacity = newCapacity;
+    }
+
+    // Makes the file bytes [fileLow, fileHigh) addressable in the window
+    // (fileHigh - fileLow < kDirectIoBytes). Moves or grows the window while
+    // what it holds spans at most half of it; otherwise writes it out and
+    // starts afresh around the new bytes.
+    void ensureWindow(std::int64_t fileLow, std::int64_t fileHigh) {
+        if (hasWindow() && contains(fileLow, fileHigh)) return;
+        if (!isUsed()) {
+            // Empty: a quarter of the room behind the new bytes, the rest ahead.
+            std::int64_t newCapacity = std::max(capacity, kInitialBufferBytes);
+            while (newCapacity < 2 * (fileHigh - fileLow) && newCapacity < kMaxBufferBytes) newCapacity *= 2;
+            const std::int64_t newBase = alignDown(std::max<std::int64_t>(0, fileLow - newCapacity / 4), kWindowAlign);
+            if (newCapacity != capacity) {
+                relocate(newBase, newCapacity);
+            } else {
+                base = newBase;
+            }
+            return;
+        }
+        const std::int64_t spanLow = std::min(base + usedLow, fileLow);
+        const std::int64_t spanHigh = std::max(base + usedHigh, fileHigh);
+        const std::int64_t span = spanHigh - spanLow;
+        std::int64_t newCapacity = capacity;
+        while (newCapacity < 2 * span && newCapacity < kMaxBufferBytes) newCapacity *= 2;
+        if (2 * span <= newCapacity) {
+            // Centre what is held, leaving room to move either way.
+            const std::int64_t newBase =
+                alignDown(std::max<std::int64_t>(0, spanLow - (newCapacity - span) / 2), kWindowAlign);
+            relocate(newBase, newCapacity);
+            return;
+        }
+        flushWindow();
+        clearWindow();
+        ensureWindow(fileLow, fileHigh);  // now empty: placed (and grown) around the new bytes
+    }
+
+    // Writes every dirty byte out, as rule (5) describes. On failure the runs
+    // not yet written stay dirty, so a later flush tries them again.
+    void flushWindow() {
+        if (!isDirty()) return;
+        std::int64_t at = dirtyLow;
+        const std::int64_t end = dirtyHigh;
+        while (at < end) {
+            const std::int64_t runLow = detail::findBit(dirty, at, end, true);
+            if (runLow >= end) break;
+            std::int64_t runHigh = detail::findBit(dirty, runLow, end, false);
+            for (;;) {
+                const std::int64_t next = detail::findBit(dirty, runHigh, end, true);
+                if (next >= end || !bridgeGap(runHigh, next)) break;
+                runHigh = detail::findBit(dirty, next, end, false);
+            }
+            dirtyLow = runLow;  // what stays dirty if this write fails
+            writeAll(buffer + runLow, runHigh - runLow, base + runLow);
+            detail::clearBits(dirty, runLow, runHigh);
+            at = runHigh;
+        }
+        dirtyLow = dirtyHigh = 0;
+    }
+
+    // True when the clean bytes [gapLow, gapHigh) may be written with the
+    // dirty runs around them (rule 5); zeroes the part beyond the disk's end.
+    bool bridgeGap(std::int64_t gapLow, std::int64_t gapHigh) {
+        if (gapHigh - gapLow > kBridgeBytes) return false;
+        const std::int64_t diskEnd = std::clamp(diskLength - base, gapLow, gapHigh);
+        if (!detail::allBitsSet(known, gapLow, diskEnd)) return false;
+        if (diskEnd < gapHigh) {
+            std::memset(buffer + diskEnd, 0, static_cast<std::size_t>(gapHigh - diskEnd));
+            detail::setBits(known, diskEnd, gapHigh);
+        }
+        return true;
+    }
+
+    void flushAll() {
+        flushWindow();
+        if (length > diskLength) truncateTo(length);
+    }
+
+    // Makes the file bytes [fileLow, fileHigh) known, loading the aligned
+    // block around them with one read. The bytes must lie in the window and
+    // below length.
+    void loadKnown(std::int64_t fileLow, std::int64_t fileHigh) {
+        std::int64_t low = fileLow - base;
+        std::int64_t high = fileHigh - base;
+        if (detail::allBitsSet(known, low, high)) return;
+        const std::int64_t blockLow = alignDown(fileLow, kReadBlockBytes);
+        low = std::max(blockLow, base) - base;
+        high = std::max(std::min({blockLow + kReadBlockBytes, base + capacity, length}), fileHigh) - base;
+        // Narrow to the unknown bytes at both ends.
+        low = detail::findBit(known, low, high, false);
+        high = detail::findLastBit(known, low, high, false) + 1;
+        const std::int64_t diskEnd = std::clamp(diskLength - base, low, high);
+        if (low < diskEnd) {
+            const std::int64_t count = diskEnd - low;
+            if (detail::findBit(known, low, diskEnd, true) == diskEnd) {
+                const std::int64_t got = readUpTo(buffer + low, count, base + low);
+                if (got < count) std::memset(buffer + low + got, 0, static_cast<std::size_t>(count - got));
+            } else {
+                // Known bytes inside (some may be dirty): read aside and
+                // take only the bytes the window does not know.
+                if (scratchSize < count) {
+                    doFree(scratch);
+                    scratch = nullptr;
+                    scratchSize = 0;
+                    scratch = static_cast<unsigned char*>(doAlloc(static_cast<std::size_t>(capacity)));
+                    scratchSize = capacity;
+                }
+                const std::int64_t got = readUpTo(scratch, count, base + low);
+                if (got < count) std::memset(scratch + got, 0, static_cast<std::size_t>(count - got));
+                copyUnknown(scratch, low, diskEnd);
+            }
+        }
+        // Beyond the disk's end every byte that is not dirty is zero (rule 4).
+        for (std::int64_t at = diskEnd; at < high;) {
+            const std::int64_t zeroLow = detail::findBit(known, at, high, false);
+            const std::int64_t zeroHigh = detail::findBit(known, zeroLow, high, true);
+            std::memset(buffer + zeroLow, 0, static_cast<std::size_t>(zeroHigh - zeroLow));
+            at = zeroHigh;
+        }
+        detail::setBits(known, low, high);
+        noteUsed(low, high);
+    }
+
+    // Copies source[i - low] to buffer[i] for every unknown i in [low, high).
+    void copyUnknown(const unsigned char* source, std::int64_t low, std::int64_t high) {
+        for (std::int64_t at = low; at < high;) {
+            const std::int64_t runLow = detail::findBit(known, at, high, false);
+            const std::int64_t runHigh = detail::findBit(known, runLow, high, true);
+            std::memcpy(buffer + runLow, source + (runLow - low), static_cast<std::size_t>(runHigh - runLow));
+            at = runHigh;
+        }
+    }
+
+    void putInWindow(const unsigned char* bytes, std::int64_t fileLow, std::int64_t count) {
+        const std::int64_t low = fileLow - base;
+        std::memcpy(buffer + low, bytes, static_cast<std::size_t>(count));
+        detail::setBits(known, low, low + count);
+        detail::setBits(dirty, low, low + count);
+        noteUsed(low, low + count);
+        noteDirty(low, low + count);
+    }
+
+    int readSlow(unsigned char* target, std::int64_t count) {
+        const std::int64_t fileLow = position;
+        const std::int64_t fileHigh = position + count;
+        if (count >= kDirectIoBytes) {
+            if (isDirty() && fileLow < base + dirtyHigh && fileHigh > base + dirtyLow) flushWindow();
+            const std::int64_t fromDisk = std::clamp(diskLength - fileLow, std::int64_t{0}, count);
+            const std::int64_t got = fromDisk > 0 ? readUpTo(target, fromDisk, fileLow) : 0;
+            if (got < count) std::memset(target + got, 0, static_cast<std::size_t>(count - got));
+            // Bytes the window knows may be newer than the disk only if dirty,
+            // and those were written out above; known clean bytes equal it.
+        } else {
+            ensureWindow(fileLow, fileHigh);
+            loadKnown(fileLow, fileHigh);
+            std::memcpy(target, buffer + (fileLow - base), static_cast<std::size_t>(count));
+        }
+        position = fileHigh;
+        return static_cast<int>(count);
+    }
+
+    void writeSlow(const unsigned char* bytes, std::int64_t count) {
+        const std::int64_t fileLow = position;
+        const std::int64_t fileHigh = position + count;
+        if (count >= kDirectIoBytes) {
+            if (isUsed() && fileLow < base + usedHigh && fileHigh > base + usedLow) {
+                // The window's copy of these bytes is about to be stale.
+                flushWindow();
+                const std::int64_t low = std::max(fileLow - base, usedLow);
+                const std::int64_t high = std::min(fileHigh - base, usedHigh);
+                detail::clearBits(known, low, high);
+            }
+            writeAll(bytes, count, fileLow);
+        } else {
+            ensureWindow(fileLow, fileHigh);
+            putInWindow(bytes, fileLow, count);
+        }
+        position = fileHigh;
+        length = std::max(length, fileHigh);
+    }
+};
+
+// --- CFile ----------------------------------------------------------------------
+
+CFile::CFile(const CUnicodeString& path, unsigned openFlags) : impl_(std::make_unique<Impl>()) {
+    impl_->path = path;
+    constexpr unsigned kKnownFlags =
+        modeReadWrite | shareExclusive | modeCreate | shareDenyNone | modeNoTruncate | modeCreateNew;
+    if ((openFlags & ~kKnownFlags) != 0 || (openFlags & modeReadWrite) == 0) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%X", openFlags);
+        ThrowArgumentError(std::string("open flags ") + hex + " for " + quotedPath(path) +
+                           ": name read, write or both, and no unknown flag");
+    }
+    impl_->canRead = (openFlags & modeRead) != 0;
+    impl_->canWrite = (openFlags & modeWrite) != 0;
+    int flags = O_CLOEXEC;
+    flags |= impl_->canRead && impl_->canWrite ? O_RDWR : impl_->canWrite ? O_WRONLY : O_RDONLY;
+    if (openFlags & modeCreateNew) {
+        flags |= O_CREAT | O_EXCL;
+    } else if (openFlags & modeCreate) {
+        flags |= O_CREAT;
+        if (!(openFlags & modeNoTruncate) && impl_->canWrite) flags |= O_TRUNC;
+    }
+    const std::string native = ToNativePath(path);
+    int fd;
+    do {
+        fd = ::open(native.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) throwSystemFileError("cannot open " + quotedPath(path) + " for " + accessText(openFlags), errno);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        throwSystemFileError("cannot open " + quotedPath(path) + " for " + accessText(openFlags), error);
+    }
+    impl_->fd = fd;
+    impl_->length = impl_->diskLength = status.st_size;
+}
+
+CFile::~CFile() {
+    if (impl_ && impl_->fd >= 0) {
+        try {
+            Close();
+        } catch (CException* error) {
+            error->Delete();
+        }
+    }
+}
+
+int CFile::Read(void* buffer, int count) {
+    Impl& f = *impl_;
+    f.checkOpen();
+    if (!f.canRead) ThrowFileError("file " + quotedPath(f.path) + " is not open for reading", EBADF);
+    if (count <= 0) {
+        if (count < 0) ThrowArgumentError("negative byte count " + std::to_string(count) + " to read");
+        return 0;
+    }
+    if (buffer == nullptr) ThrowArgumentError("no buffer to read into");
+    const std::int64_t available = f.length - f.position;
+    if (available <= 0) return 0;
+    const std::int64_t n = std::min<std::int64_t>(count, available);
+    const std::int64_t low = f.position - f.base;
+    // The common case: the bytes are known to the window.
+    if (f.contains(f.position, f.position + n) && detail::allBitsSet(f.known, low, low + n)) {
+        std::memcpy(buffer, f.buffer + low, static_cast<std::size_t>(n));
+        f.position += n;
+        return static_cast<int>(n);
+    }
+    return f.readSlow(static_cast<unsigned char*>(buffer), n);
+}
+
+void CFile::Write(const void* buffer, int count) {
+    Impl& f = *impl_;
+    f.checkOpen();
+    if (!f.canWrite) ThrowFileError("file " + quotedPath(f.path) + " is not open for writing", EBADF);
+    if (count <= 0) {
+        if (count < 0) ThrowArgumentError("negative byte count " + std::to_string(count) + " to write");
+        return;
+    }
+    if (buffer == nullptr) ThrowArgumentError("no bytes to write");
+    if (f.position > std::numeric_limits<std::int64_t>::max() - count) {
+        ThrowFileError("write past the largest offset of " + quotedPath(f.path), EFBIG);
+    }
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    // The common case: the bytes land in the window.
+    if (f.contains(f.position, f.position + count) && count < kDirectIoBytes) {
+        f.putInWindow(bytes, f.position, count);
+        f.position += count;
+        if (f.position > f.length) f.length = f.position;
+        return;
+    }
+    f.writeSlow(bytes, count);
+}
+
+std::int64_t CFile::Seek(std::int64_t offset, int origin) {
+    Impl& f = *impl_;
+    f.checkOpen();
+    std::int64_t from;
+    switch (origin) {
+    case begin: from = 0; break;
+    case current: from = f.position; break;
+    case end: from = f.length; break;
+    default: ThrowArgumentError("unknown seek origin " + std::to_string(origin));
+    }
+    if ((offset < 0 && from + offset < 0) || (offset > 0 && from > std::numeric_limits<std::int64_t>::max() - offset)) {
+        ThrowArgumentError("seek to offset " + std::to_string(offset) + " from " + std::to_string(from) +
+                           " is outside " + quotedPath(f.path));
+    }
+    f.position = from + offset;
+    return f.position;
+}
+
+std::int64_t CFile::GetPosition() const {
+    impl_->checkOpen();
+    return impl_->position;
+}
+
+std::int64_t CFile::GetLength() const {
+    impl_->checkOpen();
+    return impl_->length;
+}
+
+void CFile::SetLength(std::int64_t length) {
+    Impl& f = *impl_;
+    f.checkOpen();
+    if (!f.canWrite) ThrowFileError("file " + quotedPath(f.path) + " is not open for writing", EBADF);
+    if (length < 0) ThrowArgumentError("negative length " + std::to_string(length) + " for " + quotedPath(f.path));
+    if (length >= f.length) {
+        // Noted only; the disk follows at the next flush (rule 3).
+        f.length = length;
+        return;
+    }
+    // Cutting: bytes of the window beyond the new end are forgotten.
+    if (f.isUsed() && length < f.base + f.usedHigh) {
+        const std::int64_t cut = std::max(length - f.base, f.usedLow);
+        detail::clearBits(f.known, cut, f.usedHigh);
+        detail::clearBits(f.dirty, cut, f.usedHigh);
+        f.usedHigh = cut;
+        if (f.usedHigh <= f.usedLow) f.usedLow = f.usedHigh = 0;
+        if (f.isDirty()) {
+            f.dirtyHigh = std::min(f.dirtyHigh, cut);
+            if (f.dirtyHigh <= f.dirtyLow) f.dirtyLow = f.dirtyHigh = 0;
+        }
+    }
+    if (length < f.diskLength) f.truncateTo(length);
+    f.length = length;
+}
+
+void CFile::Flush() {
+    impl_->checkOpen();
+    impl_->flushAll();
+}
+
+void CFile::Close() {
+    Impl& f = *impl_;
+    if (f.fd < 0) return;
+    try {
+        if (f.canWrite) f.flushAll();
+    } catch (...) {
+        ::close(f.fd);
+        f.fd = -1;
+        f.releaseWindow();
+        throw;
+    }
+    const int result = ::close(f.fd);
+    const int error = errno;
+    f.fd = -1;
+    f.releaseWindow();
+    if (result != 0 && error != EINTR) throwSystemFileError("cannot close " + quotedPath(f.path), error);
+}
+
+CUnicodeString CFile::GetFileName() const { return impl_->path; }
+
+void CFile::FailSystemWriteAfter(int successfulWrites, int systemError) {
+    gFaultError.store(systemError, std::memory_order_relaxed);
+    gWritesBeforeFault.store(successfulWrites < 0 ? -1 : successfulWrites, std::memory_order_relaxed);
+}
+
+CFile::IoStats CFile::GetIoStats() {
+    IoStats stats;
+    stats.reads = gSystemReads.load(std::memory_order_relaxed);
+    stats.writes = gSystemWrites.load(std::memory_order_relaxed);
+    stats.lengthChanges = gLengthChanges.load(std::memory_order_relaxed);
+    return stats;
+}
+
+void CFile::ResetIoStats() {
+    gSystemReads.store(0, std::memory_order_relaxed);
+    gSystemWrites.store(0, std::memory_order_relaxed);
+    gLengthChanges.store(0, std::memory_order_relaxed);
+}
+
+}  // namespace Tolm

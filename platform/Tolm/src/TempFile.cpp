@@ -1,1 +1,94 @@
-// Placeholder: implemented with the framework.
+#include <Tolm/File.h>
+
+#include "FileSupport.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <random>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Tolm {
+
+namespace {
+
+constexpr int kNameAttempts = 100;
+constexpr char kNameAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int kRandomChars = 6;
+
+// Six characters from 62: unpredictable enough that another user cannot
+// place a file there first; O_EXCL makes any collision harmless anyway.
+std::string randomPart() {
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t seed = std::random_device{}();
+    seed = (seed << 32) ^ std::random_device{}();
+    seed ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    seed ^= counter.fetch_add(0x9E3779B97F4A7C15ull, std::memory_order_relaxed);
+    // splitmix64 finaliser, so that neighbouring seeds give unrelated names
+    seed = (seed ^ (seed >> 30)) * 0xBF58476D1CE4E5B9ull;
+    seed = (seed ^ (seed >> 27)) * 0x94D049BB133111EBull;
+    seed ^= seed >> 31;
+    std::string part;
+    for (int i = 0; i < kRandomChars; ++i) {
+        part += kNameAlphabet[seed % (sizeof kNameAlphabet - 1)];
+        seed /= sizeof kNameAlphabet - 1;
+    }
+    return part;
+}
+
+std::string temporaryDirectory() {
+    const char* fromEnvironment = std::getenv("TMPDIR");
+    std::string directory = fromEnvironment && *fromEnvironment ? fromEnvironment : "/tmp";
+    while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+    return directory;
+}
+
+// A name piece must stay a piece: no separator, no zero, no "..".
+void checkNamePart(const std::string& part, const char* what) {
+    if (part.find('/') != std::string::npos || part.find('\0') != std::string::npos || part == "..") {
+        ThrowArgumentError(std::string("temporary file ") + what + " '" + part + "' may not contain '/' or NUL");
+    }
+}
+
+}  // namespace
+
+namespace TempFile {
+
+CUnicodeString New(const CUnicodeString& prefix, const CUnicodeString& extension) {
+    const std::string prefixText = prefix.ToUtf8();
+    const std::string extensionText = extension.ToUtf8();
+    checkNamePart(prefixText, "prefix");
+    checkNamePart(extensionText, "extension");
+    const std::string directory = temporaryDirectory();
+    int lastError = EEXIST;
+    std::string path;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        path = directory + "/" + prefixText + "-" + randomPart();
+        if (!extensionText.empty()) path += "." + extensionText;
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (fd >= 0) {
+            // The mode given to open passes through the umask; make sure.
+            ::fchmod(fd, S_IRUSR | S_IWUSR);
+            ::close(fd);
+            return CUnicodeString::FromUtf8(path);
+        }
+        lastError = errno;
+        if (lastError != EEXIST && lastError != EINTR) break;
+    }
+    detail::throwSystemFileError("cannot create a temporary file in '" + directory + "' (last tried '" + path + "')",
+                                 lastError);
+}
+
+void Delete(const CUnicodeString& path) {
+    if (::unlink(ToNativePath(path).c_str()) != 0) {
+        detail::throwSystemFileError("cannot delete " + detail::quotedPath(path), errno);
+    }
+}
+
+}  // namespace TempFile
+
+}  // namespace Tolm

@@ -8,10 +8,19 @@
 //
 // Format of one object:
 //     u32 magic 0x4A424F54 ("TOBJ") | u32 name length n | n bytes UTF-8 class name | state
+// A null object is the magic and n = 0. Values inside a state:
+//     int32/uint32: 4 bytes | int64, double (IEEE 754 bits): 8 bytes | bool: 1 byte, 0 or 1
+//     CUnicodeString: u32 count | count UTF-16 units, 2 bytes each
+//     CString: u32 count | count bytes
+// For example an object "My.Point" whose state is the int32 7 is
+//     54 4F 42 4A  08 00 00 00  4D 79 2E 50 6F 69 6E 74  07 00 00 00
 //
 // Every read is checked: a truncated or corrupted archive, a class name that
 // the factory does not know, or a class that is not serialisable raises a
-// CException of kind archive. Nothing is read past the data.
+// CException of kind archive. Nothing is read past the data, and a count is
+// checked against what the file still holds before anything is allocated for
+// it. A load-direction archive reads ahead; Close() puts the file's position
+// back just past the bytes it used.
 //
 // A serialisable class derives from ISerializable and declares itself with one
 // line in its source file:
@@ -81,14 +90,33 @@ public:
     // Flushes and detaches from the file; later use is an archive error.
     void Close();
 
+    // Nesting limit of objects inside objects, in both directions: it stops a
+    // cycle of objects or a crafted archive before the stack runs out.
+    static constexpr int kMaxObjectDepth = 256;
+    // Longest class name accepted, in UTF-8 bytes.
+    static constexpr std::uint32_t kMaxClassNameBytes = 1024;
+
 private:
+    class CDepthGuard;
     void fill();
+    void checkUsable(int wantedDirection, const char* operation) const;
+    // Throws unless `bytes` more bytes can still come from the archive.
+    void checkAvailable(std::uint64_t bytes, const char* what);
+    std::int64_t offset() const noexcept;
+    std::uint32_t readU32();
+    std::uint64_t readU64();
+    void writeU32(std::uint32_t value);
+    void writeU64(std::uint64_t value);
+    [[noreturn]] void fail(const std::string& what) const;
+
     CBaseFile* file_;
     int direction_;
-    unsigned char* buffer_;
+    unsigned char* buffer_ = nullptr;
     int bufferSize_;
     int bufferUsed_ = 0;   // store: bytes waiting; load: bytes available
     int bufferPos_ = 0;    // load: next byte to hand out
+    std::int64_t bufferOffset_ = 0;  // archive offset of buffer_[0]
+    int depth_ = 0;
     bool closed_ = false;
 };
 

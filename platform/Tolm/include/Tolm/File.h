@@ -9,9 +9,15 @@
 // CFile keeps a bounded write-back buffer (at most kMaxBufferBytes) over a
 // window of the file: writes to nearby offsets, not only appends, are gathered
 // into few system calls, and reads of nearby data are served from one read.
-// Reads always see earlier writes. The buffer is written out before the length
-// changes (SetLength), on Flush and on Close; the destructor closes and
-// swallows a failure (call Close to see it).
+// Reads always see earlier writes. SetLength works with the buffer: a cut
+// drops buffered bytes beyond the new end at once, a lengthening reaches the
+// disk with the next write-out. The buffer is written out on Flush, on Close and
+// when the window moves on; the destructor closes and swallows a failure (call
+// Close to see it). Write failures (a full disk) may therefore surface only at
+// Flush or Close. Bytes that were never written (gaps between writes) are never
+// written out, and the file on the disk ends where the last byte written or the
+// last length set puts it: a 4-byte write at offset 8192 of an empty file gives
+// a file of 8196 bytes.
 //
 // Paths: a path that starts with the long-path prefix "\\?\" is accepted; on
 // POSIX the prefix is dropped before the system call. Paths are UTF-16 here and
@@ -111,10 +117,13 @@ public:
     // Test seam: the next n system writes succeed, the one after fails with
     // the given error (e.g. ENOSPC); -1 turns the fault off. Process-wide.
     static void FailSystemWriteAfter(int successfulWrites, int systemError);
-    // Counters of system calls made by CFile objects since the last reset.
+    // Counters of system calls made by CFile objects since the last reset:
+    // reads (pread), writes (pwrite, failed ones included) and length changes
+    // (ftruncate). Process-wide.
     struct IoStats {
         std::int64_t reads = 0;
         std::int64_t writes = 0;
+        std::int64_t lengthChanges = 0;
     };
     static IoStats GetIoStats();
     static void ResetIoStats();
