@@ -1,1 +1,295 @@
-// Placeholder.
+// Record store against the peer a user would reach for instead (SQLite, a
+// blob table in a temporary database) and against the plain limit of the
+// machine (sequential write() of the bytes, then pread() of each record).
+//
+// For each record size (100 B, 4 KiB, 64 KiB, 1 MiB) every engine writes
+// STORE_BENCH_MIB MiB of records (256 by default), reads them all back in one
+// random order, then frees them all in that order. Each phase is timed on its
+// own and reported as a counter:
+//   wr_MBps   record bytes written per second (uncompressed bytes), MB = 1e6
+//   rd_MBps   record bytes read back per second
+//   free_kps  thousands of records freed (deleted) per second
+//   sys_wr, sys_rd  system calls of the framework's files per MiB of records
+// The benchmark's own time is the sum of the phases.
+//
+//     STORE_BENCH_MIB=64 bench_store --benchmark_filter=/65536
+#include <Korvan/FileDataStorage.h>
+
+#include <Tolm/Array.h>
+#include <Tolm/File.h>
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <numeric>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<unsigned char>;
+
+constexpr std::size_t kPoolBytes = 16u << 20;
+
+std::size_t totalBytes() {
+    static const std::size_t total = [] {
+        const char* mib = std::getenv("STORE_BENCH_MIB");
+        const long value = mib != nullptr ? std::atol(mib) : 256;
+        return static_cast<std::size_t>(value > 0 ? value : 256) << 20;
+    }();
+    return total;
+}
+
+double seconds(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// Random bytes: stored as they are, the worst case for compression.
+const Bytes& randomPool() {
+    static const Bytes pool = [] {
+        Bytes bytes(kPoolBytes);
+        std::mt19937_64 random(42);
+        for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8) {
+            const std::uint64_t word = random();
+            std::memcpy(&bytes[i], &word, 8);
+        }
+        return bytes;
+    }();
+    return pool;
+}
+
+// Bytes that look like the inside of a PDF: text content streams (operators,
+// numbers, strings) with runs of binary image or font data among them.
+const Bytes& pdfLikePool() {
+    static const Bytes pool = [] {
+        static const char* const kOperators[] = {
+            "BT\n", "/F1 12 Tf\n", "72 712 Td\n", "(Quarterly report, page 14) Tj\n", "0 -14.4 TD\n",
+            "ET\n", "q 0.24 0 0 0.24 36 36 cm\n", "Q\n", "0.5 0.5 0.5 rg\n",
+            "[(T) 80 (ype) -250 (setting) 30 (s)] TJ\n", "1 0 0 1 298.5 401.25 Tm\n",
+            "/GS1 gs\n", "36 36 m 576 36 l S\n", "(The record store keeps pages.) '\n"};
+        Bytes bytes;
+        bytes.reserve(kPoolBytes);
+        std::mt19937 random(7);
+        while (bytes.size() < kPoolBytes) {
+            const unsigned pick = random();
+            if (pick % 24 == 0) {
+                const unsigned run = 64 + (pick >> 8) % 1500;
+                for (unsigned i = 0; i < run; ++i) bytes.push_back(static_cast<unsigned char>(random()));
+            } else {
+                char number[32];
+                std::snprintf(number, sizeof number, "%u.%u ", (pick >> 4) % 600, (pick >> 14) % 100);
+                for (const char* c = number; *c != '\0'; ++c) bytes.push_back(static_cast<unsigned char>(*c));
+                for (const char* c = kOperators[pick % 14]; *c != '\0'; ++c)
+                    bytes.push_back(static_cast<unsigned char>(*c));
+            }
+        }
+        bytes.resize(kPoolBytes);
+        return bytes;
+    }();
+    return pool;
+}
+
+// Record i's bytes: a window of the pool that moves with i.
+const unsigned char* recordBytes(const Bytes& pool, std::size_t i, std::size_t size) {
+    const std::size_t span = pool.size() - size;
+    return pool.data() + (i * 7919u * 64u) % span;
+}
+
+std::vector<std::size_t> randomOrder(std::size_t count) {
+    std::vector<std::size_t> order(count);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::shuffle(order.begin(), order.end(), std::mt19937(2026));
+    return order;
+}
+
+struct Phases {
+    double write = 0, read = 0, free = 0;
+    std::int64_t sysWrites = 0, sysReads = 0;
+};
+
+void report(benchmark::State& state, const Phases& phases, std::size_t recordSize, std::size_t count) {
+    const double iterations = static_cast<double>(state.iterations());
+    const double bytes = static_cast<double>(recordSize * count) * iterations;
+    state.counters["wr_MBps"] = bytes / phases.write / 1e6;
+    state.counters["rd_MBps"] = bytes / phases.read / 1e6;
+    state.counters["free_kps"] = phases.free > 0 ? static_cast<double>(count) * iterations / phases.free / 1e3 : 0;
+    const double mib = bytes / (1 << 20);
+    state.counters["sys_wr"] = static_cast<double>(phases.sysWrites) / mib;
+    state.counters["sys_rd"] = static_cast<double>(phases.sysReads) / mib;
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+void runStore(benchmark::State& state, bool compress) {
+    const std::size_t size = static_cast<std::size_t>(state.range(0));
+    const std::size_t count = totalBytes() / size;
+    const Bytes& pool = compress ? pdfLikePool() : randomPool();
+    const std::vector<std::size_t> order = randomOrder(count);
+    std::vector<int> records(count);
+    Phases phases;
+    for (auto _ : state) {
+        Korvan::CFileDataStorage store(4096, compress);
+        Tolm::CFile::ResetIoStats();
+        const auto t0 = Clock::now();
+        for (std::size_t i = 0; i < count; ++i)
+            records[i] = store.WriteRecord(recordBytes(pool, i, size), static_cast<int>(size));
+        const auto t1 = Clock::now();
+        for (std::size_t i : order) {
+            Tolm::CArray<unsigned char> out;
+            store.ReadRecord(records[i], out);
+            if (static_cast<std::size_t>(out.GetSize()) != size) throw std::runtime_error("short record");
+        }
+        const auto t2 = Clock::now();
+        for (std::size_t i : order) store.FreeRecord(records[i]);
+        const auto t3 = Clock::now();
+        const Tolm::CFile::IoStats io = Tolm::CFile::GetIoStats();
+        phases.write += seconds(t0, t1);
+        phases.read += seconds(t1, t2);
+        phases.free += seconds(t2, t3);
+        phases.sysWrites += io.writes;
+        phases.sysReads += io.reads;
+        state.SetIterationTime(seconds(t0, t3));
+    }
+    report(state, phases, size, count);
+}
+
+void BM_Store(benchmark::State& state) { runStore(state, false); }
+void BM_StoreCompressed(benchmark::State& state) { runStore(state, true); }
+
+void check(int rc, int expected, sqlite3* db, const char* what) {
+    if (rc != expected) throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
+}
+
+std::string tempPath(const char* stem) {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/" + stem + "-" +
+           std::to_string(static_cast<long>(getpid()));
+}
+
+void BM_SQLite(benchmark::State& state) {
+    const std::size_t size = static_cast<std::size_t>(state.range(0));
+    const std::size_t count = totalBytes() / size;
+    const Bytes& pool = randomPool();
+    const std::vector<std::size_t> order = randomOrder(count);
+    // Transactions of about 16 MiB or 10,000 rows.
+    const std::size_t batch = std::max<std::size_t>(1, std::min<std::size_t>(10000, (16u << 20) / size));
+    Bytes out;
+    Phases phases;
+    for (auto _ : state) {
+        const std::string path = tempPath("store-bench.sqlite");
+        std::remove(path.c_str());
+        sqlite3* db = nullptr;
+        check(sqlite3_open(path.c_str(), &db), SQLITE_OK, db, "open");
+        check(sqlite3_exec(db,
+                           "PRAGMA page_size=4096; PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;"
+                           "CREATE TABLE t(id INTEGER PRIMARY KEY, data BLOB);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK, db, "set up");
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_stmt* select = nullptr;
+        sqlite3_stmt* remove = nullptr;
+        check(sqlite3_prepare_v2(db, "INSERT INTO t(id, data) VALUES(?, ?)", -1, &insert, nullptr), SQLITE_OK, db,
+              "prepare insert");
+        check(sqlite3_prepare_v2(db, "SELECT data FROM t WHERE id = ?", -1, &select, nullptr), SQLITE_OK, db,
+              "prepare select");
+        check(sqlite3_prepare_v2(db, "DELETE FROM t WHERE id = ?", -1, &remove, nullptr), SQLITE_OK, db,
+              "prepare delete");
+
+        const auto t0 = Clock::now();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i % batch == 0) check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK, db, "begin");
+            sqlite3_bind_int64(insert, 1, static_cast<sqlite3_int64>(i + 1));
+            sqlite3_bind_blob(insert, 2, recordBytes(pool, i, size), static_cast<int>(size), SQLITE_STATIC);
+            check(sqlite3_step(insert), SQLITE_DONE, db, "insert");
+            sqlite3_reset(insert);
+            if (i % batch == batch - 1 || i == count - 1)
+                check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK, db, "commit");
+        }
+        const auto t1 = Clock::now();
+        for (std::size_t i : order) {
+            sqlite3_bind_int64(select, 1, static_cast<sqlite3_int64>(i + 1));
+            check(sqlite3_step(select), SQLITE_ROW, db, "select");
+            const void* blob = sqlite3_column_blob(select, 0);
+            const int bytes = sqlite3_column_bytes(select, 0);
+            out.assign(static_cast<const unsigned char*>(blob), static_cast<const unsigned char*>(blob) + bytes);
+            sqlite3_reset(select);
+            if (out.size() != size) throw std::runtime_error("short row");
+        }
+        const auto t2 = Clock::now();
+        for (std::size_t n = 0; n < count; ++n) {
+            if (n % batch == 0) check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK, db, "begin");
+            sqlite3_bind_int64(remove, 1, static_cast<sqlite3_int64>(order[n] + 1));
+            check(sqlite3_step(remove), SQLITE_DONE, db, "delete");
+            sqlite3_reset(remove);
+            if (n % batch == batch - 1 || n == count - 1)
+                check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK, db, "commit");
+        }
+        const auto t3 = Clock::now();
+        sqlite3_finalize(insert);
+        sqlite3_finalize(select);
+        sqlite3_finalize(remove);
+        sqlite3_close(db);
+        std::remove(path.c_str());
+        phases.write += seconds(t0, t1);
+        phases.read += seconds(t1, t2);
+        phases.free += seconds(t2, t3);
+        state.SetIterationTime(seconds(t0, t3));
+    }
+    report(state, phases, size, count);
+}
+
+// The plain limit: one write() per record, appended, then one pread() per
+// record in the random order. Nothing to free.
+void BM_PlainFile(benchmark::State& state) {
+    const std::size_t size = static_cast<std::size_t>(state.range(0));
+    const std::size_t count = totalBytes() / size;
+    const Bytes& pool = randomPool();
+    const std::vector<std::size_t> order = randomOrder(count);
+    Bytes out(size);
+    Phases phases;
+    for (auto _ : state) {
+        const std::string path = tempPath("store-bench.plain");
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0) throw std::runtime_error("cannot open " + path);
+        const auto t0 = Clock::now();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (::write(fd, recordBytes(pool, i, size), size) != static_cast<ssize_t>(size))
+                throw std::runtime_error("short write");
+        }
+        const auto t1 = Clock::now();
+        for (std::size_t i : order) {
+            if (::pread(fd, out.data(), size, static_cast<off_t>(i * size)) != static_cast<ssize_t>(size))
+                throw std::runtime_error("short read");
+        }
+        const auto t2 = Clock::now();
+        ::close(fd);
+        ::unlink(path.c_str());
+        phases.write += seconds(t0, t1);
+        phases.read += seconds(t1, t2);
+        state.SetIterationTime(seconds(t0, t2));
+    }
+    report(state, phases, size, count);
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+    for (int size : {100, 4096, 65536, 1 << 20}) b->Arg(size);
+    b->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Store)->Apply(sizes);
+BENCHMARK(BM_StoreCompressed)->Apply(sizes);
+BENCHMARK(BM_SQLite)->Apply(sizes);
+BENCHMARK(BM_PlainFile)->Apply(sizes);
