@@ -1,1 +1,452 @@
-// Placeholder.
+// Readers of PNG, PBM/PGM/PPM and JPEG.
+//
+// A reader never believes a header's size before checking it against the
+// bytes that are really there: the pixel buffer is only allocated once the
+// data could plausibly fill it, so a small damaged file cannot make a reader
+// allocate gigabytes. Every damage ends in a file error that names the file.
+#include <Image/Image.h>
+
+#include "ImageInternal.h"
+
+#include <Tolm/Error.h>
+#include <Tolm/File.h>
+
+#include <climits>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <cstring>
+#include <string>
+
+#include <jpeglib.h>
+#include <jerror.h>  // after jpeglib.h
+#include <png.h>
+
+namespace Image {
+namespace {
+
+[[noreturn]] void throwDamaged(const std::string& name, const std::string& what) {
+    Tolm::ThrowFileError("cannot read image '" + name + "': " + what, 0);
+}
+
+std::ptrdiff_t rowOffset(int y, int stride) noexcept { return static_cast<std::ptrdiff_t>(y) * stride; }
+
+// CreateImage, with a file error rather than an argument error for an image
+// too large to hold.
+Tolm::CPtr<IImage> createImageFor(const std::string& name, long long width, long long height, int colority) {
+    if (width > INT_MAX || height > INT_MAX || detail::rowBytesFor(width, colority) * height >= INT_MAX) {
+        throwDamaged(name, std::to_string(width) + " x " + std::to_string(height) + " pixels are too many to hold");
+    }
+    return CreateImage(static_cast<int>(width), static_cast<int>(height), colority);
+}
+
+// ---------------------------------------------------------------- PBM/PGM/PPM
+//
+//   "P1".."P6", blanks and '#' comments, width, height, maxval (not for P1 and
+//   P4), then the raster. P4..P6 are binary and start after exactly one blank;
+//   P1..P3 are decimal text. Samples above 255 take two bytes, high first.
+
+class CPnmReader {
+public:
+    CPnmReader(const unsigned char* data, std::size_t size, const std::string& name) noexcept
+        : data_(data), size_(size), name_(name) {}
+    CPnmReader(const CPnmReader&) = delete;
+    CPnmReader& operator=(const CPnmReader&) = delete;
+
+    Tolm::CPtr<IImage> Read() {
+        const int kind = data_[1] - '0';
+        position_ = 2;
+        const bool isBitmap = kind == 1 || kind == 4;
+        const bool isBinary = kind >= 4;
+        const int colority = isBitmap ? 0 : (kind == 2 || kind == 5) ? 1 : 2;
+        const int channels = colority == 2 ? 3 : 1;
+
+        width_ = readHeaderNumber("width");
+        height_ = readHeaderNumber("height");
+        if (width_ < 1 || height_ < 1) damaged("width and height must be at least 1");
+        maxval_ = isBitmap ? 1 : readHeaderNumber("maxval");
+        if (maxval_ < 1 || maxval_ > 65535) damaged("maxval " + std::to_string(maxval_) + " is outside 1..65535");
+
+        const long long available = static_cast<long long>(size_) - static_cast<long long>(position_);
+        if (isBinary) {
+            // Exactly one blank separates the header from the raster.
+            if (position_ >= size_ || !isBlank(data_[position_])) damaged("no blank after the header");
+            ++position_;
+            const long long bytesPerSample = maxval_ > 255 ? 2 : 1;
+            const long long rowBytes = isBitmap ? (width_ + 7LL) / 8 : width_ * channels * bytesPerSample;
+            if (height_ > (available - 1) / rowBytes) damaged(truncationText(rowBytes * height_, available - 1));
+        } else {
+            // Every sample takes at least one character, and all but P1's
+            // need a blank after them.
+            const long long samplesPerRow = static_cast<long long>(width_) * channels;
+            const long long room = isBitmap ? available : (available + 1) / 2;
+            if (samplesPerRow > room || height_ > room / samplesPerRow) {
+                damaged("the pixel data is too short for " + std::to_string(width_) + " x " +
+                        std::to_string(height_) + " pixels");
+            }
+        }
+
+        Tolm::CPtr<IImage> image = CreateImage(width_, height_, colority);
+        unsigned char* pixels = image->GetMutablePixels();
+        const int stride = image->GetStride();
+        for (int y = 0; y < height_; ++y) {
+            unsigned char* row = pixels + rowOffset(y, stride);
+            if (kind == 4) {
+                readBitmapRow(row, stride);
+            } else if (kind == 1) {
+                readPlainBitmapRow(row);
+            } else {
+                for (int i = 0; i < width_ * channels; ++i) row[i] = isBinary ? readBinarySample() : readPlainSample();
+            }
+        }
+        return image;
+    }
+
+private:
+    static bool isBlank(unsigned char c) noexcept {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    }
+    static bool isDigit(unsigned char c) noexcept { return c >= '0' && c <= '9'; }
+
+    [[noreturn]] void damaged(const std::string& what) const { throwDamaged(name_, what); }
+    std::string truncationText(long long needed, long long present) const {
+        return "the pixel data is cut short: " + std::to_string(width_) + " x " + std::to_string(height_) +
+               " pixels need " + std::to_string(needed) + " bytes, " + std::to_string(present) + " are there";
+    }
+
+    void skipBlanksAndComments() noexcept {
+        while (position_ < size_) {
+            if (isBlank(data_[position_])) {
+                ++position_;
+            } else if (data_[position_] == '#') {
+                while (position_ < size_ && data_[position_] != '\n' && data_[position_] != '\r') ++position_;
+            } else {
+                break;
+            }
+        }
+    }
+
+    // A decimal number below INT_MAX, ended by a blank or a comment.
+    int readHeaderNumber(const char* what) {
+        skipBlanksAndComments();
+        if (position_ >= size_) damaged(std::string("the header ends before the ") + what);
+        if (!isDigit(data_[position_])) damaged(std::string("the header has no number for the ") + what);
+        long long value = 0;
+        while (position_ < size_ && isDigit(data_[position_])) {
+            value = value * 10 + (data_[position_++] - '0');
+            if (value > INT_MAX) damaged(std::string("the ") + what + " is too large");
+        }
+        if (position_ < size_ && !isBlank(data_[position_]) && data_[position_] != '#') {
+            damaged(std::string("the ") + what + " is followed by junk");
+        }
+        return static_cast<int>(value);
+    }
+
+    unsigned char scaled(unsigned value) const noexcept {
+        if (maxval_ == 255) return static_cast<unsigned char>(value);
+        const unsigned max = static_cast<unsigned>(maxval_);
+        return static_cast<unsigned char>((value * 255u + max / 2) / max);
+    }
+
+    // The sizes were checked against the data before the image was made.
+    void readBitmapRow(unsigned char* row, int stride) {
+        std::memcpy(row, data_ + position_, static_cast<std::size_t>(stride));
+        position_ += static_cast<std::size_t>(stride);
+        if (width_ % 8 != 0) row[stride - 1] &= static_cast<unsigned char>(0xFF << (8 - width_ % 8));
+    }
+    unsigned char readBinarySample() {
+        unsigned value = data_[position_++];
+        if (maxval_ > 255) value = (value << 8) | data_[position_++];
+        if (value > static_cast<unsigned>(maxval_)) damaged("a sample exceeds maxval " + std::to_string(maxval_));
+        return scaled(value);
+    }
+
+    void readPlainBitmapRow(unsigned char* row) {
+        for (int x = 0; x < width_; ++x) {
+            skipBlanksAndComments();
+            if (position_ >= size_) damaged("the pixel data is cut short");
+            const unsigned char c = data_[position_++];
+            if (c != '0' && c != '1') damaged("a PBM pixel is neither 0 nor 1");
+            if (c == '1') row[x >> 3] |= static_cast<unsigned char>(0x80 >> (x & 7));
+        }
+    }
+    unsigned char readPlainSample() {
+        skipBlanksAndComments();
+        if (position_ >= size_) damaged("the pixel data is cut short");
+        if (!isDigit(data_[position_])) damaged("a sample is not a number");
+        unsigned value = 0;
+        while (position_ < size_ && isDigit(data_[position_])) {
+            value = value * 10 + (data_[position_++] - '0');
+            if (value > static_cast<unsigned>(maxval_)) damaged("a sample exceeds maxval " + std::to_string(maxval_));
+        }
+        return scaled(value);
+    }
+
+    const unsigned char* data_;
+    std::size_t size_;
+    const std::string& name_;
+    std::size_t position_ = 0;
+    int width_ = 0;
+    int height_ = 0;
+    int maxval_ = 0;
+};
+
+// ------------------------------------------------------------------------ PNG
+//
+// libpng reports errors through a callback that must not return; it jumps
+// back to the phase that called libpng. Both phases hold only plain data.
+
+// deflate cannot expand its input more than 1032 times; a margin on top.
+constexpr long long kMaxDeflateRatio = 1100;
+
+struct PngDecoding {
+    const unsigned char* data;
+    std::size_t size;
+    std::size_t position;
+    png_structp png;
+    png_infop info;
+    std::jmp_buf jump;
+    char message[256];
+};
+
+[[noreturn]] void onPngError(png_structp png, png_const_charp message) {
+    auto& decoding = *static_cast<PngDecoding*>(png_get_error_ptr(png));
+    std::snprintf(decoding.message, sizeof decoding.message, "%s", message ? message : "PNG error");
+    std::longjmp(decoding.jump, 1);
+}
+void onPngWarning(png_structp, png_const_charp) {}
+
+void onPngRead(png_structp png, png_bytep target, std::size_t count) {
+    auto& decoding = *static_cast<PngDecoding*>(png_get_io_ptr(png));
+    if (count > decoding.size - decoding.position) png_error(png, "the file is cut short");
+    std::memcpy(target, decoding.data + decoding.position, count);
+    decoding.position += count;
+}
+
+png_voidp allocateForPng(png_structp, png_alloc_size_t bytes) {
+    try {
+        return Tolm::doAlloc(bytes);
+    } catch (Tolm::CException* error) {
+        error->Delete();
+        return nullptr;  // libpng turns this into its own "out of memory" error
+    }
+}
+void freeForPng(png_structp, png_voidp block) { Tolm::doFree(block); }
+
+struct PngShape {
+    png_uint_32 width;
+    png_uint_32 height;
+    int bitDepth;
+    int colorType;
+    int channels;  // after the transformations: 1 or 3
+    long long nativeBytes;
+};
+
+bool readPngHeader(PngDecoding& decoding, PngShape& shape) {
+    if (setjmp(decoding.jump)) return false;
+    png_set_read_fn(decoding.png, &decoding, onPngRead);
+    png_read_info(decoding.png, decoding.info);
+    int interlace = 0;
+    png_get_IHDR(decoding.png, decoding.info, &shape.width, &shape.height, &shape.bitDepth, &shape.colorType,
+                 &interlace, nullptr, nullptr);
+    const long long nativeRowBits =
+        static_cast<long long>(shape.width) * png_get_channels(decoding.png, decoding.info) * shape.bitDepth;
+    shape.nativeBytes = (nativeRowBits + 7) / 8 * shape.height;
+
+    if (shape.bitDepth == 16) png_set_strip_16(decoding.png);
+    if (shape.colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(decoding.png);
+    if (shape.colorType == PNG_COLOR_TYPE_GRAY && shape.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(decoding.png);
+    // Alpha, whether a channel or a palette's transparency, is dropped.
+    png_set_strip_alpha(decoding.png);
+    png_set_interlace_handling(decoding.png);
+    png_read_update_info(decoding.png, decoding.info);
+    shape.channels = png_get_channels(decoding.png, decoding.info);
+    return true;
+}
+
+bool readPngPixels(PngDecoding& decoding, png_bytepp rows) {
+    if (setjmp(decoding.jump)) return false;
+    png_read_image(decoding.png, rows);
+    return true;
+}
+
+Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, const std::string& name) {
+    PngDecoding decoding;
+    std::memset(&decoding, 0, sizeof decoding);
+    decoding.data = data;
+    decoding.size = size;
+    decoding.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &decoding, onPngError, onPngWarning, nullptr,
+                                            allocateForPng, freeForPng);
+    if (!decoding.png) Tolm::ThrowMemoryError(sizeof(png_struct*));
+    decoding.info = png_create_info_struct(decoding.png);
+    struct Guard {
+        PngDecoding& decoding;
+        ~Guard() { png_destroy_read_struct(&decoding.png, decoding.info ? &decoding.info : nullptr, nullptr); }
+    } guard{decoding};
+    if (!decoding.info) Tolm::ThrowMemoryError(sizeof(png_info*));
+
+    PngShape shape{};
+    if (!readPngHeader(decoding, shape)) throwDamaged(name, std::string("PNG: ") + decoding.message);
+    if (shape.nativeBytes > kMaxDeflateRatio * static_cast<long long>(size)) {
+        throwDamaged(name, "PNG: the file is far too short for " + std::to_string(shape.width) + " x " +
+                               std::to_string(shape.height) + " pixels");
+    }
+    if (shape.channels != 1 && shape.channels != 3) {
+        throwDamaged(name, "PNG: unsupported layout of " + std::to_string(shape.channels) + " channels");
+    }
+    Tolm::CPtr<IImage> image = createImageFor(name, shape.width, shape.height, shape.channels == 1 ? 1 : 2);
+    if (png_get_rowbytes(decoding.png, decoding.info) != static_cast<std::size_t>(image->GetStride())) {
+        throwDamaged(name, "PNG: unexpected row size after conversion");
+    }
+    detail::CHeapBlock rows(sizeof(png_bytep) * shape.height);
+    auto* rowPointers = reinterpret_cast<png_bytepp>(rows.Get());
+    for (int y = 0; y < image->GetHeight(); ++y) {
+        rowPointers[y] = image->GetMutablePixels() + rowOffset(y, image->GetStride());
+    }
+    if (!readPngPixels(decoding, rowPointers)) throwDamaged(name, std::string("PNG: ") + decoding.message);
+    return image;
+}
+
+// ----------------------------------------------------------------------- JPEG
+
+// Baseline Huffman coding spends at least two bits on every 8 x 8 block of
+// the fullest component, so the file bounds the pixel count. Progressive and
+// arithmetic-coded files have no such bound; libjpeg's own memory is capped.
+constexpr long long kMaxPixelsPerJpegByte = 256;
+constexpr long long kJpegBoundSlack = 1 << 16;
+constexpr long kMaxJpegDecoderMemory = 768L << 20;
+constexpr int kJpegRowsPerCall = 16;
+
+struct JpegDecoding {
+    jpeg_decompress_struct info;
+    jpeg_error_mgr errors;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+JpegDecoding& decodingOf(j_common_ptr info) { return *static_cast<JpegDecoding*>(info->client_data); }
+
+[[noreturn]] void onJpegError(j_common_ptr info) {
+    JpegDecoding& decoding = decodingOf(info);
+    (*info->err->format_message)(info, decoding.message);
+    std::longjmp(decoding.jump, 1);
+}
+
+// Most of libjpeg's warnings are about tolerable oddities; a file that ends
+// early would otherwise come out with a grey bottom part, so that one fails.
+void onJpegMessage(j_common_ptr info, int level) {
+    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) onJpegError(info);
+}
+
+// Reads the header and starts decompressing. For a progressive file that
+// already reads every scan, so damage and libjpeg's memory cap show up before
+// the image is allocated.
+bool startJpeg(JpegDecoding& decoding, const unsigned char* data, std::size_t size, long long pixelBound) {
+    jpeg_decompress_struct& info = decoding.info;
+    if (setjmp(decoding.jump)) return false;
+    jpeg_create_decompress(&info);
+    info.mem->max_memory_to_use = kMaxJpegDecoderMemory;
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&info, TRUE);
+    if (info.num_components == 1) {
+        info.out_color_space = JCS_GRAYSCALE;
+    } else if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
+        info.out_color_space = JCS_CMYK;
+    } else {
+        info.out_color_space = JCS_RGB;
+    }
+    if (!info.progressive_mode && !info.arith_code &&
+        static_cast<long long>(info.image_width) * info.image_height > pixelBound) {
+        std::snprintf(decoding.message, sizeof decoding.message, "the file is far too short for %u x %u pixels",
+                      info.image_width, info.image_height);
+        return false;
+    }
+    jpeg_start_decompress(&info);
+    return true;
+}
+
+// CMYK as Adobe writes it (inverted) or plain, to RGB without a profile.
+void convertCmykRow(const unsigned char* cmyk, int width, bool inverted, unsigned char* rgb) noexcept {
+    for (int x = 0; x < width; ++x) {
+        const unsigned k = inverted ? cmyk[4 * x + 3] : 255u - cmyk[4 * x + 3];
+        for (int c = 0; c < 3; ++c) {
+            const unsigned ink = inverted ? cmyk[4 * x + c] : 255u - cmyk[4 * x + c];
+            rgb[3 * x + c] = static_cast<unsigned char>((ink * k + 127) / 255);
+        }
+    }
+}
+
+bool readJpegPixels(JpegDecoding& decoding, unsigned char* pixels, int stride, unsigned char* cmykRow) {
+    jpeg_decompress_struct& info = decoding.info;
+    if (setjmp(decoding.jump)) return false;
+    JSAMPROW rows[kJpegRowsPerCall];
+    while (info.output_scanline < info.output_height) {
+        const int first = static_cast<int>(info.output_scanline);
+        if (cmykRow) {
+            rows[0] = cmykRow;
+            jpeg_read_scanlines(&info, rows, 1);
+            convertCmykRow(cmykRow, static_cast<int>(info.output_width), info.saw_Adobe_marker,
+                           pixels + rowOffset(first, stride));
+            continue;
+        }
+        int count = 0;
+        while (count < kJpegRowsPerCall && first + count < static_cast<int>(info.output_height)) {
+            rows[count] = pixels + rowOffset(first + count, stride);
+            ++count;
+        }
+        jpeg_read_scanlines(&info, rows, static_cast<JDIMENSION>(count));
+    }
+    // Whatever follows the last row (normally just EOI) is not needed.
+    return true;
+}
+
+Tolm::CPtr<IImage> decodeJpeg(const unsigned char* data, std::size_t size, const std::string& name) {
+    JpegDecoding decoding;
+    std::memset(&decoding, 0, sizeof decoding);
+    // Both survive jpeg_create_decompress, so a failure inside it finds its way back.
+    decoding.info.err = jpeg_std_error(&decoding.errors);
+    decoding.errors.error_exit = onJpegError;
+    decoding.errors.emit_message = onJpegMessage;
+    decoding.info.client_data = &decoding;
+    struct Guard {
+        jpeg_decompress_struct& info;
+        ~Guard() { jpeg_destroy_decompress(&info); }
+    } guard{decoding.info};
+
+    const long long pixelBound = kMaxPixelsPerJpegByte * static_cast<long long>(size) + kJpegBoundSlack;
+    if (!startJpeg(decoding, data, size, pixelBound)) throwDamaged(name, std::string("JPEG: ") + decoding.message);
+    const long long width = decoding.info.output_width;
+    const long long height = decoding.info.output_height;
+    const bool isCmyk = decoding.info.out_color_space == JCS_CMYK;
+    Tolm::CPtr<IImage> image =
+        createImageFor(name, width, height, decoding.info.out_color_space == JCS_GRAYSCALE ? 1 : 2);
+    detail::CHeapBlock cmykRow(isCmyk ? 4 * static_cast<std::size_t>(width) : 0);
+    if (!readJpegPixels(decoding, image->GetMutablePixels(), image->GetStride(), isCmyk ? cmykRow.Get() : nullptr)) {
+        throwDamaged(name, std::string("JPEG: ") + decoding.message);
+    }
+    return image;
+}
+
+bool startsWith(const unsigned char* data, std::size_t size, const char* magic, std::size_t length) noexcept {
+    return size >= length && std::memcmp(data, magic, length) == 0;
+}
+
+}  // namespace
+
+Tolm::CPtr<IImage> detail::decodeImage(const unsigned char* data, std::size_t size, const std::string& name) {
+    if (startsWith(data, size, "\x89PNG\r\n\x1a\n", 8)) return decodePng(data, size, name);
+    if (startsWith(data, size, "\xFF\xD8\xFF", 3)) return decodeJpeg(data, size, name);
+    if (size >= 2 && data[0] == 'P' && data[1] >= '1' && data[1] <= '6') return CPnmReader(data, size, name).Read();
+    throwDamaged(name, size == 0 ? "the file is empty" : "not a PNG, PBM, PGM, PPM or JPEG image");
+}
+
+Tolm::CPtr<IImage> LoadImageFile(Tolm::CBaseFile& file) {
+    const std::string name = file.GetFileName().ToUtf8();
+    const std::int64_t length = file.GetLength() - file.GetPosition();
+    if (length > INT_MAX) throwDamaged(name, "the file is too large (" + std::to_string(length) + " bytes)");
+    if (length <= 0) throwDamaged(name, "the file is empty");
+    detail::CHeapBlock data(static_cast<std::size_t>(length));
+    file.ReadExactly(data.Get(), static_cast<int>(length));
+    return detail::decodeImage(data.Get(), data.GetSize(), name);
+}
+
+}  // namespace Image
