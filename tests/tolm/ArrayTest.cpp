@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 using TolmTest::ReportRecorder;
@@ -157,6 +158,18 @@ TEST_F(FastArray, MisuseIsReportedAndLeavesTheArrayAlone) {
     EXPECT_EQ(0, bytes.GetSize());
     ASSERT_EQ(2, recorder.count());
     EXPECT_TRUE(TolmTest::fromFramework(recorder.last()));
+
+    // Bad indexes reach a zeroed stand-in, never the memory around the array.
+    Bytes three = filled(3);
+    three[3] = 0xEE;
+    three[-1] = 0xEE;
+    EXPECT_EQ(0, three[3]);
+    EXPECT_EQ(0, std::as_const(three)[100]);
+    EXPECT_TRUE(holdsSequence(three, 3));
+    Bytes empty;
+    empty.GetLast() = 1;
+    EXPECT_EQ(0, empty.GetLast());
+    EXPECT_EQ(8, recorder.count());
 }
 
 TEST(FastArrayDefault, OutOfRangeIndexThrowsAnInternalErrorOutsideAStaticPart) {

@@ -1,5 +1,7 @@
 #include <Tolm/Time.h>
 
+#include "Internal.h"
+
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -80,10 +82,7 @@ struct Overrides {
     std::int64_t nowTicks = 0;
 };
 
-Overrides& overrides() {
-    static Overrides instance;
-    return instance;
-}
+Overrides& overrides() { return detail::leakedSingleton<Overrides>(); }
 
 bool fixedZoneOffset(int& minutes) {
     Overrides& seams = overrides();

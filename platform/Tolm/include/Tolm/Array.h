@@ -8,7 +8,8 @@
 //
 // Elements must be trivially copyable: the arrays move them with memcpy and
 // never run constructors or destructors. New elements made by SetSize are
-// zero. An index outside 0..GetSize()-1 is an internal error.
+// zero. An index outside 0..GetSize()-1 is an internal error; should the
+// report return, the access goes to a zeroed stand-in element.
 // Not shared between threads without external synchronisation.
 #pragma once
 
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <new>
 #include <type_traits>
 #include <utility>
 
@@ -66,11 +68,11 @@ public:
     const T* GetData() const noexcept { return data_; }
 
     T& operator[](int index) {
-        checkIndex(index);
+        if (index < 0 || index >= size_) return misusedElement(index);
         return data_[index];
     }
     const T& operator[](int index) const {
-        checkIndex(index);
+        if (index < 0 || index >= size_) return misusedElement(index);
         return data_[index];
     }
     T& GetLast() { return (*this)[size_ - 1]; }
@@ -150,8 +152,13 @@ private:
         if constexpr (N > 0) return reinterpret_cast<const T*>(inline_);
         else return nullptr;
     }
-    void checkIndex(int index) const {
-        if (index < 0 || index >= size_) detail::reportArrayMisuse("array index out of range", index, size_);
+    // Should the report of a bad index return, a zeroed stand-in element is
+    // read or written instead, so that nothing outside the array is touched.
+    T& misusedElement(int index) const {
+        detail::reportArrayMisuse("array index out of range", index, size_);
+        alignas(T) static thread_local unsigned char standIn[sizeof(T)];
+        std::memset(standIn, 0, sizeof(T));
+        return *std::launder(reinterpret_cast<T*>(standIn));
     }
     void grow(int minimum) {
         long long wanted = capacity_ < 16 ? 16 : static_cast<long long>(capacity_) * 2;
