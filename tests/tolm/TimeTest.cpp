@@ -164,13 +164,6 @@ TEST(Time, FormatWritesTheDirectivesAndCopiesTheRest) {
     EXPECT_EQ(u"", time.UnicodeFormat(static_cast<const char16_t*>(nullptr)));
 }
 
-TEST(Time, SpanPartsCarryTheSign) {
-    const CTimeSpan span(-(3 * CTimeSpan::kTicksPerHour + 30 * kMinute));
-    EXPECT_EQ(-3, span.GetHours());
-    EXPECT_EQ(-30, span.GetMinutes());
-    EXPECT_EQ(-210, span.GetTotalMinutes());
-}
-
 TEST(TimeZone, FixedOffsetsGovernNowAndTheUtcConversion) {
     for (const int offset : {180, 330, -210, -30, 840, 0}) {
         CFixedLocalZoneOffset zone(offset);

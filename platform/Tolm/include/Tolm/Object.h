@@ -13,7 +13,9 @@
 // unload. DoCreateObject of an unknown name is an internal error. ObjectCast
 // converts to an interface and reports an internal error when the object does
 // not offer it; both give an empty CPtr if the report returns.
-// The registry is safe to use from several threads.
+// A registration under a name already taken replaces the earlier creator; an
+// empty name or a null creator is an internal error. The registry is safe to
+// use from several threads, and a creator runs outside its lock.
 #pragma once
 
 #include <Tolm/Error.h>
