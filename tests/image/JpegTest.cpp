@@ -108,7 +108,7 @@ TEST_F(JpegWriterTest, TheRegistryKnowsJpegAsFormatFiveAndNothingElse) {
 // Every image colority into either JPEG colority, checked by libjpeg-turbo.
 // At quality 100 with full-resolution chroma the loss is rounding only.
 TEST_F(JpegWriterTest, EveryColorityDecodesBackWithinJpegLossAtQuality100) {
-    constexpr int kTolerance = 6;
+    constexpr int kTolerance = 4;
     for (int colority : {0, 1, 2}) {
         for (int outColority : {1, 2}) {
             SCOPED_TRACE("image colority " + std::to_string(colority) + " as JPEG colority " +

@@ -93,6 +93,7 @@ TEST(PnmReader, DamagedHeadersAndDataAreFileErrors) {
         {"huge PPM over ten bytes", bytesOf("P6 40000 40000 65535\n0123456789")},
         {"huge plain PGM", bytesOf("P2 100000 100000 255\n1 2 3")},
         {"plain PGM cut short", bytesOf("P2 2 2 255\n1 2 3")},
+        {"plain PGM cut short after blanks", bytesOf("P2 2 2 255\n1 2 3 \n\n\n\n")},
         {"plain sample above maxval", bytesOf("P2 1 1 10\n11\n")},
         {"plain sample not a number", bytesOf("P3 1 1 255\n1 2 x\n")},
         {"plain PBM pixel not 0 or 1", bytesOf("P1 2 1\n12\n")},
