@@ -95,6 +95,18 @@ std::string pathOf(const Tolm::CUnicodeString& fileName) {
     Tolm::ThrowFileError(message, 0);
 }
 
+// A page must hold its header and a byte, and a refill's pageSize * 5 must
+// stay a 32-bit number.
+int checkedPageSize(int pageSize) {
+    constexpr int kLargest = INT_MAX / CFileDataStorage::kPagesPerGrowth;
+    if (pageSize <= CFileDataStorage::kPageHeaderSize || pageSize > kLargest) {
+        Tolm::ThrowArgumentError("record store page size " + std::to_string(pageSize) + " is outside " +
+                                 std::to_string(CFileDataStorage::kPageHeaderSize + 1) + ".." +
+                                 std::to_string(kLargest));
+    }
+    return pageSize;
+}
+
 }  // namespace
 
 // --- CArrayReadStream -------------------------------------------------------
@@ -141,19 +153,12 @@ CFileDataStorage::CPage::~CPage() = default;
 // --- Construction -----------------------------------------------------------
 
 CFileDataStorage::CFileDataStorage(int pageSize_, bool useCompression_)
-    : pageSize(pageSize_),
-      pageDataSize(pageSize_ - kPageHeaderSize),
+    : pageSize(checkedPageSize(pageSize_)),
+      pageDataSize(pageSize - kPageHeaderSize),
       useCompression(useCompression_),
       pagesPerGrowth(kPagesPerGrowth),
       allocatedPagesCount(0),
       storedDataSize(0) {
-    // A page must hold its header and a byte, and a refill's pageSize * 5 must
-    // stay a 32-bit number.
-    if (pageSize <= kPageHeaderSize || pageSize > INT_MAX / kPagesPerGrowth) {
-        Tolm::ThrowArgumentError("record store page size " + std::to_string(pageSize) + " is outside " +
-                                 std::to_string(kPageHeaderSize + 1) + ".." +
-                                 std::to_string(INT_MAX / kPagesPerGrowth));
-    }
     if (!useCompression) return;
 
     const Tolm::CPtr<Tolm::IObject> object = Tolm::DoCreateObject(u"Image.StreamsToolkit");
