@@ -25,7 +25,7 @@ namespace {
 // Any object of the library serves to find its base address.
 const char baseAnchor = 0;
 
-HINSTANCE module = nullptr;
+HINSTANCE ownModule = nullptr;
 bool isRegistered = false;
 
 HINSTANCE ownModuleHandle() noexcept {
@@ -35,14 +35,14 @@ HINSTANCE ownModuleHandle() noexcept {
 }
 
 __attribute__((constructor(101))) void loadGearset() noexcept {
-    module = ownModuleHandle();
-    isRegistered = Korvan::ModuleFrame::RunLoad(module);
+    ownModule = ownModuleHandle();
+    isRegistered = Korvan::ModuleFrame::RunLoad(ownModule);
 }
 
 __attribute__((destructor(101))) void unloadGearset() noexcept {
     if (!isRegistered) return;
     isRegistered = false;
-    Korvan::ModuleFrame::RunUnload(module);
+    Korvan::ModuleFrame::RunUnload(ownModule);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "ModuleFrame.h"
 
-#include "Report.h"
-
 #include <Tolm/Error.h>
 #include <Tolm/Module.h>
 
@@ -9,6 +7,8 @@
 #include <exception>
 #include <new>
 #include <utility>
+
+#include "Report.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -187,16 +187,12 @@ void RunUnload(HINSTANCE module) noexcept {
     runStep("early hook (unload)", [module] { EarlyHook(module, kProcessDetach, nullptr); });
 }
 
-void ForgetModuleInstanceForTesting() noexcept {
-    storedModule = nullptr;
-}
+void ForgetModuleInstanceForTesting() noexcept { storedModule = nullptr; }
 
 // Platform: the main executable's handle.
 #ifdef _WIN32
 
-HINSTANCE GetMainExecutableHandle() noexcept {
-    return GetModuleHandleW(nullptr);
-}
+HINSTANCE GetMainExecutableHandle() noexcept { return GetModuleHandleW(nullptr); }
 
 #else
 
@@ -206,7 +202,8 @@ HINSTANCE GetMainExecutableHandle() noexcept {
 HINSTANCE GetMainExecutableHandle() noexcept {
     const unsigned long programHeaders = getauxval(AT_PHDR);
     Dl_info info{};
-    if (programHeaders == 0 || dladdr(reinterpret_cast<const void*>(programHeaders), &info) == 0) return nullptr;
+    if (programHeaders == 0 || dladdr(reinterpret_cast<const void*>(programHeaders), &info) == 0)
+        return nullptr;
     return info.dli_fbase;
 }
 

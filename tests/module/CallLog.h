@@ -13,10 +13,10 @@
 namespace ModuleTests {
 
 struct Entry {
-    std::string call;      // the module call, or "report" for a broken precondition
-    HINSTANCE module;      // the module argument; nullptr for calls without one
-    std::string file;      // reports only: the file named by the report
-    bool insideStaticPart; // reports only
+    std::string call;       // the module call, or "report" for a broken precondition
+    HINSTANCE module;       // the module argument; nullptr for calls without one
+    std::string file;       // reports only: the file named by the report
+    bool insideStaticPart;  // reports only
 };
 
 // How a report returns to its caller.
@@ -70,10 +70,13 @@ private:
         static bool value = false;
         return value;
     }
-    static void observe(const char* call, HINSTANCE module) { entries().push_back({call, module, {}, false}); }
+    static void observe(const char* call, HINSTANCE module) {
+        entries().push_back({call, module, {}, false});
+    }
     static bool handle(const Tolm::InternalErrorReport& report) {
         entries().push_back({"report", nullptr, report.file, report.insideStaticPart});
-        if (throwOnReport()) throw new Tolm::CException(Tolm::CException::Kind::internal, "broken precondition");
+        if (throwOnReport())
+            throw new Tolm::CException(Tolm::CException::Kind::internal, "broken precondition");
         return false;
     }
 

@@ -1,16 +1,14 @@
 // The module frame's entry points and load sequence, called directly with
 // made-up module handles: what no loader can produce (a second handle, thread
 // notifications, reports that throw).
-#include "ModuleFrame.h"
-
-#include "CallLog.h"
-
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "CallLog.h"
+#include "ModuleFrame.h"
 
 namespace {
 
@@ -64,8 +62,9 @@ TEST_F(ModuleEntryTest, LoadAndUnloadPassTheGivenHandle) {
     EXPECT_TRUE(Tolm::IsModuleRegistered(handle));
     Frame::RunUnload(handle);
 
-    Calls expected = {"BeginStaticPart", "AddNotUnloadingResourceModule", "GetTolmworksVersion",
-                      "RegisterModule",  "EndStaticPart",                 "HasStaticPartError"};
+    Calls expected = {"BeginStaticPart",     "AddNotUnloadingResourceModule",
+                      "GetTolmworksVersion", "RegisterModule",
+                      "EndStaticPart",       "HasStaticPartError"};
     expected.insert(expected.end(), kUnloadCalls.begin(), kUnloadCalls.end());
     EXPECT_EQ(expected, log.Calls());
     EXPECT_EQ(std::vector<HINSTANCE>(4, handle), log.ModulesPassed());
@@ -132,8 +131,10 @@ TEST_F(ModuleEntryTest, StaticPartErrorUndoesTheLoadWhetherTheReportReturnsOrThr
 
         EXPECT_FALSE(Frame::RunLoad(handle));
 
-        Calls expected = {"BeginStaticPart", "AddNotUnloadingResourceModule", "GetTolmworksVersion", "report",
-                          "RegisterModule",  "EndStaticPart",                 "HasStaticPartError"};
+        Calls expected = {"BeginStaticPart",     "AddNotUnloadingResourceModule",
+                          "GetTolmworksVersion", "report",
+                          "RegisterModule",      "EndStaticPart",
+                          "HasStaticPartError"};
         expected.insert(expected.end(), kUnloadCalls.begin(), kUnloadCalls.end());
         EXPECT_EQ(expected, log.Calls());
         EXPECT_FALSE(Tolm::IsModuleRegistered(handle));

@@ -1,23 +1,23 @@
 // Loads and unloads the real Korvan.Gearset library with dlopen and dlclose and
 // checks, through the framework's seams, which framework calls the loader
 // binding makes and in what order. This executable does not link the library.
-#include "CallLog.h"
-
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <sys/auxv.h>
 
 #include <string>
 #include <vector>
+
+#include "CallLog.h"
 
 namespace {
 
 using ModuleTests::CallLog;
 using Calls = std::vector<std::string>;
 
-const Calls kLoadCalls = {"BeginStaticPart", "AddNotUnloadingResourceModule", "GetTolmworksVersion",
-                          "RegisterModule",  "EndStaticPart",                 "HasStaticPartError"};
+const Calls kLoadCalls = {"BeginStaticPart",     "AddNotUnloadingResourceModule",
+                          "GetTolmworksVersion", "RegisterModule",
+                          "EndStaticPart",       "HasStaticPartError"};
 const Calls kUnloadCalls = {"BeginStaticPart", "UnregisterModule", "RemoveResourceModule", "EndStaticPart"};
 
 Calls joined(Calls first, const Calls& second) {

@@ -1,6 +1,5 @@
 // The shared digit set of the character-properties library.
 #include <Unicode/Unicode.h>
-
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -15,14 +14,14 @@ struct DigitCase {
 
 // Block edges and look-alikes that are numbers but not decimal digits.
 const DigitCase kDigitCases[] = {
-    {u'0', true},     {u'9', true},     {u'/', false},    {u':', false},    {u'a', false},
-    {0x0660, true},   {0x0669, true},   {0x066A, false},  {0x065F, false},  // Arabic-Indic
-    {0x06F0, true},   {0x06F9, true},   {0x0966, true},   {0x096F, true},   // Extended Arabic-Indic, Devanagari
-    {0x09E6, true},   {0x0E50, true},   {0x0F29, true},   {0x0F2A, false},  // Bengali, Thai, Tibetan half digits
-    {0xFF10, true},   {0xFF19, true},   {0xFF0F, false},  {0xFF1A, false},  // fullwidth
-    {0x00B2, false},  {0x2460, false},  {0x3007, false},  {0x4E00, false},  // superscript, circled, ideographs
-    {0x1369, false},  {0x19DA, false},  {0x2070, false},  {0x0000, false},  // Ethiopic, New Tai Lue tho
-    {0xD835, false},  {0xDFCE, false},  {0xFFFF, false},                    // halves of U+1D7CE, a non-character
+    {u'0', true},    {u'9', true},    {u'/', false},   {u':', false},   {u'a', false},
+    {0x0660, true},  {0x0669, true},  {0x066A, false}, {0x065F, false},  // Arabic-Indic
+    {0x06F0, true},  {0x06F9, true},  {0x0966, true},  {0x096F, true},   // Extended Arabic-Indic, Devanagari
+    {0x09E6, true},  {0x0E50, true},  {0x0F29, true},  {0x0F2A, false},  // Bengali, Thai, Tibetan half digits
+    {0xFF10, true},  {0xFF19, true},  {0xFF0F, false}, {0xFF1A, false},  // fullwidth
+    {0x00B2, false}, {0x2460, false}, {0x3007, false}, {0x4E00, false},  // superscript, circled, ideographs
+    {0x1369, false}, {0x19DA, false}, {0x2070, false}, {0x0000, false},  // Ethiopic, New Tai Lue tho
+    {0xD835, false}, {0xDFCE, false}, {0xFFFF, false},                   // halves of U+1D7CE, a non-character
 };
 
 TEST(UnicodeDigitsTest, ContainsDecimalDigitsAndNoLookAlikes) {
