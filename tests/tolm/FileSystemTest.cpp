@@ -40,8 +40,7 @@ TEST(Paths, SplitGivesRootThenNamesSkippingEmptyOnes) {
         {u"./a/../b", FileSystem::ptRelative, {".", "a", "..", "b"}},
     };
     for (const Case& c : cases) {
-        FileSystem::CComponents components;
-        components.emplace_back(u"left over");
+        FileSystem::CComponents components(1, CUnicodeString(u"left over"));
         EXPECT_EQ(c.type, FileSystem::Split(c.path, components)) << CUnicodeString(c.path).ToUtf8();
         EXPECT_EQ(c.parts, utf8Parts(components)) << CUnicodeString(c.path).ToUtf8();
     }
