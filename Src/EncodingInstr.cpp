@@ -16,9 +16,7 @@ constexpr char16_t kAboveSingleByte = 0xFF80;
 
 // A zero byte or unit would end the string early in many readers: it is read
 // as a space.
-inline char16_t readableUnit(unsigned value) {
-    return value == 0 ? u' ' : static_cast<char16_t>(value);
-}
+inline char16_t readableUnit(unsigned value) { return value == 0 ? u' ' : static_cast<char16_t>(value); }
 
 }  // namespace
 
@@ -92,7 +90,8 @@ Tolm::CUnicodeString BytesToUnicodeString(
     int produced = 0;
     if (in[0] == kMarkHigh && in[1] == kMarkLow) {
         // Pairs from byte 2 on, high byte first; a trailing odd byte is dropped.
-        for (int i = 2; i < count - 1; i += 2) out[produced++] = readableUnit((unsigned{in[i]} << 8) | in[i + 1]);
+        for (int i = 2; i < count - 1; i += 2)
+            out[produced++] = readableUnit((unsigned{in[i]} << 8) | in[i + 1]);
     } else {
         for (int i = 0; i < count; ++i) out[produced++] = readableUnit(in[i]);
     }

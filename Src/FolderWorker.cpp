@@ -17,13 +17,9 @@ void makeDirIfMissing(const Tolm::CUnicodeString& path) {
 
 }  // namespace
 
-CFolderWorker& CFolderWorker::operator=(const CFolderWorker&) {
-    return *this;
-}
+CFolderWorker& CFolderWorker::operator=(const CFolderWorker&) { return *this; }
 
-CFolderWorker& CFolderWorker::operator=(CFolderWorker&&) noexcept {
-    return *this;
-}
+CFolderWorker& CFolderWorker::operator=(CFolderWorker&&) noexcept { return *this; }
 
 Tolm::CUnicodeString CFolderWorker::MakeLongPath(const Tolm::CUnicodeString& path) {
     return kLongPathPrefix + path;

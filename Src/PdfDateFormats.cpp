@@ -77,9 +77,7 @@ bool readField(const Tolm::CUnicodeString& text, int first, int count, int& fiel
     return text.Mid(first, count).Value(field, 10);
 }
 
-bool isAsciiDigit(char16_t unit) {
-    return unit >= u'0' && unit <= u'9';
-}
+bool isAsciiDigit(char16_t unit) { return unit >= u'0' && unit <= u'9'; }
 
 // D:YYYYMMDDHHmmSSOHH'mm' (O is the zone mark; the apostrophes are not
 // looked at). The caller has checked the prefix and a length of at least 6.
@@ -151,9 +149,7 @@ int getDaysInMonth(int year, int month) {
     return kDays[month - 1];
 }
 
-int clampTo(int value, int low, int high) {
-    return value < low ? low : (value > high ? high : value);
-}
+int clampTo(int value, int low, int high) { return value < low ? low : (value > high ? high : value); }
 
 void limitFields(CDateFields& fields) {
     fields.year = clampTo(fields.year, kLowestYear, kHighestYear);
@@ -212,8 +208,8 @@ Tolm::CTime ConvertTimeStringToTime(const Tolm::CUnicodeString& text) {
     }
 
     limitFields(fields);
-    const Tolm::CTime time(fields.year, fields.month, fields.day, fields.hour, fields.minute, fields.second, 0,
-                           0);
+    const Tolm::CTime time(fields.year, fields.month, fields.day, fields.hour, fields.minute, fields.second,
+                           0, 0);
     return shiftToLocalTime(time, fields.zoneHours, fields.zoneMinutes);
 }
 

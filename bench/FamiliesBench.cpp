@@ -48,8 +48,8 @@ struct CPdfLikeBuffer {
         bytes += "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n4 0 obj\n<< /Length 67108000 >>\nstream\n";
         std::mt19937 random(7);
         const auto draw = [&random](unsigned below) { return static_cast<unsigned>(random() % below); };
-        const char* words[] = {"The", "quick", "brown", "fox", "jumps", "over", "the", "lazy", "dog",
-                               "stream", "end", "reference", "table", "offset", "page", "xref"};
+        const char* words[] = {"The", "quick",  "brown", "fox",       "jumps", "over",   "the",  "lazy",
+                               "dog", "stream", "end",   "reference", "table", "offset", "page", "xref"};
         char line[160];
         const std::size_t tailRoom = 4096;
         while (bytes.size() + tailRoom < kScanBytes) {
@@ -70,9 +70,10 @@ struct CPdfLikeBuffer {
             bytes += line;
         }
         bodyLength = static_cast<int>(bytes.size());
-        bytes += "\nendstream\nendobj\nxref\n0 5\n0000000000 65535 f \n0000000015 00000 n \n"
-                 "0000000074 00000 n \n0000000120 00000 n \n0000000179 00000 n \n"
-                 "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n";
+        bytes +=
+            "\nendstream\nendobj\nxref\n0 5\n0000000000 65535 f \n0000000015 00000 n \n"
+            "0000000074 00000 n \n0000000120 00000 n \n0000000179 00000 n \n"
+            "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n";
         bytes += std::to_string(bodyLength + 18);
         bytes += "\n%%EOF\n";
     }
@@ -164,7 +165,8 @@ struct CCopyFiles {
         const char* mib = std::getenv("GEARSET_BENCH_COPY_MIB");
         bytes = std::int64_t{mib ? std::atoi(mib) : 1024} << 20;
         const char* dir = std::getenv("GEARSET_BENCH_DIR");
-        const std::filesystem::path folder = dir ? std::filesystem::path(dir) : std::filesystem::temp_directory_path();
+        const std::filesystem::path folder =
+            dir ? std::filesystem::path(dir) : std::filesystem::temp_directory_path();
         source = (folder / "gearset-bench-copy-source.bin").string();
         destination = (folder / "gearset-bench-copy-destination.bin").string();
         std::vector<char> block(1 << 20);
@@ -211,7 +213,8 @@ void BM_ReadWriteLoop(benchmark::State& state) {
         const int in = open(files.source.c_str(), O_RDONLY);
         const int out = open(files.destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         for (ssize_t got; (got = read(in, block.data(), block.size())) > 0;) {
-            if (write(out, block.data(), static_cast<std::size_t>(got)) != got) state.SkipWithError("write failed");
+            if (write(out, block.data(), static_cast<std::size_t>(got)) != got)
+                state.SkipWithError("write failed");
         }
         close(in);
         close(out);
@@ -237,8 +240,8 @@ void BM_cp(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * files.bytes);
     // cp's own processor time, which the process clock of the benchmark does
     // not see.
-    state.counters["child_cpu_ms"] = benchmark::Counter(
-        1000 * (childrenCpuSeconds() - cpuBefore) / static_cast<double>(state.iterations()));
+    state.counters["child_cpu_ms"] = benchmark::Counter(1000 * (childrenCpuSeconds() - cpuBefore) /
+                                                        static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_cp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
@@ -290,7 +293,8 @@ BENCHMARK(BM_ConvertTimeStringToTime)->ArgsProduct({{0, 1, 2}, {0, 1}});
 Tolm::CUnicodeString sampleText(int length, bool wide) {
     std::u16string units(static_cast<std::size_t>(length), u'a');
     for (int i = 0; i < length; ++i)
-        units[static_cast<std::size_t>(i)] = static_cast<char16_t>((wide && i % 7 == 3 ? 0x00E0 : 0x61) + i % 26);
+        units[static_cast<std::size_t>(i)] =
+            static_cast<char16_t>((wide && i % 7 == 3 ? 0x00E0 : 0x61) + i % 26);
     return Tolm::CUnicodeString(units);
 }
 
@@ -314,7 +318,8 @@ BENCHMARK(BM_UnicodeStringToBytes)->Apply(textArguments);
 
 void BM_BytesToUnicodeString(benchmark::State& state) {
     Korvan::CByteArray bytes;
-    Korvan::UnicodeStringToBytes(sampleText(static_cast<int>(state.range(0)), state.range(1) != 0), false, bytes);
+    Korvan::UnicodeStringToBytes(sampleText(static_cast<int>(state.range(0)), state.range(1) != 0), false,
+                                 bytes);
     for (auto _ : state) benchmark::DoNotOptimize(Korvan::BytesToUnicodeString(bytes));
     state.SetLabel(state.range(1) ? "UTF-16BE" : "single bytes");
 }

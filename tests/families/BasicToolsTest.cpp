@@ -121,7 +121,7 @@ TEST(ScanTest, BackwardCases) {
         {"abcabc", 5, "bc", 4},
         {"abcabc", 4, "bc", 1},  // the match at 4 ends after the position
         {"abx", 2, "ab", 0},
-        {"abx", 0, "ab", -1},    // position below the pattern length minus one
+        {"abx", 0, "ab", -1},  // position below the pattern length minus one
         {"abcabc", 5, "abcabc", 0},
         {"abcabc", 5, "a", 3},
         {"baaa", 3, "baa", 0},
@@ -214,7 +214,8 @@ TEST(ScanTest, NeverReadsOutsideTheSearchedBytes) {
         for (const std::string& pattern : {std::string("q"), std::string("qz"), std::string("startxref")}) {
             const std::string content(static_cast<std::size_t>(size), 'q');
             CGuardedBuffer guarded(content);
-            EXPECT_EQ(naiveScanTo(content, size, pattern), Korvan::ScanTo(guarded.AtEnd(), size, pat(pattern)));
+            EXPECT_EQ(naiveScanTo(content, size, pattern),
+                      Korvan::ScanTo(guarded.AtEnd(), size, pat(pattern)));
             const char* start = guarded.AtStart();
             EXPECT_EQ(naiveScanBackTo(content, size - 1, pattern),
                       Korvan::ScanBackTo(start, size - 1, pat(pattern)));
@@ -324,7 +325,8 @@ class CCountingFile : public Tolm::CBaseFile {
 public:
     explicit CCountingFile(std::int64_t length = 0) : length_(length) {}
     int Read(void*, int count) override {
-        const std::int64_t got = std::min<std::int64_t>(count, std::max<std::int64_t>(0, length_ - position_));
+        const std::int64_t got =
+            std::min<std::int64_t>(count, std::max<std::int64_t>(0, length_ - position_));
         position_ += got;
         return static_cast<int>(got);
     }

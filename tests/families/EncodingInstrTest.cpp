@@ -23,9 +23,7 @@ std::vector<int> contentOf(const CByteArray& array) {
     return values;
 }
 
-Tolm::CUnicodeString text(std::u16string_view units) {
-    return Tolm::CUnicodeString(units);
-}
+Tolm::CUnicodeString text(std::u16string_view units) { return Tolm::CUnicodeString(units); }
 
 TEST(EncodingInstrTest, IsReallyUnicodeLooksForUnitsFrom0x80) {
     EXPECT_FALSE(Korvan::IsReallyUnicode(text(u"")));

@@ -24,9 +24,7 @@ namespace fs = std::filesystem;
 using Korvan::CFolderWorker;
 using Korvan::testing::CReportRecorder;
 
-Tolm::CUnicodeString upath(const fs::path& path) {
-    return Tolm::CUnicodeString::FromUtf8(path.string());
-}
+Tolm::CUnicodeString upath(const fs::path& path) { return Tolm::CUnicodeString::FromUtf8(path.string()); }
 
 // A fresh directory under the system's temporary folder, removed afterwards.
 class FolderWorkerTest : public ::testing::Test {
@@ -178,7 +176,8 @@ TEST_F(FolderWorkerTest, TwoProcessesEachGetDirectoriesOfTheirOwn) {
             error->Delete();
             _exit(2);
         }
-        const bool written = write(pipeEnds[1], lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
+        const bool written =
+            write(pipeEnds[1], lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
         _exit(written ? 0 : 3);
     }
     close(pipeEnds[1]);

@@ -12,17 +12,11 @@ Tolm::CTime at(int year, int month, int day, int hour = 0, int minute = 0, int s
     return Tolm::CTime(year, month, day, hour, minute, second, 0, 0);
 }
 
-std::string utf8(const Tolm::CUnicodeString& text) {
-    return text.ToUtf8();
-}
+std::string utf8(const Tolm::CUnicodeString& text) { return text.ToUtf8(); }
 
-std::string show(const Tolm::CTime& time) {
-    return utf8(time.UnicodeFormat(u"%Y-%m-%d %H:%M:%S"));
-}
+std::string show(const Tolm::CTime& time) { return utf8(time.UnicodeFormat(u"%Y-%m-%d %H:%M:%S")); }
 
-Tolm::CUnicodeString text(const char* utf8Text) {
-    return Tolm::CUnicodeString::FromUtf8(utf8Text);
-}
+Tolm::CUnicodeString text(const char* utf8Text) { return Tolm::CUnicodeString::FromUtf8(utf8Text); }
 
 constexpr int kHours = 60;
 
@@ -63,7 +57,8 @@ TEST(DateFormattingTest, ZeroTimeGivesTheEmptyString) {
 // The offset appended is the one of the moment of the call, whatever the date.
 TEST(DateFormattingTest, WritesTheTimeFieldsUnchanged) {
     Tolm::CFixedLocalZoneOffset zone(-5 * kHours);
-    EXPECT_EQ("D:20240715235959-05'00'", utf8(Korvan::ConvertTimeToDocInfoFormat(at(2024, 7, 15, 23, 59, 59))));
+    EXPECT_EQ("D:20240715235959-05'00'",
+              utf8(Korvan::ConvertTimeToDocInfoFormat(at(2024, 7, 15, 23, 59, 59))));
     EXPECT_EQ("1970-01-01T00:00:00-05:00", utf8(Korvan::ConvertTimeToISOFormat(at(1970, 1, 1))));
 }
 
@@ -79,7 +74,8 @@ void expectParses(int offsetMinutes, const ParseCase* cases, std::size_t count) 
     for (std::size_t i = 0; i < count; ++i) {
         const Tolm::CTime parsed = Korvan::ConvertTimeStringToTime(text(cases[i].input));
         const std::string got = parsed == Tolm::ZeroTime ? std::string() : show(parsed);
-        EXPECT_EQ(cases[i].expected, got) << "input: \"" << cases[i].input << "\" at offset " << offsetMinutes;
+        EXPECT_EQ(cases[i].expected, got)
+            << "input: \"" << cases[i].input << "\" at offset " << offsetMinutes;
     }
 }
 
@@ -163,10 +159,10 @@ TEST(DateParsingTest, MovesTheZoneOfTheTextToTheLocalOne) {
 // comes back to the second: across leap days, month and year ends, and for
 // offsets east and west, whole and half hours.
 TEST(DateParsingTest, FormattedTimesComeBackUnchanged) {
-    const int offsets[] = {3 * kHours,  0, 5 * kHours + 30, -(3 * kHours + 30), -30, 14 * kHours,
-                           -12 * kHours};
+    const int offsets[] = {3 * kHours, 0,           5 * kHours + 30, -(3 * kHours + 30),
+                           -30,        14 * kHours, -12 * kHours};
     const Tolm::CTime times[] = {
-        at(1970, 1, 1, 0, 0, 0),     at(1970, 1, 1, 23, 59, 59), at(2000, 2, 28, 23, 59, 59),
+        at(1970, 1, 1, 0, 0, 0),     at(1970, 1, 1, 23, 59, 59),  at(2000, 2, 28, 23, 59, 59),
         at(2000, 2, 29, 0, 0, 0),    at(2000, 2, 29, 23, 59, 59), at(2000, 3, 1, 0, 0, 0),
         at(2024, 2, 29, 12, 30, 30), at(2023, 2, 28, 23, 59, 59), at(2100, 2, 28, 23, 59, 59),
         at(2024, 1, 31, 23, 59, 59), at(2024, 4, 30, 0, 0, 1),    at(2024, 12, 31, 23, 59, 59),
@@ -180,7 +176,8 @@ TEST(DateParsingTest, FormattedTimesComeBackUnchanged) {
             EXPECT_EQ(show(time), show(Korvan::ConvertTimeStringToTime(docInfo))) << utf8(docInfo);
             EXPECT_EQ(show(time), show(Korvan::ConvertTimeStringToTime(iso))) << utf8(iso);
         }
-        EXPECT_EQ(Tolm::ZeroTime, Korvan::ConvertTimeStringToTime(Korvan::ConvertTimeToISOFormat(Tolm::ZeroTime)));
+        EXPECT_EQ(Tolm::ZeroTime,
+                  Korvan::ConvertTimeStringToTime(Korvan::ConvertTimeToISOFormat(Tolm::ZeroTime)));
     }
 }
 
