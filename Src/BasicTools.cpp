@@ -32,9 +32,7 @@ namespace {
 
 constexpr int kCopyBlockBytes = 4096;
 
-const unsigned char* bytesOf(const char* buffer) {
-    return reinterpret_cast<const unsigned char*>(buffer);
-}
+const unsigned char* bytesOf(const char* buffer) { return reinterpret_cast<const unsigned char*>(buffer); }
 
 #if defined(__SSE2__)
 constexpr std::ptrdiff_t kLanes = 16;
@@ -73,7 +71,8 @@ std::ptrdiff_t findForward(const unsigned char* data, std::ptrdiff_t lastStart, 
     }
 #endif
     while (start <= lastStart) {
-        const void* hit = std::memchr(data + start, pattern[0], static_cast<std::size_t>(lastStart - start + 1));
+        const void* hit =
+            std::memchr(data + start, pattern[0], static_cast<std::size_t>(lastStart - start + 1));
         if (hit == nullptr) return -1;
         const std::ptrdiff_t at = static_cast<const unsigned char*>(hit) - data;
         if (data[at + k - 1] == pattern[k - 1] && innerMatches(data + at, pattern, k)) return at;
@@ -116,7 +115,8 @@ std::ptrdiff_t findBackward(const unsigned char* data, std::ptrdiff_t lastStart,
 #endif
     // Ends run from top + k - 1 down to k - 1: filter on the last byte.
     while (top >= 0) {
-        const unsigned char* hit = findLastByte(data + k - 1, pattern[k - 1], static_cast<std::size_t>(top + 1));
+        const unsigned char* hit =
+            findLastByte(data + k - 1, pattern[k - 1], static_cast<std::size_t>(top + 1));
         if (hit == nullptr) return -1;
         const std::ptrdiff_t at = hit - (data + k - 1);
         if (data[at] == pattern[0] && innerMatches(data + at, pattern, k)) return at;
