@@ -9,10 +9,9 @@
 // the JPEG writer within 1.05 times libjpeg-turbo.
 #include <Image/ImageServices.h>
 #include <Image/Streams.h>
-
 #include <Tolm/File.h>
-
 #include <benchmark/benchmark.h>
+#include <jpeglib.h>
 #include <zstd.h>
 
 #include <algorithm>
@@ -22,8 +21,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <jpeglib.h>
 
 namespace {
 
@@ -49,9 +46,9 @@ Bytes pdfLikeContent(std::size_t size) {
                               random(60));
                 text += line;
                 if (random(4) == 0) {
-                    std::snprintf(line, sizeof line, "%.2f %.2f %.2f rg %u %u %u %u re f\n", random(100) / 100.0,
-                                  random(100) / 100.0, random(100) / 100.0, random(600), random(800), random(200),
-                                  random(30));
+                    std::snprintf(line, sizeof line, "%.2f %.2f %.2f rg %u %u %u %u re f\n",
+                                  random(100) / 100.0, random(100) / 100.0, random(100) / 100.0, random(600),
+                                  random(800), random(200), random(30));
                     text += line;
                 }
             }
@@ -188,7 +185,8 @@ void BM_OneShotDecompress(benchmark::State& state) {
     const Bytes compressed = oneShotCompress(input);
     Bytes out(input.size());
     for (auto _ : state) {
-        benchmark::DoNotOptimize(ZSTD_decompress(out.data(), out.size(), compressed.data(), compressed.size()));
+        benchmark::DoNotOptimize(
+            ZSTD_decompress(out.data(), out.size(), compressed.data(), compressed.size()));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input.size()));
 }
@@ -204,7 +202,8 @@ void BM_OneShotDecompressOfStreamFrame(benchmark::State& state) {
     drain(*rig.compressor, compressed);
     Bytes out(input.size());
     for (auto _ : state) {
-        benchmark::DoNotOptimize(ZSTD_decompress(out.data(), out.size(), compressed.data(), compressed.size()));
+        benchmark::DoNotOptimize(
+            ZSTD_decompress(out.data(), out.size(), compressed.data(), compressed.size()));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input.size()));
 }

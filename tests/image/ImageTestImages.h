@@ -41,9 +41,17 @@ inline Tolm::CPtr<Image::IImage> makeTestImage(int colority, int width = 67, int
 inline void pixelAsRgb(const Image::IImage& image, int x, int y, unsigned char* rgb) {
     const unsigned char* row = image.GetPixels() + static_cast<std::ptrdiff_t>(y) * image.GetStride();
     switch (image.GetColority()) {
-        case 0: rgb[0] = rgb[1] = rgb[2] = ((row[x / 8] >> (7 - x % 8)) & 1) ? 0 : 255; break;
-        case 1: rgb[0] = rgb[1] = rgb[2] = row[x]; break;
-        default: rgb[0] = row[3 * x]; rgb[1] = row[3 * x + 1]; rgb[2] = row[3 * x + 2]; break;
+        case 0:
+            rgb[0] = rgb[1] = rgb[2] = ((row[x / 8] >> (7 - x % 8)) & 1) ? 0 : 255;
+            break;
+        case 1:
+            rgb[0] = rgb[1] = rgb[2] = row[x];
+            break;
+        default:
+            rgb[0] = row[3 * x];
+            rgb[1] = row[3 * x + 1];
+            rgb[2] = row[3 * x + 2];
+            break;
     }
 }
 inline int lumaOf(const unsigned char* rgb) { return (77 * rgb[0] + 150 * rgb[1] + 29 * rgb[2] + 128) >> 8; }

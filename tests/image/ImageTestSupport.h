@@ -70,6 +70,7 @@ public:
         ended_ = false;
     }
     int Read(void* target, int count) override {
+        ++reads;
         if (ended_) ++readsAfterEnd;
         const int n = std::min(count, size_ - position_);
         if (n > 0) std::memcpy(target, data_ + position_, static_cast<std::size_t>(n));
@@ -84,6 +85,7 @@ public:
     }
     Tolm::CUnicodeString GetName() const override { return u"ByteSource"; }
 
+    int reads = 0;
     int readsAfterEnd = 0;
 
 private:
@@ -99,7 +101,8 @@ public:
     explicit CFailingFile(int writesBeforeFailure) : writesLeft_(writesBeforeFailure) {}
     int Read(void* buffer, int count) override { return inner_.Read(buffer, count); }
     void Write(const void* buffer, int count) override {
-        if (writesLeft_-- <= 0) Tolm::ThrowFileError("cannot write 'failing file': No space left on device", 28);
+        if (writesLeft_-- <= 0)
+            Tolm::ThrowFileError("cannot write 'failing file': No space left on device", 28);
         inner_.Write(buffer, count);
     }
     std::int64_t Seek(std::int64_t offset, int origin) override { return inner_.Seek(offset, origin); }

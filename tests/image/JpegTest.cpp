@@ -1,18 +1,15 @@
 #include <Image/ImageServices.h>
-
-#include "ImageTestImages.h"
-#include "ImageTestSupport.h"
-
 #include <Image/Transform.h>
-
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include <jpeglib.h>
+#include "ImageTestImages.h"
+#include "ImageTestSupport.h"
 
 using ImageTest::Bytes;
 using ImageTest::thrownKind;
@@ -34,15 +31,19 @@ struct JumpingErrors {
     std::jmp_buf jump;
 };
 
-[[noreturn]] void jumpOnError(j_common_ptr info) { std::longjmp(reinterpret_cast<JumpingErrors*>(info->err)->jump, 1); }
+[[noreturn]] void jumpOnError(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<JumpingErrors*>(info->err)->jump, 1);
+}
 
-bool runDecoder(const Bytes& jpeg, jpeg_decompress_struct& info, JumpingErrors& errors, unsigned char*& pixels) {
+bool runDecoder(const Bytes& jpeg, jpeg_decompress_struct& info, JumpingErrors& errors,
+                unsigned char*& pixels) {
     if (setjmp(errors.jump)) return false;
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
     jpeg_read_header(&info, TRUE);
     jpeg_start_decompress(&info);
-    const std::size_t rowBytes = std::size_t{info.output_width} * static_cast<std::size_t>(info.output_components);
+    const std::size_t rowBytes =
+        std::size_t{info.output_width} * static_cast<std::size_t>(info.output_components);
     pixels = static_cast<unsigned char*>(std::malloc(rowBytes * info.output_height));
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = pixels + rowBytes * info.output_scanline;
@@ -125,7 +126,8 @@ TEST_F(JpegWriterTest, EveryColorityDecodesBackWithinJpegLossAtQuality100) {
                     unsigned char rgb[3];
                     ImageTest::pixelAsRgb(*image, x, y, rgb);
                     const unsigned char* got =
-                        &decoded.pixels[(static_cast<std::size_t>(y) * decoded.width + x) * decoded.components];
+                        &decoded
+                             .pixels[(static_cast<std::size_t>(y) * decoded.width + x) * decoded.components];
                     if (decoded.components == 1) {
                         worst = std::max(worst, std::abs(got[0] - ImageTest::lumaOf(rgb)));
                     } else {
@@ -154,7 +156,8 @@ TEST_F(JpegWriterTest, NullParamsMeanQuality75InColourAndQualityShowsInTheSize) 
     const Bytes byDefault = write(image.Get(), nullptr);
     EXPECT_EQ(3, decodeWithLibjpeg(byDefault).components);
     EXPECT_EQ(byDefault, write(image.Get(), params(75, 2).Get()));
-    EXPECT_LT(write(image.Get(), params(30, 1).Get()).size(), write(image.Get(), params(100, 1).Get()).size());
+    EXPECT_LT(write(image.Get(), params(30, 1).Get()).size(),
+              write(image.Get(), params(100, 1).Get()).size());
 }
 
 TEST_F(JpegWriterTest, SaveParamsRefuseValuesOutsideTheirRange) {
@@ -181,7 +184,8 @@ TEST_F(JpegWriterTest, BadArgumentsAreArgumentErrorsAndWriteNothing) {
     const auto image = ImageTest::makeTestImage(2);
     auto notJpegParams = Tolm::CreateObject<Tolm::IObject>(u"Image.ColorityConversionParams");
     EXPECT_EQ(CException::Kind::argument, thrownKind([&] { writer->Write(nullptr, nullptr); }));
-    EXPECT_EQ(CException::Kind::argument, thrownKind([&] { writer->Write(image.Get(), notJpegParams.Get()); }));
+    EXPECT_EQ(CException::Kind::argument,
+              thrownKind([&] { writer->Write(image.Get(), notJpegParams.Get()); }));
     EXPECT_EQ(0, file.GetLength());
 }
 

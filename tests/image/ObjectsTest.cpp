@@ -1,15 +1,13 @@
-#include <Image/Transform.h>
-
-#include "ImageTestImages.h"
-#include "ImageTestSupport.h"
-
 #include <Image/ImageServices.h>
 #include <Image/Streams.h>
-
+#include <Image/Transform.h>
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+
+#include "ImageTestImages.h"
+#include "ImageTestSupport.h"
 
 using ImageTest::thrownKind;
 using Tolm::CException;
@@ -22,13 +20,16 @@ TEST(ImageFactory, EveryClassNameGivesItsInterface) {
         std::function<bool(Tolm::IObject*)> offers;
     };
     const Case cases[] = {
-        {u"Image.ImageServices", [](Tolm::IObject* o) { return Tolm::ObjectCast<Image::IImageServices>(o).Get(); }},
+        {u"Image.ImageServices",
+         [](Tolm::IObject* o) { return Tolm::ObjectCast<Image::IImageServices>(o).Get(); }},
         {u"Image.ColorityConversionParams",
          [](Tolm::IObject* o) { return Tolm::ObjectCast<Image::IColorityConversionParams>(o).Get(); }},
-        {u"Image.AlgorithmClass", [](Tolm::IObject* o) { return Tolm::ObjectCast<Image::IAlgorithm>(o).Get(); }},
+        {u"Image.AlgorithmClass",
+         [](Tolm::IObject* o) { return Tolm::ObjectCast<Image::IAlgorithm>(o).Get(); }},
         {u"Image.ColorityConversionToGrayTransformer",
          [](Tolm::IObject* o) { return Tolm::ObjectCast<Image::IImageTransformer>(o).Get(); }},
-        {u"Image.StreamsToolkit", [](Tolm::IObject* o) { return Tolm::ObjectCast<Image::IStreamsToolkit>(o).Get(); }},
+        {u"Image.StreamsToolkit",
+         [](Tolm::IObject* o) { return Tolm::ObjectCast<Image::IStreamsToolkit>(o).Get(); }},
     };
     ImageTest::ReportRecorder reports;
     for (const Case& c : cases) {
@@ -135,7 +136,8 @@ TEST_F(GreyTransformerTest, NullParamsAreAllowedAndForeignParamsAreNot) {
     auto algorithm = Tolm::CreateObject<Tolm::IObject>(u"Image.AlgorithmClass");
     EXPECT_EQ(CException::Kind::argument,
               thrownKind([&] { transformer->Transform(image.Get(), algorithm.Get(), nullptr); }));
-    EXPECT_EQ(CException::Kind::argument, thrownKind([&] { transformer->Transform(nullptr, nullptr, nullptr); }));
+    EXPECT_EQ(CException::Kind::argument,
+              thrownKind([&] { transformer->Transform(nullptr, nullptr, nullptr); }));
 }
 
 TEST(CreateImage, ChecksItsShapeAndStartsBlank) {
@@ -148,9 +150,11 @@ TEST(CreateImage, ChecksItsShapeAndStartsBlank) {
         EXPECT_EQ(c.stride, image->GetStride()) << c.width << " colority " << c.colority;
         for (int i = 0; i < c.stride * c.height; ++i) EXPECT_EQ(0, image->GetPixels()[i]);
     }
-    const Case bad[] = {{0, 1, 1, 0}, {1, 0, 1, 0}, {-4, 1, 1, 0}, {1, 1, 3, 0}, {1, 1, -1, 0}, {50000, 50000, 1, 0}};
+    const Case bad[] = {{0, 1, 1, 0}, {1, 0, 1, 0},  {-4, 1, 1, 0},
+                        {1, 1, 3, 0}, {1, 1, -1, 0}, {50000, 50000, 1, 0}};
     for (const Case& c : bad) {
-        EXPECT_EQ(CException::Kind::argument, thrownKind([&] { Image::CreateImage(c.width, c.height, c.colority); }))
+        EXPECT_EQ(CException::Kind::argument,
+                  thrownKind([&] { Image::CreateImage(c.width, c.height, c.colority); }))
             << c.width << " x " << c.height << " colority " << c.colority;
     }
 }

@@ -1,15 +1,17 @@
 #include <Image/Image.h>
+#include <Image/ImageServices.h>
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <png.h>
+
+#include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
 
 #include "ImageTestImages.h"
 #include "ImageTestSupport.h"
-
-#include <Image/ImageServices.h>
-
-#include <gtest/gtest.h>
-#include <png.h>
-
-#include <functional>
-#include <string>
 
 using ImageTest::Bytes;
 using ImageTest::thrownKind;
@@ -53,13 +55,28 @@ TEST(PnmReader, ReadsEveryKind) {
     };
     const Case cases[] = {
         {"plain PBM with a comment", bytesOf("P1\n# made by hand\n3 2\n1 0 1\n010\n"), 3, 2, 0, {0xA0, 0x40}},
-        {"binary PBM with junk in the padding", bytesOf("P4 3 2\n") + Bytes{0xBF, 0x40}, 3, 2, 0, {0xA0, 0x40}},
+        {"binary PBM with junk in the padding",
+         bytesOf("P4 3 2\n") + Bytes{0xBF, 0x40},
+         3,
+         2,
+         0,
+         {0xA0, 0x40}},
         {"plain PGM with maxval 15", bytesOf("P2\n2 2\n15\n0 15\n7 8\n"), 2, 2, 1, {0, 255, 119, 136}},
         {"binary PGM", bytesOf("P5\n2 1\n255\n") + Bytes{10, 200}, 2, 1, 1, {10, 200}},
-        {"binary PGM of 16 bits", bytesOf("P5 2 1 65535\n") + Bytes{0xFF, 0xFF, 0x80, 0x00}, 2, 1, 1, {255, 128}},
+        {"binary PGM of 16 bits",
+         bytesOf("P5 2 1 65535\n") + Bytes{0xFF, 0xFF, 0x80, 0x00},
+         2,
+         1,
+         1,
+         {255, 128}},
         {"plain PPM", bytesOf("P3\n1 1\n255\n1 2 3\n"), 1, 1, 2, {1, 2, 3}},
         {"binary PPM", bytesOf("P6\n2 1\n255\n") + Bytes{1, 2, 3, 4, 5, 6}, 2, 1, 2, {1, 2, 3, 4, 5, 6}},
-        {"binary PGM whose raster starts with a blank byte", bytesOf("P5 1 1 255\n") + Bytes{' '}, 1, 1, 1, {' '}},
+        {"binary PGM whose raster starts with a blank byte",
+         bytesOf("P5 1 1 255\n") + Bytes{' '},
+         1,
+         1,
+         1,
+         {' '}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -123,12 +140,14 @@ Bytes makePng(const PngSpec& spec) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_set_write_fn(png, &out, appendToBytes, nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height), spec.bitDepth,
-                 spec.colorType, spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    if (!spec.palette.empty()) png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
+    png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height),
+                 spec.bitDepth, spec.colorType, spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!spec.palette.empty())
+        png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
     if (!spec.transparency.empty()) {
-        png_set_tRNS(png, info, spec.transparency.data(), static_cast<int>(spec.transparency.size()), nullptr);
+        png_set_tRNS(png, info, spec.transparency.data(), static_cast<int>(spec.transparency.size()),
+                     nullptr);
     }
     png_write_info(png, info);
     std::vector<Bytes> rows(static_cast<std::size_t>(spec.height), Bytes(png_get_rowbytes(png, info)));
@@ -152,57 +171,107 @@ TEST(PngReader, ReadsGreyColourPaletteAndDropsAlpha) {
     };
     const Case cases[] = {
         {"grey, 8 bits",
-         {13, 5, PNG_COLOR_TYPE_GRAY, 8, false, [](int y, Bytes& row) {
+         {13,
+          5,
+          PNG_COLOR_TYPE_GRAY,
+          8,
+          false,
+          [](int y, Bytes& row) {
               for (int x = 0; x < 13; ++x) row[x] = static_cast<unsigned char>(x * 19 + y);
-          }, {}, {}},
-         1, [](int x, int y, unsigned char* e) { e[0] = static_cast<unsigned char>(x * 19 + y); }},
+          },
+          {},
+          {}},
+         1,
+         [](int x, int y, unsigned char* e) { e[0] = static_cast<unsigned char>(x * 19 + y); }},
         {"grey, 1 bit",
-         {10, 3, PNG_COLOR_TYPE_GRAY, 1, false, [](int y, Bytes& row) { row[0] = y == 1 ? 0xFF : 0x80; row[1] = 0; },
-          {}, {}},
-         1, [](int x, int y, unsigned char* e) { e[0] = (y == 1 && x < 8) || x == 0 ? 255 : 0; }},
+         {10,
+          3,
+          PNG_COLOR_TYPE_GRAY,
+          1,
+          false,
+          [](int y, Bytes& row) {
+              row[0] = y == 1 ? 0xFF : 0x80;
+              row[1] = 0;
+          },
+          {},
+          {}},
+         1,
+         [](int x, int y, unsigned char* e) { e[0] = (y == 1 && x < 8) || x == 0 ? 255 : 0; }},
         {"colour, interlaced",
-         {17, 11, PNG_COLOR_TYPE_RGB, 8, true, [](int y, Bytes& row) {
+         {17,
+          11,
+          PNG_COLOR_TYPE_RGB,
+          8,
+          true,
+          [](int y, Bytes& row) {
               for (int x = 0; x < 17; ++x) {
                   row[3 * x] = static_cast<unsigned char>(x * 15);
                   row[3 * x + 1] = static_cast<unsigned char>(y * 20);
                   row[3 * x + 2] = 77;
               }
-          }, {}, {}},
-         2, [](int x, int y, unsigned char* e) {
+          },
+          {},
+          {}},
+         2,
+         [](int x, int y, unsigned char* e) {
              e[0] = static_cast<unsigned char>(x * 15);
              e[1] = static_cast<unsigned char>(y * 20);
              e[2] = 77;
          }},
         {"palette with transparency",
-         {4, 2, PNG_COLOR_TYPE_PALETTE, 8, false, [](int y, Bytes& row) {
+         {4,
+          2,
+          PNG_COLOR_TYPE_PALETTE,
+          8,
+          false,
+          [](int y, Bytes& row) {
               for (int x = 0; x < 4; ++x) row[x] = static_cast<unsigned char>((x + y) % 2);
-          }, {{10, 20, 30}, {200, 100, 0}}, {0, 255}},
-         2, [](int x, int y, unsigned char* e) {
+          },
+          {{10, 20, 30}, {200, 100, 0}},
+          {0, 255}},
+         2,
+         [](int x, int y, unsigned char* e) {
              const bool second = (x + y) % 2 == 1;
              e[0] = second ? 200 : 10;
              e[1] = second ? 100 : 20;
              e[2] = second ? 0 : 30;
          }},
         {"grey with alpha, 16 bits",
-         {3, 2, PNG_COLOR_TYPE_GRAY_ALPHA, 16, false, [](int, Bytes& row) {
+         {3,
+          2,
+          PNG_COLOR_TYPE_GRAY_ALPHA,
+          16,
+          false,
+          [](int, Bytes& row) {
               for (int x = 0; x < 3; ++x) {
                   row[4 * x] = static_cast<unsigned char>(0x40 * x);
                   row[4 * x + 1] = 0xCD;
                   row[4 * x + 2] = 0x12;
                   row[4 * x + 3] = 0x34;
               }
-          }, {}, {}},
-         1, [](int x, int, unsigned char* e) { e[0] = static_cast<unsigned char>(0x40 * x); }},
+          },
+          {},
+          {}},
+         1,
+         [](int x, int, unsigned char* e) { e[0] = static_cast<unsigned char>(0x40 * x); }},
         {"colour with alpha",
-         {2, 2, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, [](int y, Bytes& row) {
+         {2,
+          2,
+          PNG_COLOR_TYPE_RGB_ALPHA,
+          8,
+          false,
+          [](int y, Bytes& row) {
               for (int x = 0; x < 2; ++x) {
                   row[4 * x] = 1;
                   row[4 * x + 1] = static_cast<unsigned char>(x);
                   row[4 * x + 2] = static_cast<unsigned char>(y);
                   row[4 * x + 3] = 9;
               }
-          }, {}, {}},
-         2, [](int x, int y, unsigned char* e) {
+          },
+          {},
+          {}},
+         2,
+         [](int x, int y, unsigned char* e) {
              e[0] = 1;
              e[1] = static_cast<unsigned char>(x);
              e[2] = static_cast<unsigned char>(y);
@@ -220,7 +289,8 @@ TEST(PngReader, ReadsGreyColourPaletteAndDropsAlpha) {
                 unsigned char expected[3];
                 c.pixelAt(x, y, expected);
                 const unsigned char* got = image->GetPixels() + y * image->GetStride() + x * channels;
-                for (int k = 0; k < channels; ++k) ASSERT_EQ(expected[k], got[k]) << x << "," << y << " channel " << k;
+                for (int k = 0; k < channels; ++k)
+                    ASSERT_EQ(expected[k], got[k]) << x << "," << y << " channel " << k;
             }
         }
     }
@@ -235,13 +305,22 @@ std::uint32_t crc32Of(const unsigned char* data, std::size_t size) {
     return ~crc;
 }
 void putBigEndian(Bytes& bytes, std::size_t at, std::uint32_t value) {
-    for (int k = 0; k < 4; ++k) bytes[at + static_cast<std::size_t>(k)] = static_cast<unsigned char>(value >> (24 - 8 * k));
+    for (int k = 0; k < 4; ++k)
+        bytes[at + static_cast<std::size_t>(k)] = static_cast<unsigned char>(value >> (24 - 8 * k));
 }
 
 TEST(PngReader, DamagedFilesAreFileErrors) {
-    const PngSpec spec{40, 30, PNG_COLOR_TYPE_RGB, 8, false, [](int y, Bytes& row) {
-                           for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<unsigned char>(i * y);
-                       }, {}, {}};
+    const PngSpec spec{40,
+                       30,
+                       PNG_COLOR_TYPE_RGB,
+                       8,
+                       false,
+                       [](int y, Bytes& row) {
+                           for (std::size_t i = 0; i < row.size(); ++i)
+                               row[i] = static_cast<unsigned char>(i * y);
+                       },
+                       {},
+                       {}};
     const Bytes good = makePng(spec);
     ASSERT_EQ(40, load(good)->GetWidth());
 
@@ -264,7 +343,8 @@ TEST(PngReader, DamagedFilesAreFileErrors) {
 
 Bytes smallJpeg(int colority) {
     auto services = Tolm::CreateObject<Image::IImageServices>(u"Image.ImageServices");
-    auto* jpeg = dynamic_cast<Image::IJpegImageFileFormat*>(services->GetFileFormatRegistry()->GetFileFormat(5));
+    auto* jpeg =
+        dynamic_cast<Image::IJpegImageFileFormat*>(services->GetFileFormatRegistry()->GetFileFormat(5));
     auto params = jpeg->CreateSaveParams();
     params->SetColority(colority);
     Tolm::CMemoryFile file;
@@ -289,6 +369,53 @@ TEST(JpegReader, DamagedFilesAreFileErrors) {
         }
     }
     expectDamaged(huge, "SOF lying about the size");
+}
+
+// CMYK as Adobe writes it: every channel stored inverted (255 = no ink).
+Bytes adobeCmykJpeg(const unsigned char (&stored)[4]) {
+    constexpr int kSide = 16;
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = info.image_height = kSide;
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 100, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    unsigned char row[4 * kSide];
+    for (int x = 0; x < kSide; ++x) std::memcpy(row + 4 * x, stored, 4);
+    JSAMPROW rowPointer = row;
+    while (info.next_scanline < info.image_height) jpeg_write_scanlines(&info, &rowPointer, 1);
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    Bytes jpeg(buffer, buffer + size);
+    std::free(buffer);
+    return jpeg;
+}
+
+TEST(JpegReader, CmykBecomesRgb) {
+    struct Case {
+        const char* what;
+        unsigned char stored[4];
+        unsigned char rgb[3];
+    };
+    const Case cases[] = {
+        {"paper", {255, 255, 255, 255}, {255, 255, 255}},
+        {"magenta and yellow ink", {255, 0, 0, 255}, {255, 0, 0}},
+        {"half black", {255, 255, 255, 127}, {127, 127, 127}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto image = load(adobeCmykJpeg(c.stored));
+        ASSERT_EQ(2, image->GetColority());
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(c.rgb[k], image->GetPixels()[5 * 3 + k], 3) << "channel " << k;
+    }
 }
 
 TEST(ImageFile, ReadsFromTheFilesPosition) {

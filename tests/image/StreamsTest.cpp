@@ -1,13 +1,12 @@
 #include <Image/Streams.h>
-
-#include "ImageTestSupport.h"
-
 #include <gtest/gtest.h>
 #include <zstd.h>
 
 #include <cstdio>
 #include <random>
 #include <string>
+
+#include "ImageTestSupport.h"
 
 using ImageTest::Bytes;
 using ImageTest::CByteSource;
@@ -95,7 +94,8 @@ TEST_F(StreamsTest, RoundTripsEverySizeInEveryPullSize) {
     };
     for (const Case& c : cases) {
         for (int pull : {4096, 1, 7, 4097, 65536}) {
-            if (pull < 64 && c.input.size() > 200000) continue;  // a million one-byte calls prove nothing more
+            if (pull < 64 && c.input.size() > 200000)
+                continue;  // a million one-byte calls prove nothing more
             SCOPED_TRACE(std::string(c.what) + ", pulls of " + std::to_string(pull));
             const Bytes compressed = compress(c.input, pull);
             ASSERT_FALSE(compressed.empty());
@@ -110,7 +110,8 @@ TEST_F(StreamsTest, OutputIsOneStandardZstdFrame) {
     const Bytes compressed = compress(input);
     EXPECT_LT(compressed.size(), input.size() / 3);
     Bytes plain(input.size());
-    EXPECT_EQ(input.size(), ZSTD_decompress(plain.data(), plain.size(), compressed.data(), compressed.size()));
+    EXPECT_EQ(input.size(),
+              ZSTD_decompress(plain.data(), plain.size(), compressed.data(), compressed.size()));
     EXPECT_EQ(input, plain);
 
     // And frames made elsewhere, several in a row, decompress as one stream.
@@ -153,6 +154,21 @@ TEST_F(StreamsTest, ResetRestartsOnTheSourcesNewContentEvenMidStream) {
     EXPECT_EQ(second, decompress(expected));
 }
 
+// The record store's source may not be read between passes, when it points
+// at nothing: making and resetting the streams must leave it alone.
+TEST_F(StreamsTest, CreationAndResetNeverReadTheSource) {
+    for (int i = 0; i < 3; ++i) {
+        compressor->Reset();
+        decompressor->Reset();
+    }
+    EXPECT_EQ(0, source->reads);
+    compress(pdfText(100));
+    const int readsOfAPass = source->reads;
+    compressor->Reset();
+    decompressor->Reset();
+    EXPECT_EQ(readsOfAPass, source->reads);
+}
+
 TEST_F(StreamsTest, SkipCountsTheBytesItPassesOver) {
     const Bytes input = pdfText(10000);
     const Bytes compressed = compress(input);
@@ -175,8 +191,10 @@ TEST_F(StreamsTest, DamagedOrTruncatedInputThrowsAnArchiveErrorAndStopsAtTheSour
     const Bytes good = compress(input);
     std::vector<std::pair<std::string, Bytes>> cases;
     cases.push_back({"nothing", {}});
-    for (std::size_t keep : {std::size_t{1}, std::size_t{5}, good.size() / 2, good.size() - 4, good.size() - 1}) {
-        cases.push_back({"cut to " + std::to_string(keep), Bytes(good.begin(), good.begin() + static_cast<long>(keep))});
+    for (std::size_t keep :
+         {std::size_t{1}, std::size_t{5}, good.size() / 2, good.size() - 4, good.size() - 1}) {
+        cases.push_back(
+            {"cut to " + std::to_string(keep), Bytes(good.begin(), good.begin() + static_cast<long>(keep))});
     }
     for (std::size_t at : {std::size_t{0}, std::size_t{6}, good.size() / 3, good.size() - 2}) {
         Bytes damaged = good;

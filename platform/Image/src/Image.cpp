@@ -1,11 +1,10 @@
 #include <Image/Image.h>
-
-#include "ImageInternal.h"
-
 #include <Tolm/Error.h>
 
 #include <cstring>
 #include <string>
+
+#include "ImageInternal.h"
 
 namespace Image {
 
@@ -47,8 +46,7 @@ Tolm::CPtr<IImage> CreateImage(int width, int height, int colority) {
     const long long stride = detail::rowBytesFor(width, colority);
     if (stride * height >= kMaxPixelBytes) {
         Tolm::ThrowArgumentError("CreateImage: " + std::to_string(width) + " x " + std::to_string(height) +
-                                 " pixels of colority " + std::to_string(colority) +
-                                 " need 2 GiB or more");
+                                 " pixels of colority " + std::to_string(colority) + " need 2 GiB or more");
     }
     const auto bytes = static_cast<std::size_t>(stride * height);
     auto* pixels = static_cast<unsigned char*>(Tolm::doAlloc(bytes));

@@ -55,7 +55,7 @@ class CBaseFile;
 namespace Image {
 class IImageWriter;
 class IJpegSaveParams;
-}
+}  // namespace Image
 
 namespace Image::detail {
 

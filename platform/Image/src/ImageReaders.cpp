@@ -5,11 +5,11 @@
 // data could plausibly fill it, so a small damaged file cannot make a reader
 // allocate gigabytes. Every damage ends in a file error that names the file.
 #include <Image/Image.h>
-
-#include "ImageInternal.h"
-
 #include <Tolm/Error.h>
 #include <Tolm/File.h>
+#include <jerror.h>  // after jpeglib.h
+#include <jpeglib.h>
+#include <png.h>
 
 #include <climits>
 #include <csetjmp>
@@ -17,9 +17,7 @@
 #include <cstring>
 #include <string>
 
-#include <jpeglib.h>
-#include <jerror.h>  // after jpeglib.h
-#include <png.h>
+#include "ImageInternal.h"
 
 namespace Image {
 namespace {
@@ -34,7 +32,8 @@ std::ptrdiff_t rowOffset(int y, int stride) noexcept { return static_cast<std::p
 // too large to hold.
 Tolm::CPtr<IImage> createImageFor(const std::string& name, long long width, long long height, int colority) {
     if (width > INT_MAX || height > INT_MAX || detail::rowBytesFor(width, colority) * height >= INT_MAX) {
-        throwDamaged(name, std::to_string(width) + " x " + std::to_string(height) + " pixels are too many to hold");
+        throwDamaged(name,
+                     std::to_string(width) + " x " + std::to_string(height) + " pixels are too many to hold");
     }
     return CreateImage(static_cast<int>(width), static_cast<int>(height), colority);
 }
@@ -64,7 +63,8 @@ public:
         height_ = readHeaderNumber("height");
         if (width_ < 1 || height_ < 1) damaged("width and height must be at least 1");
         maxval_ = isBitmap ? 1 : readHeaderNumber("maxval");
-        if (maxval_ < 1 || maxval_ > 65535) damaged("maxval " + std::to_string(maxval_) + " is outside 1..65535");
+        if (maxval_ < 1 || maxval_ > 65535)
+            damaged("maxval " + std::to_string(maxval_) + " is outside 1..65535");
 
         const long long available = static_cast<long long>(size_) - static_cast<long long>(position_);
         if (isBinary) {
@@ -73,7 +73,8 @@ public:
             ++position_;
             const long long bytesPerSample = maxval_ > 255 ? 2 : 1;
             const long long rowBytes = isBitmap ? (width_ + 7LL) / 8 : width_ * channels * bytesPerSample;
-            if (height_ > (available - 1) / rowBytes) damaged(truncationText(rowBytes * height_, available - 1));
+            if (height_ > (available - 1) / rowBytes)
+                damaged(truncationText(rowBytes * height_, available - 1));
         } else {
             // Every sample takes at least one character, and all but P1's
             // need a blank after them.
@@ -95,7 +96,8 @@ public:
             } else if (kind == 1) {
                 readPlainBitmapRow(row);
             } else {
-                for (int i = 0; i < width_ * channels; ++i) row[i] = isBinary ? readBinarySample() : readPlainSample();
+                for (int i = 0; i < width_ * channels; ++i)
+                    row[i] = isBinary ? readBinarySample() : readPlainSample();
             }
         }
         return image;
@@ -156,7 +158,8 @@ private:
     unsigned char readBinarySample() {
         unsigned value = data_[position_++];
         if (maxval_ > 255) value = (value << 8) | data_[position_++];
-        if (value > static_cast<unsigned>(maxval_)) damaged("a sample exceeds maxval " + std::to_string(maxval_));
+        if (value > static_cast<unsigned>(maxval_))
+            damaged("a sample exceeds maxval " + std::to_string(maxval_));
         return scaled(value);
     }
 
@@ -176,7 +179,8 @@ private:
         unsigned value = 0;
         while (position_ < size_ && isDigit(data_[position_])) {
             value = value * 10 + (data_[position_++] - '0');
-            if (value > static_cast<unsigned>(maxval_)) damaged("a sample exceeds maxval " + std::to_string(maxval_));
+            if (value > static_cast<unsigned>(maxval_))
+                damaged("a sample exceeds maxval " + std::to_string(maxval_));
         }
         return scaled(value);
     }
@@ -254,7 +258,8 @@ bool readPngHeader(PngDecoding& decoding, PngShape& shape) {
 
     if (shape.bitDepth == 16) png_set_strip_16(decoding.png);
     if (shape.colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(decoding.png);
-    if (shape.colorType == PNG_COLOR_TYPE_GRAY && shape.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(decoding.png);
+    if (shape.colorType == PNG_COLOR_TYPE_GRAY && shape.bitDepth < 8)
+        png_set_expand_gray_1_2_4_to_8(decoding.png);
     // Alpha, whether a channel or a palette's transparency, is dropped.
     png_set_strip_alpha(decoding.png);
     png_set_interlace_handling(decoding.png);
@@ -274,13 +279,15 @@ Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, const 
     std::memset(&decoding, 0, sizeof decoding);
     decoding.data = data;
     decoding.size = size;
-    decoding.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &decoding, onPngError, onPngWarning, nullptr,
-                                            allocateForPng, freeForPng);
+    decoding.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &decoding, onPngError, onPngWarning,
+                                            nullptr, allocateForPng, freeForPng);
     if (!decoding.png) Tolm::ThrowMemoryError(sizeof(png_struct*));
     decoding.info = png_create_info_struct(decoding.png);
     struct Guard {
         PngDecoding& decoding;
-        ~Guard() { png_destroy_read_struct(&decoding.png, decoding.info ? &decoding.info : nullptr, nullptr); }
+        ~Guard() {
+            png_destroy_read_struct(&decoding.png, decoding.info ? &decoding.info : nullptr, nullptr);
+        }
     } guard{decoding};
     if (!decoding.info) Tolm::ThrowMemoryError(sizeof(png_info*));
 
@@ -356,8 +363,8 @@ bool startJpeg(JpegDecoding& decoding, const unsigned char* data, std::size_t si
     }
     if (!info.progressive_mode && !info.arith_code &&
         static_cast<long long>(info.image_width) * info.image_height > pixelBound) {
-        std::snprintf(decoding.message, sizeof decoding.message, "the file is far too short for %u x %u pixels",
-                      info.image_width, info.image_height);
+        std::snprintf(decoding.message, sizeof decoding.message,
+                      "the file is far too short for %u x %u pixels", info.image_width, info.image_height);
         return false;
     }
     jpeg_start_decompress(&info);
@@ -413,14 +420,16 @@ Tolm::CPtr<IImage> decodeJpeg(const unsigned char* data, std::size_t size, const
     } guard{decoding.info};
 
     const long long pixelBound = kMaxPixelsPerJpegByte * static_cast<long long>(size) + kJpegBoundSlack;
-    if (!startJpeg(decoding, data, size, pixelBound)) throwDamaged(name, std::string("JPEG: ") + decoding.message);
+    if (!startJpeg(decoding, data, size, pixelBound))
+        throwDamaged(name, std::string("JPEG: ") + decoding.message);
     const long long width = decoding.info.output_width;
     const long long height = decoding.info.output_height;
     const bool isCmyk = decoding.info.out_color_space == JCS_CMYK;
     Tolm::CPtr<IImage> image =
         createImageFor(name, width, height, decoding.info.out_color_space == JCS_GRAYSCALE ? 1 : 2);
     detail::CHeapBlock cmykRow(isCmyk ? 4 * static_cast<std::size_t>(width) : 0);
-    if (!readJpegPixels(decoding, image->GetMutablePixels(), image->GetStride(), isCmyk ? cmykRow.Get() : nullptr)) {
+    if (!readJpegPixels(decoding, image->GetMutablePixels(), image->GetStride(),
+                        isCmyk ? cmykRow.Get() : nullptr)) {
         throwDamaged(name, std::string("JPEG: ") + decoding.message);
     }
     return image;
@@ -435,7 +444,8 @@ bool startsWith(const unsigned char* data, std::size_t size, const char* magic, 
 Tolm::CPtr<IImage> detail::decodeImage(const unsigned char* data, std::size_t size, const std::string& name) {
     if (startsWith(data, size, "\x89PNG\r\n\x1a\n", 8)) return decodePng(data, size, name);
     if (startsWith(data, size, "\xFF\xD8\xFF", 3)) return decodeJpeg(data, size, name);
-    if (size >= 2 && data[0] == 'P' && data[1] >= '1' && data[1] <= '6') return CPnmReader(data, size, name).Read();
+    if (size >= 2 && data[0] == 'P' && data[1] >= '1' && data[1] <= '6')
+        return CPnmReader(data, size, name).Read();
     throwDamaged(name, size == 0 ? "the file is empty" : "not a PNG, PBM, PGM, PPM or JPEG image");
 }
 

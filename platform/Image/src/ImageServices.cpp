@@ -1,10 +1,9 @@
 #include <Image/ImageServices.h>
-
-#include "ImageInternal.h"
-
 #include <Tolm/Error.h>
 
 #include <string>
+
+#include "ImageInternal.h"
 
 namespace Image {
 
@@ -48,7 +47,9 @@ class CJpegFileFormat final : public IJpegImageFileFormat {
 public:
     int GetId() const override { return kJpegFormatId; }
     Tolm::CUnicodeString GetName() const override { return u"JPEG"; }
-    Tolm::CPtr<IImageWriter> CreateWriter(Tolm::CBaseFile& file) override { return detail::createJpegWriter(file); }
+    Tolm::CPtr<IImageWriter> CreateWriter(Tolm::CBaseFile& file) override {
+        return detail::createJpegWriter(file);
+    }
     Tolm::CPtr<IJpegSaveParams> CreateSaveParams() override { return detail::createJpegSaveParams(); }
 };
 
@@ -61,7 +62,9 @@ public:
     CFileFormatRegistry(const CFileFormatRegistry&) = delete;
     CFileFormatRegistry& operator=(const CFileFormatRegistry&) = delete;
 
-    IImageFileFormat* GetFileFormat(int id) const override { return id == kJpegFormatId ? jpeg_.Get() : nullptr; }
+    IImageFileFormat* GetFileFormat(int id) const override {
+        return id == kJpegFormatId ? jpeg_.Get() : nullptr;
+    }
 
 private:
     Tolm::CPtr<CJpegFileFormat> jpeg_;

@@ -1,15 +1,14 @@
-#include "ImageInternal.h"
-
 #include <Image/ImageServices.h>
 #include <Tolm/Error.h>
 #include <Tolm/File.h>
+#include <jpeglib.h>
 
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t first
 #include <cstring>
 #include <string>
 
-#include <jpeglib.h>
+#include "ImageInternal.h"
 
 namespace Image {
 namespace {
@@ -39,8 +38,8 @@ struct JpegEncoding {
 
     const unsigned char* pixels;
     int stride;
-    int colority;      // of the image
-    int outColority;   // of the JPEG
+    int colority;        // of the image
+    int outColority;     // of the JPEG
     unsigned char* row;  // conversion scratch: 4 bytes a pixel
 };
 
@@ -135,13 +134,13 @@ bool runEncoding(JpegEncoding& encoding, int width, int height, int quality) {
         const int first = static_cast<int>(info.next_scanline);
         int count = 0;
         if (convert) {
-            rows[count++] = convertRow(encoding, encoding.pixels + static_cast<std::ptrdiff_t>(first) * encoding.stride,
-                                       width);
+            rows[count++] = convertRow(
+                encoding, encoding.pixels + static_cast<std::ptrdiff_t>(first) * encoding.stride, width);
         } else {
             // libjpeg takes non-const rows but only reads them.
             while (count < kRowsPerCall && first + count < height) {
-                rows[count] = const_cast<JSAMPROW>(encoding.pixels +
-                                                   static_cast<std::ptrdiff_t>(first + count) * encoding.stride);
+                rows[count] = const_cast<JSAMPROW>(
+                    encoding.pixels + static_cast<std::ptrdiff_t>(first + count) * encoding.stride);
                 ++count;
             }
         }
@@ -205,7 +204,8 @@ public:
         const IJpegSaveParams* saveParams = nullptr;
         if (params) {
             saveParams = dynamic_cast<const IJpegSaveParams*>(params);
-            if (!saveParams) Tolm::ThrowArgumentError("JPEG writer: the parameters are not JPEG save parameters");
+            if (!saveParams)
+                Tolm::ThrowArgumentError("JPEG writer: the parameters are not JPEG save parameters");
         } else {
             defaults = detail::createJpegSaveParams();
             saveParams = defaults.Get();

@@ -1,8 +1,7 @@
 #include <Image/Streams.h>
+#include <Tolm/Error.h>
 
 #include "ImageInternal.h"
-
-#include <Tolm/Error.h>
 
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_customMem: contexts on the framework heap
 #include <zstd.h>
@@ -70,7 +69,8 @@ class CZstdStreamBase : public CReadImageStream {
 public:
     CZstdStreamBase(CReadImageStream* source, std::size_t inputBytes, const char* role)
         : source_(source), input_(inputBytes), role_(role) {
-        if (!source) Tolm::ThrowArgumentError(std::string("StreamsToolkit: no source for the ") + role + " stream");
+        if (!source)
+            Tolm::ThrowArgumentError(std::string("StreamsToolkit: no source for the ") + role + " stream");
     }
 
     int Skip(int count) override { return count <= 0 ? 0 : skipByReading(*this, count); }
@@ -150,8 +150,8 @@ public:
         while (out.pos < out.size && !frameEnded_) {
             if (isInputUsedUp() && !sourceEnded_) refillInput();
             const bool lastInput = sourceEnded_ && isInputUsedUp();
-            const size_t toFlush =
-                checkZstd(ZSTD_compressStream2(context_.get(), &out, &in_, lastInput ? ZSTD_e_end : ZSTD_e_continue));
+            const size_t toFlush = checkZstd(
+                ZSTD_compressStream2(context_.get(), &out, &in_, lastInput ? ZSTD_e_end : ZSTD_e_continue));
             if (lastInput && toFlush == 0) frameEnded_ = true;
         }
         return static_cast<int>(out.pos);

@@ -1,11 +1,10 @@
 #include <Image/Transform.h>
-
-#include "ImageInternal.h"
-
 #include <Tolm/Error.h>
 
 #include <cstring>
 #include <string>
+
+#include "ImageInternal.h"
 
 namespace Image {
 
@@ -21,7 +20,8 @@ class CColorityConversionParams final : public IColorityConversionParams {
 public:
     void SetMode(int mode) override {
         if (mode != kToGreyMode) {
-            Tolm::ThrowArgumentError("colority conversion: mode " + std::to_string(mode) + " is unknown (only 0)");
+            Tolm::ThrowArgumentError("colority conversion: mode " + std::to_string(mode) +
+                                     " is unknown (only 0)");
         }
         mode_ = mode;
     }
@@ -50,7 +50,8 @@ public:
         if (!image) Tolm::ThrowArgumentError("grey conversion: no image");
         if (params) {
             auto* conversion = dynamic_cast<IColorityConversionParams*>(params);
-            if (!conversion) Tolm::ThrowArgumentError("grey conversion: the parameters are not conversion parameters");
+            if (!conversion)
+                Tolm::ThrowArgumentError("grey conversion: the parameters are not conversion parameters");
             if (conversion->GetMode() != kToGreyMode) {
                 Tolm::ThrowArgumentError("grey conversion: mode " + std::to_string(conversion->GetMode()) +
                                          " is unknown");
@@ -70,9 +71,15 @@ public:
             const unsigned char* from = source + static_cast<std::ptrdiff_t>(y) * image->GetStride();
             unsigned char* to = target + static_cast<std::ptrdiff_t>(y) * grey->GetStride();
             switch (colority) {
-                case 0: detail::expandBitsToGrey(from, width, to); break;
-                case 1: std::memcpy(to, from, static_cast<std::size_t>(width)); break;
-                default: detail::convertRgbToGrey(from, width, to); break;
+                case 0:
+                    detail::expandBitsToGrey(from, width, to);
+                    break;
+                case 1:
+                    std::memcpy(to, from, static_cast<std::size_t>(width));
+                    break;
+                default:
+                    detail::convertRgbToGrey(from, width, to);
+                    break;
             }
         }
         return grey;
@@ -83,7 +90,8 @@ Tolm::IObject* createConversionParams() { return new CColorityConversionParams; 
 Tolm::IObject* createAlgorithm() { return new CAlgorithm; }
 Tolm::IObject* createToGreyTransformer() { return new CToGreyTransformer; }
 
-const Tolm::CClassRegistration registerConversionParams(u"Image.ColorityConversionParams", createConversionParams);
+const Tolm::CClassRegistration registerConversionParams(u"Image.ColorityConversionParams",
+                                                        createConversionParams);
 const Tolm::CClassRegistration registerAlgorithm(u"Image.AlgorithmClass", createAlgorithm);
 const Tolm::CClassRegistration registerToGreyTransformer(u"Image.ColorityConversionToGrayTransformer",
                                                          createToGreyTransformer);
