@@ -1,13 +1,13 @@
 #include <Tolm/Array.h>
 
-#include "TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <numeric>
 #include <utility>
 #include <vector>
+
+#include "TestSupport.h"
 
 using TolmTest::ReportRecorder;
 

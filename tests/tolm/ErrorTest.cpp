@@ -2,9 +2,6 @@
 
 #include <Tolm/Memory.h>
 #include <Tolm/Module.h>
-
-#include "TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -12,6 +9,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "TestSupport.h"
 
 using Tolm::CException;
 using TolmTest::ReportRecorder;
@@ -75,8 +74,10 @@ TEST(Exception, ThrowHelpersCarryKindMessageAndSystemError) {
         int systemError;
     };
     const Case cases[] = {
-        {[] { Tolm::ThrowFileError("cannot open '/x'", ENOENT); }, CException::Kind::file, "cannot open '/x'", ENOENT},
-        {[] { Tolm::ThrowArchiveError("truncated archive"); }, CException::Kind::archive, "truncated archive", 0},
+        {[] { Tolm::ThrowFileError("cannot open '/x'", ENOENT); }, CException::Kind::file, "cannot open '/x'",
+         ENOENT},
+        {[] { Tolm::ThrowArchiveError("truncated archive"); }, CException::Kind::archive, "truncated archive",
+         0},
         {[] { Tolm::ThrowArgumentError("bad size"); }, CException::Kind::argument, "bad size", 0},
     };
     for (const Case& c : cases) {
@@ -223,7 +224,8 @@ TEST_F(Modules, LoadAndUnloadAreObservedInOrder) {
     Tolm::BeginStaticPart();
     Tolm::AddNotUnloadingResourceModule(module);
     EXPECT_EQ(Tolm::kTolmworksVersion, Tolm::GetTolmworksVersion());
-    Tolm::RegisterModule(module, [] { ++initCalls; }, [] { ++termCalls; });
+    Tolm::RegisterModule(
+        module, [] { ++initCalls; }, [] { ++termCalls; });
     Tolm::EndStaticPart();
     EXPECT_FALSE(Tolm::HasStaticPartError());
     EXPECT_TRUE(Tolm::IsModuleRegistered(module));
@@ -238,10 +240,11 @@ TEST_F(Modules, LoadAndUnloadAreObservedInOrder) {
     EXPECT_FALSE(Tolm::IsResourceModule(module));
     EXPECT_EQ(1, termCalls);
 
-    const std::vector<std::string> expected = {
-        "BeginStaticPart", "AddNotUnloadingResourceModule", "GetTolmworksVersion", "RegisterModule",
-        "EndStaticPart",   "HasStaticPartError",            "BeginStaticPart",     "UnregisterModule",
-        "RemoveResourceModule", "EndStaticPart"};
+    const std::vector<std::string> expected = {"BeginStaticPart",      "AddNotUnloadingResourceModule",
+                                               "GetTolmworksVersion",  "RegisterModule",
+                                               "EndStaticPart",        "HasStaticPartError",
+                                               "BeginStaticPart",      "UnregisterModule",
+                                               "RemoveResourceModule", "EndStaticPart"};
     EXPECT_EQ(expected, calls);
 }
 

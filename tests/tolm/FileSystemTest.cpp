@@ -1,7 +1,5 @@
 #include <Tolm/FileSystem.h>
 
-#include "TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -11,6 +9,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "TestSupport.h"
 
 using Tolm::CUnicodeString;
 namespace FileSystem = Tolm::FileSystem;
@@ -58,7 +58,8 @@ TEST(Paths, CombineAndMergePutOneSeparatorBetween) {
         {u"/tmp", u"/a", u"/tmp/a"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.expected, FileSystem::CombinePath(c.directory, c.name)) << CUnicodeString(c.directory).ToUtf8();
+        EXPECT_EQ(c.expected, FileSystem::CombinePath(c.directory, c.name))
+            << CUnicodeString(c.directory).ToUtf8();
         EXPECT_EQ(c.expected, FileSystem::Merge(c.directory, c.name));
     }
     // Split then Merge rebuilds the path.

@@ -1,12 +1,12 @@
 #include <Tolm/Object.h>
 
-#include "TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
+
+#include "TestSupport.h"
 
 using Tolm::CPtr;
 using TolmTest::ReportRecorder;

@@ -1,11 +1,11 @@
 #include <Tolm/String.h>
 
-#include "TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <string>
+
+#include "TestSupport.h"
 
 using Tolm::CString;
 using Tolm::CUnicodeSet;
@@ -33,11 +33,11 @@ TEST(UnicodeString, SubstringsClampTheirArguments) {
         const char16_t* expected;
     };
     const Case cases[] = {
-        {0, 3, u"abc"}, {2, 2, u"cd"},  {4, 10, u"ef"}, {-3, 2, u"ab"}, {6, 1, u""},
-        {7, 1, u""},    {2, 0, u""},    {2, -1, u""},   {0, INT_MAX, u"abcdef"},
-        {INT_MAX, INT_MAX, u""},
+        {0, 3, u"abc"}, {2, 2, u"cd"}, {4, 10, u"ef"}, {-3, 2, u"ab"},          {6, 1, u""},
+        {7, 1, u""},    {2, 0, u""},   {2, -1, u""},   {0, INT_MAX, u"abcdef"}, {INT_MAX, INT_MAX, u""},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.expected, text.Mid(c.first, c.count)) << c.first << "," << c.count;
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, text.Mid(c.first, c.count)) << c.first << "," << c.count;
     EXPECT_EQ(u"def", text.Mid(3));
     EXPECT_EQ(u"abcdef", text.Mid(-1));
     EXPECT_EQ(u"", text.Mid(99));
@@ -101,12 +101,8 @@ TEST(UnicodeString, TrimRemovesBlanksAtBothEndsOnly) {
         const char16_t* expected;
     };
     const Case cases[] = {
-        {u"", u""},
-        {u"   ", u""},
-        {u" \t\r\n\v\f\u00A0x\u00A0 ", u"x"},
-        {u"a b", u"a b"},
-        {u"  a b  ", u"a b"},
-        {u"\u2003x", u"\u2003x"},  // em space is not among the blanks
+        {u"", u""},       {u"   ", u""},        {u" \t\r\n\v\f\u00A0x\u00A0 ", u"x"},
+        {u"a b", u"a b"}, {u"  a b  ", u"a b"}, {u"\u2003x", u"\u2003x"},  // em space is not among the blanks
     };
     for (const Case& c : cases) {
         CUnicodeString text(c.text);
@@ -162,11 +158,11 @@ TEST(UnicodeString, FindAndReplaceAll) {
     };
     const Case cases[] = {
         {u"a'b'c", u"'", u"", 2, u"abc"},
-        {u"aaaa", u"aa", u"a", 2, u"aa"},     // left to right, no overlap, no rescan
+        {u"aaaa", u"aa", u"a", 2, u"aa"},  // left to right, no overlap, no rescan
         {u"abc", u"x", u"y", 0, u"abc"},
         {u"", u"x", u"y", 0, u""},
-        {u"abc", u"", u"y", 0, u"abc"},       // empty pattern replaces nothing
-        {u"xx", u"x", u"xx", 2, u"xxxx"},     // replacement holding the pattern
+        {u"abc", u"", u"y", 0, u"abc"},    // empty pattern replaces nothing
+        {u"xx", u"x", u"xx", 2, u"xxxx"},  // replacement holding the pattern
         {u"T12", u"T", u"", 1, u"12"},
     };
     for (const Case& c : cases) {
@@ -241,9 +237,15 @@ TEST(UnicodeString, UnicodeStrWritesEveryRadix) {
         const char16_t* expected;
     };
     const Case cases[] = {
-        {0, 10, u"0"},           {-42, 10, u"-42"},       {INT_MAX, 10, u"2147483647"},
-        {INT_MIN, 10, u"-2147483648"}, {255, 16, u"ff"},  {-255, 16, u"-ff"},
-        {5, 2, u"101"},          {35, 36, u"z"},          {INT_MIN, 2, u"-10000000000000000000000000000000"},
+        {0, 10, u"0"},
+        {-42, 10, u"-42"},
+        {INT_MAX, 10, u"2147483647"},
+        {INT_MIN, 10, u"-2147483648"},
+        {255, 16, u"ff"},
+        {-255, 16, u"-ff"},
+        {5, 2, u"101"},
+        {35, 36, u"z"},
+        {INT_MIN, 2, u"-10000000000000000000000000000000"},
         {12, 1, u"12"},  // a radix out of range writes decimal
     };
     for (const Case& c : cases) EXPECT_EQ(c.expected, Tolm::UnicodeStr(c.value, c.radix)) << c.value;
@@ -288,7 +290,10 @@ TEST(Utf8, RoundTripsEveryUnitAndSurrogatePairs) {
 
 TEST(Utf8, UnpairedSurrogatesBecomeReplacementCharacters) {
     const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, 0xDC00, 0xD800, 0};
-    EXPECT_EQ("a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", CUnicodeString(lone).ToUtf8());
+    EXPECT_EQ(
+        "a\xEF\xBF\xBD"
+        "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD",
+        CUnicodeString(lone).ToUtf8());
     const char16_t atEnd[] = {0xD83D, 0};
     EXPECT_EQ("\xEF\xBF\xBD", CUnicodeString(atEnd).ToUtf8());
 }
@@ -299,13 +304,15 @@ TEST(Utf8, MalformedInputBecomesReplacementCharacters) {
         std::u16string expected;
     };
     const Case cases[] = {
-        {"\x80", u"\uFFFD"},                        // lone continuation
-        {"\xC0\xAF", u"\uFFFD\uFFFD"},              // overlong '/'
-        {"\xC3", u"\uFFFD"},                        // truncated at the end
-        {"\xC3" "A", u"\uFFFDA"},                   // truncated, resumes at A
-        {"\xE2\x82", u"\uFFFD"},                    // maximal subpart is one replacement
-        {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},    // overlong three-byte form
-        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},    // encoded surrogate
+        {"\x80", u"\uFFFD"},            // lone continuation
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},  // overlong '/'
+        {"\xC3", u"\uFFFD"},            // truncated at the end
+        {"\xC3"
+         "A",
+         u"\uFFFDA"},                                       // truncated, resumes at A
+        {"\xE2\x82", u"\uFFFD"},                            // maximal subpart is one replacement
+        {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},            // overlong three-byte form
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // encoded surrogate
         {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
         {"\xF5", u"\uFFFD"},
         {"\xFF\xFE", u"\uFFFD\uFFFD"},

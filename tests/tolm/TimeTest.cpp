@@ -1,7 +1,5 @@
 #include <Tolm/Time.h>
 
-#include "TestSupport.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +7,8 @@
 #include <ctime>
 #include <optional>
 #include <string>
+
+#include "TestSupport.h"
 
 using Tolm::CFixedCurrentTime;
 using Tolm::CFixedLocalZoneOffset;
@@ -42,8 +42,10 @@ public:
         ::tzset();
     }
     ~ScopedTimeZone() {
-        if (previous_) ::setenv("TZ", previous_->c_str(), 1);
-        else ::unsetenv("TZ");
+        if (previous_)
+            ::setenv("TZ", previous_->c_str(), 1);
+        else
+            ::unsetenv("TZ");
         ::tzset();
     }
     ScopedTimeZone(const ScopedTimeZone&) = delete;
@@ -131,10 +133,10 @@ TEST(Time, EveryDayRoundTripsThroughItsTicks) {
 }
 
 TEST(Time, DayOfWeek) {
-    EXPECT_EQ(2, CTime(1601, 1, 1, 0, 0, 0).GetDayOfWeek());   // Monday
-    EXPECT_EQ(5, CTime(1970, 1, 1, 0, 0, 0).GetDayOfWeek());   // Thursday
-    EXPECT_EQ(1, CTime(2026, 12, 6, 23, 0, 0).GetDayOfWeek()); // Sunday
-    EXPECT_EQ(7, CTime(2000, 1, 1, 0, 0, 0).GetDayOfWeek());   // Saturday
+    EXPECT_EQ(2, CTime(1601, 1, 1, 0, 0, 0).GetDayOfWeek());    // Monday
+    EXPECT_EQ(5, CTime(1970, 1, 1, 0, 0, 0).GetDayOfWeek());    // Thursday
+    EXPECT_EQ(1, CTime(2026, 12, 6, 23, 0, 0).GetDayOfWeek());  // Sunday
+    EXPECT_EQ(7, CTime(2000, 1, 1, 0, 0, 0).GetDayOfWeek());    // Saturday
 }
 
 TEST(Time, FileTimeHalvesAreTakenUnchanged) {
@@ -157,7 +159,8 @@ TEST(Time, FormatWritesTheDirectivesAndCopiesTheRest) {
         {u"", u""},
         {u"%H'%M'", u"11'56'"},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.expected, time.UnicodeFormat(c.pattern)) << CUnicodeString(c.pattern).ToUtf8();
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, time.UnicodeFormat(c.pattern)) << CUnicodeString(c.pattern).ToUtf8();
     EXPECT_EQ(u"2026-12-04T11:56:20", time.UnicodeFormat(L"%Y-%m-%dT%H:%M:%S"));
     EXPECT_EQ(u"1601-01-01 00:00:00", CTime(0).UnicodeFormat(u"%Y-%m-%d %H:%M:%S"));
     EXPECT_EQ(u"30827", CTime(30827, 1, 1, 0, 0, 0).UnicodeFormat(u"%Y"));
@@ -181,8 +184,9 @@ TEST(TimeZone, FixedOffsetsGovernNowAndTheUtcConversion) {
 
 TEST(TimeZone, FixedOffsetNowMatchesTheSystemClock) {
     CFixedLocalZoneOffset zone(-150);
-    const auto unixNow = std::chrono::duration_cast<std::chrono::seconds>(
-                             std::chrono::system_clock::now().time_since_epoch()).count();
+    const auto unixNow =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     const std::int64_t expected = kTicks1970 + unixNow * kSecond - 150 * kMinute;
     EXPECT_NEAR(static_cast<double>(expected), static_cast<double>(CTime::GetTickCount().GetTicks()),
                 5.0 * kSecond);

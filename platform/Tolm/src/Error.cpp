@@ -3,12 +3,12 @@
 #include <Tolm/Module.h>
 #include <Tolm/String.h>
 
-#include "Internal.h"
-
 #include <atomic>
 #include <cstdio>
 #include <new>
 #include <utility>
+
+#include "Internal.h"
 
 namespace Tolm {
 
@@ -21,9 +21,7 @@ void ThrowFileError(const std::string& what, int systemError) {
     throw new CException(CException::Kind::file, what, systemError);
 }
 
-void ThrowArchiveError(const std::string& what) {
-    throw new CException(CException::Kind::archive, what);
-}
+void ThrowArchiveError(const std::string& what) { throw new CException(CException::Kind::archive, what); }
 
 void ThrowMemoryError(std::size_t bytesWanted) {
     // Building the exception needs memory too. Should that fail as well we
@@ -43,9 +41,7 @@ void ThrowMemoryError(std::size_t bytesWanted) {
     throw error;
 }
 
-void ThrowArgumentError(const std::string& what) {
-    throw new CException(CException::Kind::argument, what);
-}
+void ThrowArgumentError(const std::string& what) { throw new CException(CException::Kind::argument, what); }
 
 namespace {
 
@@ -60,11 +56,10 @@ std::string describe(const InternalErrorReport& report) {
 
 }  // namespace
 
-bool GenerateInternalError(TInternalErrorType type, const CUnicodeString& text,
-                           const CUnicodeString& detail, const char* file, int line,
-                           std::uint32_t code) {
-    InternalErrorReport report{type,         text.ToUtf8(), detail.ToUtf8(), file ? file : "",
-                               line,         code,          IsInsideStaticPart()};
+bool GenerateInternalError(TInternalErrorType type, const CUnicodeString& text, const CUnicodeString& detail,
+                           const char* file, int line, std::uint32_t code) {
+    InternalErrorReport report{type, text.ToUtf8(), detail.ToUtf8(),     file ? file : "",
+                               line, code,          IsInsideStaticPart()};
     // The static part keeps its error flag whoever handles the report: a host
     // that watches reports with a handler must still see a failed load fail.
     if (report.insideStaticPart) detail::recordStaticPartError();

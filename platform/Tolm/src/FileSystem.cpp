@@ -1,14 +1,13 @@
-#include <Tolm/FileSystem.h>
-
 #include <Tolm/Error.h>
+
 #include <Tolm/File.h>
+#include <Tolm/FileSystem.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cerrno>
 #include <string>
 #include <system_error>
-
-#include <sys/stat.h>
-#include <sys/types.h>
 
 namespace Tolm::FileSystem {
 
@@ -52,8 +51,8 @@ bool MakeDir(const CUnicodeString& path, bool throwOnError) {
     // create a directory and go on whoever made it.
     if (error == EEXIST && isDirectory(nativePath)) return false;
     if (!throwOnError) return false;
-    ThrowFileError("cannot create directory '" + path.ToUtf8() + "': " +
-                       std::error_code(error, std::generic_category()).message(),
+    ThrowFileError("cannot create directory '" + path.ToUtf8() +
+                       "': " + std::error_code(error, std::generic_category()).message(),
                    error);
 }
 
@@ -81,7 +80,8 @@ TPathType Split(const CUnicodeString& path, CComponents& components) {
 }
 
 CUnicodeString GetDrivePath(const CUnicodeString& path) {
-    return withoutLongPathPrefix(path.View()).starts_with(kSeparator) ? CUnicodeString(u"/") : CUnicodeString(u".");
+    return withoutLongPathPrefix(path.View()).starts_with(kSeparator) ? CUnicodeString(u"/")
+                                                                      : CUnicodeString(u".");
 }
 
 }  // namespace Tolm::FileSystem

@@ -9,9 +9,8 @@
 // Reports a broken precondition from the framework's own source file. The
 // report may return (inside a static part, or with a handler that returns),
 // so callers go on with a safe fallback after it.
-#define TOLM_REPORT_INTERNAL(text, detail)                                                  \
-    ::Tolm::GenerateInternalError(::Tolm::ieBrokenPrecondition, (text), (detail), __FILE__, \
-                                  __LINE__, 0)
+#define TOLM_REPORT_INTERNAL(text, detail) \
+    ::Tolm::GenerateInternalError(::Tolm::ieBrokenPrecondition, (text), (detail), __FILE__, __LINE__, 0)
 
 namespace Tolm::detail {
 

@@ -1,6 +1,6 @@
-#include <Tolm/Memory.h>
-
 #include <Tolm/Error.h>
+
+#include <Tolm/Memory.h>
 
 #include <cstdlib>
 

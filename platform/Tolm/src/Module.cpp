@@ -1,11 +1,11 @@
 #include <Tolm/Module.h>
 
-#include "Internal.h"
-
 #include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <vector>
+
+#include "Internal.h"
 
 namespace Tolm {
 
@@ -73,8 +73,9 @@ void RegisterModule(HINSTANCE module, ModuleCallback init, ModuleCallback term) 
     {
         ModuleLists& all = lists();
         std::lock_guard lock(all.mutex);
-        const auto found = std::find_if(all.modules.begin(), all.modules.end(),
-                                        [module](const ModuleEntry& entry) { return entry.module == module; });
+        const auto found =
+            std::find_if(all.modules.begin(), all.modules.end(),
+                         [module](const ModuleEntry& entry) { return entry.module == module; });
         if (found != all.modules.end()) {
             *found = {module, init, term};
             return;
@@ -91,8 +92,9 @@ void UnregisterModule(HINSTANCE module) {
     {
         ModuleLists& all = lists();
         std::lock_guard lock(all.mutex);
-        const auto found = std::find_if(all.modules.begin(), all.modules.end(),
-                                        [module](const ModuleEntry& entry) { return entry.module == module; });
+        const auto found =
+            std::find_if(all.modules.begin(), all.modules.end(),
+                         [module](const ModuleEntry& entry) { return entry.module == module; });
         if (found == all.modules.end()) return;
         term = found->term;
         all.modules.erase(found);
@@ -126,7 +128,8 @@ void RemoveResourceModule(HINSTANCE module) {
 bool IsResourceModule(HINSTANCE module) {
     ModuleLists& all = lists();
     std::lock_guard lock(all.mutex);
-    return std::find(all.resourceModules.begin(), all.resourceModules.end(), module) != all.resourceModules.end();
+    return std::find(all.resourceModules.begin(), all.resourceModules.end(), module) !=
+           all.resourceModules.end();
 }
 
 int GetTolmworksVersion() {

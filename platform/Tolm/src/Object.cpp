@@ -1,10 +1,10 @@
 #include <Tolm/Object.h>
 
-#include "Internal.h"
-
 #include <functional>
 #include <map>
 #include <mutex>
+
+#include "Internal.h"
 
 namespace Tolm {
 
@@ -16,7 +16,8 @@ namespace detail {
 void reportEmptyPointer() { TOLM_REPORT_INTERNAL(u"use of an empty pointer", u""); }
 
 void reportFailedCast(const char* wanted) {
-    TOLM_REPORT_INTERNAL(u"object does not offer the interface", CUnicodeString::FromUtf8(wanted ? wanted : ""));
+    TOLM_REPORT_INTERNAL(u"object does not offer the interface",
+                         CUnicodeString::FromUtf8(wanted ? wanted : ""));
 }
 
 }  // namespace detail
@@ -27,7 +28,8 @@ using ClassName = CUnicodeString::Storage;
 
 struct ClassRegistry {
     std::mutex mutex;
-    std::map<ClassName, ObjectCreator, std::less<>, CAllocator<std::pair<const ClassName, ObjectCreator>>> creators;
+    std::map<ClassName, ObjectCreator, std::less<>, CAllocator<std::pair<const ClassName, ObjectCreator>>>
+        creators;
 };
 
 ClassRegistry& registry() { return detail::leakedSingleton<ClassRegistry>(); }

@@ -1,10 +1,10 @@
 #include <Tolm/String.h>
 
-#include "Internal.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+
+#include "Internal.h"
 
 namespace Tolm {
 
@@ -140,8 +140,10 @@ CUnicodeString CUnicodeString::FromUtf8(std::string_view utf8) {
             codePoint = (codePoint << 6) | (next & 0x3F);
             ++at;
         }
-        if (complete) appendCodePoint(units, codePoint);
-        else units.push_back(kReplacement);
+        if (complete)
+            appendCodePoint(units, codePoint);
+        else
+            units.push_back(kReplacement);
     }
     return result;
 }
@@ -182,7 +184,8 @@ CUnicodeString CUnicodeString::FromWide(const wchar_t* text) {
 
 char16_t CUnicodeString::GetAt(int index) const {
     if (index < 0 || index >= GetLength()) {
-        TOLM_REPORT_INTERNAL(u"string index out of range", UnicodeStr(index) + u" of " + UnicodeStr(GetLength()));
+        TOLM_REPORT_INTERNAL(u"string index out of range",
+                             UnicodeStr(index) + u" of " + UnicodeStr(GetLength()));
         return 0;
     }
     return units_[static_cast<std::size_t>(index)];
@@ -265,7 +268,8 @@ int CUnicodeString::FindOneOf(const CUnicodeSet& set, int from) const {
 int CUnicodeString::Find(const CUnicodeString& text, int from) const {
     from = clampFrom(from);
     if (from > GetLength()) return -1;
-    const std::size_t found = units_.find(text.units_.data(), static_cast<std::size_t>(from), text.units_.size());
+    const std::size_t found =
+        units_.find(text.units_.data(), static_cast<std::size_t>(from), text.units_.size());
     return found == Storage::npos ? -1 : static_cast<int>(found);
 }
 
@@ -329,7 +333,8 @@ void CUnicodeString::ReleaseBuffer(int newLength) {
         return;
     }
     // A length past the buffer would expose units never written.
-    if (static_cast<std::size_t>(newLength) < units_.size()) units_.resize(static_cast<std::size_t>(newLength));
+    if (static_cast<std::size_t>(newLength) < units_.size())
+        units_.resize(static_cast<std::size_t>(newLength));
 }
 
 CUnicodeString operator+(const CUnicodeString& a, const CUnicodeString& b) {
@@ -381,7 +386,8 @@ CString::CString(std::string_view bytes) : bytes_(bytes.data(), bytes.size()) {}
 
 char CString::operator[](int index) const {
     if (index < 0 || index >= GetLength()) {
-        TOLM_REPORT_INTERNAL(u"byte string index out of range", UnicodeStr(index) + u" of " + UnicodeStr(GetLength()));
+        TOLM_REPORT_INTERNAL(u"byte string index out of range",
+                             UnicodeStr(index) + u" of " + UnicodeStr(GetLength()));
         return 0;
     }
     return bytes_[static_cast<std::size_t>(index)];

@@ -1,11 +1,11 @@
 #include <Tolm/Time.h>
 
-#include "Internal.h"
-
 #include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <mutex>
+
+#include "Internal.h"
 
 namespace Tolm {
 
@@ -19,7 +19,9 @@ constexpr std::int64_t kSecondsFrom1601To1970 = kDaysFrom1601To1970 * 86'400;
 constexpr int kMinYear = 1601;
 constexpr int kMaxYear = 30827;
 
-std::int64_t floorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 std::int64_t floorMod(std::int64_t a, std::int64_t b) { return a - floorDiv(a, b) * b; }
 
 bool isLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
@@ -50,7 +52,8 @@ Date civilFromDays(std::int64_t days) {
     days += 719'468;
     const std::int64_t era = floorDiv(days, 146'097);
     const std::int64_t dayOfEra = days - era * 146'097;
-    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36'524 - dayOfEra / 146'096) / 365;
+    const std::int64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36'524 - dayOfEra / 146'096) / 365;
     const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
     const std::int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
     const int day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
@@ -122,7 +125,8 @@ void appendNumber(CUnicodeString& text, std::int64_t value, int minimumDigits) {
     char16_t digits[24];
     int count = 0;
     const bool negative = value < 0;
-    std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    std::uint64_t magnitude =
+        negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     do {
         digits[count++] = static_cast<char16_t>(u'0' + magnitude % 10);
         magnitude /= 10;
@@ -208,13 +212,27 @@ CUnicodeString CTime::UnicodeFormat(const char16_t* pattern) const {
             continue;
         }
         switch (at[1]) {
-            case u'Y': appendNumber(text, fields.date.year, 4); break;
-            case u'm': appendNumber(text, fields.date.month, 2); break;
-            case u'd': appendNumber(text, fields.date.day, 2); break;
-            case u'H': appendNumber(text, fields.hour, 2); break;
-            case u'M': appendNumber(text, fields.minute, 2); break;
-            case u'S': appendNumber(text, fields.second, 2); break;
-            case u'%': text += u'%'; break;
+            case u'Y':
+                appendNumber(text, fields.date.year, 4);
+                break;
+            case u'm':
+                appendNumber(text, fields.date.month, 2);
+                break;
+            case u'd':
+                appendNumber(text, fields.date.day, 2);
+                break;
+            case u'H':
+                appendNumber(text, fields.hour, 2);
+                break;
+            case u'M':
+                appendNumber(text, fields.minute, 2);
+                break;
+            case u'S':
+                appendNumber(text, fields.second, 2);
+                break;
+            case u'%':
+                text += u'%';
+                break;
             default:
                 text += u'%';
                 text += at[1];
