@@ -157,17 +157,22 @@ TEST_F(FolderWorkerTest, ConcurrentThreadsEachGetADirectoryOfTheirOwn) {
 }
 
 TEST_F(FolderWorkerTest, TwoProcessesEachGetDirectoriesOfTheirOwn) {
-    constexpr int kCallsEach = 10;
+    constexpr int kCallsEach = 15;
     Tolm::CFixedCurrentTime now(Tolm::CTime(2026, 12, 4, 11, 56, 20, 0, 0));
     const Tolm::CUnicodeString root = upath(Root());
     int pipeEnds[2];
+    int startEnds[2];  // the child waits here until the parent is ready to race
     ASSERT_EQ(0, pipe(pipeEnds));
+    ASSERT_EQ(0, pipe(startEnds));
     const pid_t child = fork();
     ASSERT_NE(-1, child);
     if (child == 0) {
         // The child reports its paths, one per line, and leaves without
         // running the parent's clean-up.
         close(pipeEnds[0]);
+        close(startEnds[1]);
+        char go = 0;
+        if (read(startEnds[0], &go, 1) != 1) _exit(4);
         std::string lines;
         try {
             for (int call = 0; call < kCallsEach; ++call)
@@ -181,6 +186,10 @@ TEST_F(FolderWorkerTest, TwoProcessesEachGetDirectoriesOfTheirOwn) {
         _exit(written ? 0 : 3);
     }
     close(pipeEnds[1]);
+    close(startEnds[0]);
+    const char go = 1;
+    ASSERT_EQ(1, write(startEnds[1], &go, 1));
+    close(startEnds[1]);
     std::vector<std::string> paths;
     for (int call = 0; call < kCallsEach; ++call)
         paths.push_back(CFolderWorker::CreateSubDirByCurrentTime(root).ToUtf8());
