@@ -210,6 +210,8 @@ class Modules : public ::testing::Test {
 protected:
     void SetUp() override {
         calls.clear();
+        initCalls = 0;
+        termCalls = 0;
         Tolm::SetModuleCallObserver(&observe);
     }
     void TearDown() override {
