@@ -217,6 +217,26 @@ TEST_F(StreamsTest, DamagedOrTruncatedInputThrowsAnArchiveErrorAndStopsAtTheSour
     }
 }
 
+// A frame header may ask for a window of any size; the decompressor refuses
+// more than its own frames use instead of allocating it.
+TEST_F(StreamsTest, AFrameAskingForAHugeWindowIsRefused) {
+    ZSTD_CCtx* context = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, 26);
+    const Bytes input = pdfText(1000);
+    Bytes frame(ZSTD_compressBound(input.size()) + 64);
+    ZSTD_outBuffer out{frame.data(), frame.size(), 0};
+    ZSTD_inBuffer in{input.data(), input.size(), 0};
+    ZSTD_compressStream2(context, &out, &in, ZSTD_e_continue);  // size unknown when the header is made
+    ZSTD_inBuffer none{nullptr, 0, 0};
+    while (ZSTD_compressStream2(context, &out, &none, ZSTD_e_end) != 0) {
+    }
+    ZSTD_freeCCtx(context);
+    frame.resize(out.pos);
+    Bytes plain(input.size());
+    ASSERT_EQ(input.size(), ZSTD_decompress(plain.data(), plain.size(), frame.data(), frame.size()));
+    EXPECT_EQ(CException::Kind::archive, thrownKind([&] { decompress(frame); }));
+}
+
 TEST_F(StreamsTest, AFailedStreamStaysFailedUntilReset) {
     const Bytes input = pdfText(20000);
     Bytes damaged = compress(input);
