@@ -198,8 +198,16 @@ TEST_F(StoreTest, ShortPageLoadsWithFullDataArray) {
     EXPECT_EQ(0, Access::LoadPageHeader(store, record)->data.GetSize());
 }
 
-TEST_F(StoreTest, PageStartIsSixtyFourBit) {
-    EXPECT_EQ(std::int64_t{1100000} * 4096, Access::PageStart(store, 1100000));
+TEST_F(StoreTest, PageBeyondFourGigabytesLandsAtItsSlot) {
+    Access::InitFile(store);
+    const auto page = Access::GetFreePage(store);
+    page->index = 1100000;  // 1100000 * 4096 > 2^32
+    page->usedSize = 3;
+    page->data[0] = 'a';
+    Access::WritePage(store, page.Get());
+    Access::File(store)->Flush();
+    EXPECT_EQ(std::int64_t{1100000} * 4096 + 15, Access::File(store)->GetLength());
+    EXPECT_EQ(3, Access::LoadPageHeader(store, 1100000)->usedSize);
 }
 
 TEST_F(StoreTest, PageChainedToItselfIsReportedAndNotWritten) {
