@@ -25,7 +25,7 @@
 // A serialisable class derives from ISerializable and declares itself with one
 // line in its source file:
 //
-//     TOLM_IMPLEMENT_SERIAL(CMyObject, u"My.Object")
+//     TOLM_IMPLEMENT_SERIAL(CMyObject, u"My.Object");
 //
 // which registers a creator under the name and gives the class its name.
 // Store-direction archives flush when closed; the destructor closes and
