@@ -96,8 +96,12 @@ std::string FormatHelp(const CommandSpec& spec) {
     text += "\nOptions:\n";
     std::vector<std::pair<std::string, std::string_view>> rows;
     for (const OptionSpec& option : spec.options) {
-        std::string left = "--" + std::string(option.name);
-        if (!option.valueName.empty()) left += " " + std::string(option.valueName);
+        std::string left = "--";
+        left += option.name;
+        if (!option.valueName.empty()) {
+            left += ' ';
+            left += option.valueName;
+        }
         rows.emplace_back(std::move(left), option.help);
     }
     rows.emplace_back("-h, --help", "show this help and exit");

@@ -11,7 +11,7 @@ std::string bytesText(std::int64_t done, std::int64_t total) {
     static constexpr const char* kUnits[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
     int unit = 0;
     double scale = 1;
-    while (unit < 4 && static_cast<double>(total) >= scale * 1024 * 10) {
+    while (unit < 4 && static_cast<double>(total) >= scale * 1024) {
         scale *= 1024;
         ++unit;
     }
