@@ -35,6 +35,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -299,14 +300,22 @@ void BM_PlainFile(benchmark::State& state) {
     report(state, phases, size, count);
 }
 
-void sizes(benchmark::internal::Benchmark* b) {
-    for (int size : {100, 4096, 65536, 1 << 20}) b->Arg(size);
-    b->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-}
+// Side by side: all engines for one record size, then the next size, so that
+// a change in the machine's load hits one size rather than one engine.
+const bool kRegistered = [] {
+    for (int size : {100, 4096, 65536, 1 << 20}) {
+        for (const auto& [name, function] : {std::pair{"BM_Store", &BM_Store},
+                                             std::pair{"BM_StoreCompressed", &BM_StoreCompressed},
+                                             std::pair{"BM_SQLite", &BM_SQLite},
+                                             std::pair{"BM_PlainFile", &BM_PlainFile}}) {
+            benchmark::RegisterBenchmark(name, function)
+                ->Arg(size)
+                ->Iterations(1)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    return true;
+}();
 
 }  // namespace
-
-BENCHMARK(BM_Store)->Apply(sizes);
-BENCHMARK(BM_StoreCompressed)->Apply(sizes);
-BENCHMARK(BM_SQLite)->Apply(sizes);
-BENCHMARK(BM_PlainFile)->Apply(sizes);
