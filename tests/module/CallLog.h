@@ -1,6 +1,6 @@
-// Records, in one ordered log, every module call the framework sees and every
-// broken-precondition report, so that tests can assert the exact order of a
-// load or unload. The framework's seams are process-wide: one CallLog at a
+// One ordered log of the module calls the framework sees and of the broken-
+// precondition reports (as "report"), so that tests can assert the exact order
+// of a load or unload. The framework's seams are process-wide: one CallLog at a
 // time, on the test's thread.
 #pragma once
 
@@ -12,76 +12,65 @@
 
 namespace ModuleTests {
 
-struct Entry {
-    std::string call;       // the module call, or "report" for a broken precondition
-    HINSTANCE module;       // the module argument; nullptr for calls without one
-    std::string file;       // reports only: the file named by the report
-    bool insideStaticPart;  // reports only
-};
+using Calls = std::vector<std::string>;
 
-// How a report returns to its caller.
-enum class ReportOutcome { returns, throws };
+inline const Calls kLoadCalls = {"BeginStaticPart",     "AddNotUnloadingResourceModule",
+                                 "GetTolmworksVersion", "RegisterModule",
+                                 "EndStaticPart",       "HasStaticPartError"};
+inline const Calls kUnloadCalls = {"BeginStaticPart", "UnregisterModule", "RemoveResourceModule",
+                                   "EndStaticPart"};
 
+inline Calls joined(Calls first, const Calls& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+// A load whose version check reports: the one report comes before
+// RegisterModule, and the failed load is undone at once.
+inline Calls failedLoadCalls() {
+    Calls calls = joined(kLoadCalls, kUnloadCalls);
+    calls.insert(calls.begin() + 3, "report");
+    return calls;
+}
+
+// Reports and module calls of the process, from construction to destruction.
 class CallLog {
 public:
-    explicit CallLog(ReportOutcome outcome = ReportOutcome::returns) {
-        entries().clear();
-        throwOnReport() = outcome == ReportOutcome::throws;
-        previousObserver_ = Tolm::SetModuleCallObserver(&observe);
-        previousHandler_ = Tolm::SetInternalErrorHandler(&handle);
+    // throwOnReport: reports throw, as the framework's default does outside a static part.
+    explicit CallLog(bool throwOnReport = false) {
+        Clear();
+        throwing = throwOnReport;
+        Tolm::SetModuleCallObserver(&observe);
+        Tolm::SetInternalErrorHandler(&handle);
     }
     ~CallLog() {
-        Tolm::SetModuleCallObserver(previousObserver_);
-        Tolm::SetInternalErrorHandler(previousHandler_);
+        Tolm::SetModuleCallObserver(nullptr);
+        Tolm::SetInternalErrorHandler(nullptr);
         Tolm::SetTolmworksVersionForTesting(0);
     }
     CallLog(const CallLog&) = delete;
     CallLog& operator=(const CallLog&) = delete;
+    static void Clear() {
+        calls.clear();
+        modules.clear();
+        reports.clear();
+    }
 
-    // The call names (and "report") in order.
-    std::vector<std::string> Calls() const {
-        std::vector<std::string> calls;
-        for (const Entry& entry : entries()) calls.push_back(entry.call);
-        return calls;
-    }
-    std::vector<Entry> Reports() const {
-        std::vector<Entry> reports;
-        for (const Entry& entry : entries()) {
-            if (entry.call == "report") reports.push_back(entry);
-        }
-        return reports;
-    }
-    // The module argument of every call that takes one.
-    std::vector<HINSTANCE> ModulesPassed() const {
-        std::vector<HINSTANCE> modules;
-        for (const Entry& entry : entries()) {
-            if (entry.call.find("Module") != std::string::npos) modules.push_back(entry.module);
-        }
-        return modules;
-    }
-    void Clear() { entries().clear(); }
+    inline static Calls calls;                     // module calls by name, and "report"
+    inline static std::vector<HINSTANCE> modules;  // the argument of each call that takes one
+    inline static std::vector<Tolm::InternalErrorReport> reports;
 
 private:
-    static std::vector<Entry>& entries() {
-        static std::vector<Entry> all;
-        return all;
-    }
-    static bool& throwOnReport() {
-        static bool value = false;
-        return value;
-    }
+    inline static bool throwing = false;
     static void observe(const char* call, HINSTANCE module) {
-        entries().push_back({call, module, {}, false});
+        calls.emplace_back(call);
+        if (calls.back().find("Module") != std::string::npos) modules.push_back(module);
     }
     static bool handle(const Tolm::InternalErrorReport& report) {
-        entries().push_back({"report", nullptr, report.file, report.insideStaticPart});
-        if (throwOnReport())
-            throw new Tolm::CException(Tolm::CException::Kind::internal, "broken precondition");
+        calls.emplace_back("report");
+        reports.push_back(report);
+        if (throwing) throw new Tolm::CException(Tolm::CException::Kind::internal, "broken precondition");
         return false;
     }
-
-    Tolm::ModuleCallObserver previousObserver_ = nullptr;
-    Tolm::InternalErrorHandler previousHandler_ = nullptr;
 };
 
 }  // namespace ModuleTests

@@ -5,30 +5,15 @@
 #include <gtest/gtest.h>
 #include <sys/auxv.h>
 
-#include <string>
-#include <vector>
-
 #include "CallLog.h"
 
 namespace {
 
-using ModuleTests::CallLog;
-using Calls = std::vector<std::string>;
-
-const Calls kLoadCalls = {"BeginStaticPart",     "AddNotUnloadingResourceModule",
-                          "GetTolmworksVersion", "RegisterModule",
-                          "EndStaticPart",       "HasStaticPartError"};
-const Calls kUnloadCalls = {"BeginStaticPart", "UnregisterModule", "RemoveResourceModule", "EndStaticPart"};
-
-Calls joined(Calls first, const Calls& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-}
+using namespace ModuleTests;
 
 HINSTANCE baseOf(const void* address) {
     Dl_info info{};
-    if (dladdr(address, &info) == 0) return nullptr;
-    return info.dli_fbase;
+    return dladdr(address, &info) != 0 ? info.dli_fbase : nullptr;
 }
 
 class ModuleFrameTest : public testing::Test {
@@ -37,7 +22,6 @@ protected:
         if (library_ != nullptr) dlclose(library_);
         Tolm::SetTolmworksVersionForTesting(0);
     }
-
     void Load() {
         library_ = dlopen(GEARSET_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(nullptr, library_) << dlerror();
@@ -48,12 +32,11 @@ protected:
     }
     static bool IsMapped() {
         void* again = dlopen(GEARSET_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD);
-        if (again == nullptr) return false;
-        dlclose(again);
-        return true;
+        if (again != nullptr) dlclose(again);
+        return again != nullptr;
     }
-    // The handle the library registers under: its base address, found through
-    // the exported marker as a host would.
+    // The handle the library registers under, found as a host would: the base
+    // address of the exported marker.
     HINSTANCE LibraryHandle() const {
         const void* marker = dlsym(library_, "__TolmbaseUsed");
         return marker != nullptr ? baseOf(marker) : nullptr;
@@ -62,81 +45,53 @@ protected:
     void* library_ = nullptr;
 };
 
-TEST_F(ModuleFrameTest, LoadRegistersTheLibraryWithoutReport) {
+TEST_F(ModuleFrameTest, LoadAndUnloadCallTheFrameworkInOrderWithTheLibrarysOwnHandle) {
     CallLog log;
-    ASSERT_NO_FATAL_FAILURE(Load());
+    for (const char* round : {"first load", "reload"}) {  // a reload must not see the earlier handle
+        SCOPED_TRACE(round);
+        CallLog::Clear();
+        ASSERT_NO_FATAL_FAILURE(Load());
+        const HINSTANCE handle = LibraryHandle();
+        ASSERT_NE(nullptr, handle);
+        EXPECT_NE(baseOf(reinterpret_cast<const void*>(getauxval(AT_PHDR))), handle)
+            << "the library must register its own handle, not the executable's";
+        EXPECT_EQ(kLoadCalls, CallLog::calls);
+        EXPECT_TRUE(Tolm::IsModuleRegistered(handle));
+        EXPECT_TRUE(Tolm::IsResourceModule(handle));
 
-    EXPECT_EQ(kLoadCalls, log.Calls());
-    const HINSTANCE handle = LibraryHandle();
-    ASSERT_NE(nullptr, handle);
-    EXPECT_NE(baseOf(reinterpret_cast<const void*>(getauxval(AT_PHDR))), handle)
-        << "the library must register its own handle, not the executable's";
-    EXPECT_EQ(std::vector<HINSTANCE>(2, handle), log.ModulesPassed());
-    EXPECT_TRUE(Tolm::IsModuleRegistered(handle));
-    EXPECT_TRUE(Tolm::IsResourceModule(handle));
-    EXPECT_FALSE(Tolm::IsInsideStaticPart());
-}
+        ASSERT_NO_FATAL_FAILURE(Unload());
 
-TEST_F(ModuleFrameTest, UnloadWithdrawsTheLibraryInReverseAndUnmapsIt) {
-    CallLog log;
-    ASSERT_NO_FATAL_FAILURE(Load());
-    const HINSTANCE handle = LibraryHandle();
-    log.Clear();
-
-    ASSERT_NO_FATAL_FAILURE(Unload());
-
-    EXPECT_EQ(kUnloadCalls, log.Calls());
-    EXPECT_EQ(std::vector<HINSTANCE>(2, handle), log.ModulesPassed());
-    EXPECT_FALSE(Tolm::IsModuleRegistered(handle));
-    EXPECT_FALSE(Tolm::IsResourceModule(handle));
-    EXPECT_FALSE(Tolm::IsInsideStaticPart());
-    EXPECT_FALSE(IsMapped()) << "dlclose left the library loaded";
-}
-
-TEST_F(ModuleFrameTest, LoadAfterUnloadStartsAfresh) {
-    CallLog log;
-    ASSERT_NO_FATAL_FAILURE(Load());
-    ASSERT_NO_FATAL_FAILURE(Unload());
-    log.Clear();
-
-    ASSERT_NO_FATAL_FAILURE(Load());
-
-    EXPECT_EQ(kLoadCalls, log.Calls()) << "a reload must not see the handle of the earlier load";
-    EXPECT_TRUE(Tolm::IsModuleRegistered(LibraryHandle()));
+        EXPECT_EQ(joined(kLoadCalls, kUnloadCalls), CallLog::calls);
+        EXPECT_EQ(std::vector<HINSTANCE>(4, handle), CallLog::modules);
+        EXPECT_FALSE(Tolm::IsModuleRegistered(handle));
+        EXPECT_FALSE(Tolm::IsResourceModule(handle));
+        EXPECT_FALSE(Tolm::IsInsideStaticPart());
+        EXPECT_FALSE(IsMapped()) << "dlclose left the library loaded";
+    }
 }
 
 TEST_F(ModuleFrameTest, OtherFrameworkVersionIsReportedOnceAndTheLoadIsUndone) {
-    CallLog log;
     Tolm::SetTolmworksVersionForTesting(12013);
-
+    // With the framework's defaults (no handler) the report is written out and
+    // the process goes on.
     ASSERT_NO_FATAL_FAILURE(Load());  // a constructor function cannot fail dlopen
-
-    const Calls expected = joined({"BeginStaticPart", "AddNotUnloadingResourceModule", "GetTolmworksVersion",
-                                   "report", "RegisterModule", "EndStaticPart", "HasStaticPartError"},
-                                  kUnloadCalls);
-    EXPECT_EQ(expected, log.Calls());
-    const auto reports = log.Reports();
-    ASSERT_EQ(1u, reports.size());
-    EXPECT_EQ("module\\ModuleFrame", reports[0].file);
-    EXPECT_TRUE(reports[0].insideStaticPart);
-    const HINSTANCE handle = LibraryHandle();
-    EXPECT_FALSE(Tolm::IsModuleRegistered(handle)) << "how a host tells that the load failed";
-    EXPECT_FALSE(Tolm::IsResourceModule(handle));
-    EXPECT_FALSE(Tolm::IsInsideStaticPart());
-
-    log.Clear();
+    EXPECT_FALSE(Tolm::IsModuleRegistered(LibraryHandle()));
     ASSERT_NO_FATAL_FAILURE(Unload());
-    EXPECT_TRUE(log.Calls().empty()) << "a failed load was already undone";
-    EXPECT_FALSE(IsMapped());
-}
 
-TEST_F(ModuleFrameTest, FailedLoadWithTheFrameworkDefaultsLeavesTheProcessRunning) {
-    // No handler: the framework itself records the report and writes it out.
-    Tolm::SetTolmworksVersionForTesting(12013);
+    CallLog log;
     ASSERT_NO_FATAL_FAILURE(Load());
 
-    EXPECT_FALSE(Tolm::IsModuleRegistered(LibraryHandle()));
+    ASSERT_EQ(failedLoadCalls(), CallLog::calls);
+    EXPECT_EQ("module\\ModuleFrame", CallLog::reports.at(0).file);
+    EXPECT_TRUE(CallLog::reports.at(0).insideStaticPart);
+    EXPECT_FALSE(Tolm::IsModuleRegistered(LibraryHandle())) << "how a host tells that the load failed";
+    EXPECT_FALSE(Tolm::IsResourceModule(LibraryHandle()));
     EXPECT_FALSE(Tolm::IsInsideStaticPart());
+
+    CallLog::Clear();
+    ASSERT_NO_FATAL_FAILURE(Unload());
+    EXPECT_TRUE(CallLog::calls.empty()) << "a failed load was already undone";
+    EXPECT_FALSE(IsMapped());
 }
 
 }  // namespace
