@@ -205,9 +205,10 @@ constexpr unsigned kJpegOpenFlags = Tolm::CFile::kCreateForWriting;
 
 // The image that the named transformer makes from image with params; empty
 // when the algorithm or the transformer cannot be made (already reported).
-Tolm::CPtr<Image::IImage> transformImage(const Image::IImage* image, const Tolm::CUnicodeString& transformerName,
-                                         Tolm::IObject* params) {
-    const Tolm::CPtr<Image::IAlgorithm> algorithm = Tolm::CreateObject<Image::IAlgorithm>(u"Image.AlgorithmClass");
+Tolm::CPtr<Image::IImage> transformImage(const Image::IImage* image,
+                                         const Tolm::CUnicodeString& transformerName, Tolm::IObject* params) {
+    const Tolm::CPtr<Image::IAlgorithm> algorithm =
+        Tolm::CreateObject<Image::IAlgorithm>(u"Image.AlgorithmClass");
     if (!algorithm) return {};
     algorithm->SetTransformerName(transformerName);
     algorithm->SetParams(params);
@@ -232,7 +233,8 @@ Tolm::CPtr<Image::IImage> convertToGray(const Image::IImage* image) {
 void SaveImage(const Image::IImage* image, const Tolm::CUnicodeString& path) {
     if (image == nullptr) return;
 
-    if (!Tolm::FileSystem::AccessDir(Tolm::FileSystem::GetDrivePath(path))) KORVAN_REPORT_BROKEN_PRECONDITION();
+    if (!Tolm::FileSystem::AccessDir(Tolm::FileSystem::GetDrivePath(path)))
+        KORVAN_REPORT_BROKEN_PRECONDITION();
 
     // Declared in the order of creation, so that they are released in the
     // opposite order: writer, file, grey copy, save parameters, services.

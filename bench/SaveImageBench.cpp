@@ -42,7 +42,8 @@ struct Fixture {
         std::ofstream ppm(dir / "in.ppm", std::ios::binary);
         ppm << "P6\n" << kWidth << " " << kHeight << "\n255\n";
         for (int y = 0; y < kHeight; ++y) {
-            unsigned char* row = image->GetMutablePixels() + static_cast<std::ptrdiff_t>(y) * image->GetStride();
+            unsigned char* row =
+                image->GetMutablePixels() + static_cast<std::ptrdiff_t>(y) * image->GetStride();
             for (int x = 0; x < kWidth; ++x) {
                 const int noise = static_cast<int>(random() % 24);
                 row[3 * x] = static_cast<unsigned char>((x * 255 / kWidth + noise) & 0xFF);

@@ -40,7 +40,8 @@ bool recordReport(const Tolm::InternalErrorReport& report) {
 
 class RecordedReports {
 public:
-    explicit RecordedReports(const fs::path& watched = {}) : previous_(Tolm::SetInternalErrorHandler(recordReport)) {
+    explicit RecordedReports(const fs::path& watched = {})
+        : previous_(Tolm::SetInternalErrorHandler(recordReport)) {
         reports.clear();
         fileExistedAtReport.clear();
         watchedFile = watched;
@@ -73,11 +74,16 @@ Decoded decodeJpegFile(const fs::path& path) {
     jpeg_error_mgr errors{};
     info.err = jpeg_std_error(&errors);
     jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<unsigned long>(bytes.size()));
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
+                 static_cast<unsigned long>(bytes.size()));
     if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) return {};
     jpeg_start_decompress(&info);
-    Decoded image{static_cast<int>(info.output_width), static_cast<int>(info.output_height), info.output_components, {}};
-    const std::size_t rowBytes = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.components);
+    Decoded image{static_cast<int>(info.output_width),
+                  static_cast<int>(info.output_height),
+                  info.output_components,
+                  {}};
+    const std::size_t rowBytes =
+        static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.components);
     image.pixels.resize(rowBytes * static_cast<std::size_t>(image.height));
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = image.pixels.data() + rowBytes * info.output_scanline;
@@ -135,13 +141,15 @@ int maxDifference(const std::vector<unsigned char>& a, const std::vector<unsigne
 }
 
 std::vector<unsigned char> pixelBytes(const Image::IImage& image) {
-    return {image.GetPixels(), image.GetPixels() + static_cast<std::ptrdiff_t>(image.GetStride()) * image.GetHeight()};
+    return {image.GetPixels(),
+            image.GetPixels() + static_cast<std::ptrdiff_t>(image.GetStride()) * image.GetHeight()};
 }
 
 // An image that answers a colority of its own choosing over real pixels.
 class ColorityOverride final : public Image::IImage {
 public:
-    ColorityOverride(Tolm::CPtr<Image::IImage> inner, int colority) : inner_(std::move(inner)), colority_(colority) {}
+    ColorityOverride(Tolm::CPtr<Image::IImage> inner, int colority)
+        : inner_(std::move(inner)), colority_(colority) {}
     int GetColority() const override { return colority_; }
     int GetWidth() const override { return inner_->GetWidth(); }
     int GetHeight() const override { return inner_->GetHeight(); }
@@ -165,7 +173,9 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     fs::path File(const std::string& name) const { return dir_ / name; }
-    static Tolm::CUnicodeString Text(const fs::path& path) { return Tolm::CUnicodeString::FromUtf8(path.string()); }
+    static Tolm::CUnicodeString Text(const fs::path& path) {
+        return Tolm::CUnicodeString::FromUtf8(path.string());
+    }
 
     fs::path dir_;
 };
@@ -241,7 +251,8 @@ TEST_F(SaveImageTest, MissingFolderOrUnwritablePathRaisesTheFileError) {
             ADD_FAILURE() << "no error raised";
         } catch (Tolm::CException* error) {
             EXPECT_EQ(error->GetKind(), Tolm::CException::Kind::file);
-            EXPECT_NE(std::string(error->GetMessage()).find(target.string()), std::string::npos) << error->GetMessage();
+            EXPECT_NE(std::string(error->GetMessage()).find(target.string()), std::string::npos)
+                << error->GetMessage();
             error->Delete();
         }
         EXPECT_TRUE(reports.empty());
@@ -271,7 +282,8 @@ TEST_F(SaveImageTest, ColorityOutsideTheRangeIsReportedOnceTheFileIsOpen) {
         ADD_FAILURE() << "the report did not raise";
     } catch (Tolm::CException* error) {
         EXPECT_EQ(error->GetKind(), Tolm::CException::Kind::internal);
-        EXPECT_NE(std::string(error->GetMessage()).find("BasicTools"), std::string::npos) << error->GetMessage();
+        EXPECT_NE(std::string(error->GetMessage()).find("BasicTools"), std::string::npos)
+            << error->GetMessage();
         error->Delete();
     }
     EXPECT_TRUE(fs::exists(File("odd.jpg")));
@@ -297,9 +309,10 @@ public:
     explicit FakeWriter(const Image::IImage* callersImage) : callersImage_(callersImage) {}
     ~FakeWriter() override { events.push_back("release writer"); }
     void Write(const Image::IImage* image, const Tolm::IObject* params) override {
-        events.push_back(std::string("write ") + (image == callersImage_ ? "caller's image" : "another image") +
-                         " colority " + std::to_string(image->GetColority()) +
-                         (dynamic_cast<const FakeSaveParams*>(params) ? " with the params" : " without params"));
+        events.push_back(
+            std::string("write ") + (image == callersImage_ ? "caller's image" : "another image") +
+            " colority " + std::to_string(image->GetColority()) +
+            (dynamic_cast<const FakeSaveParams*>(params) ? " with the params" : " without params"));
     }
 
 private:
@@ -368,12 +381,18 @@ TEST_F(SaveImageTest, StepsRunInOrderAndObjectsAreReleasedInReverse) {
             events.clear();
             Korvan::SaveImage(image.Get(), Text(File("fake.jpg")));
             const std::string written = colority == 0 ? "write another image colority 1 with the params"
-                                                      : "write caller's image colority " + std::to_string(colority) +
-                                                            " with the params";
+                                                      : "write caller's image colority " +
+                                                            std::to_string(colority) + " with the params";
             const std::vector<std::string> expected{
-                "create services", "create params",  "quality 100",    "create writer",
+                "create services",
+                "create params",
+                "quality 100",
+                "create writer",
                 colority == 0 ? "colority 1" : "colority " + std::to_string(colority),
-                written,           "release writer", "release params", "release services"};
+                written,
+                "release writer",
+                "release params",
+                "release services"};
             EXPECT_EQ(events, expected);
         }
     };
@@ -401,15 +420,15 @@ TEST_F(SaveImageTest, AMissingOrWrongFormatIsReportedAndNothingIsCalledOnIt) {
 TEST_F(SaveImageTest, AMissingGreyTransformerLeavesTheFileUnwritten) {
     const auto body = [this] {
         Tolm::UnregisterClass(u"Image.ColorityConversionToGrayTransformer");
-            const Tolm::CPtr<Image::IImage> image = makeImage(8, 8, 0);
-            const RecordedReports recorded;
-            Korvan::SaveImage(image.Get(), Text(File("grey.jpg")));
-            // The factory reports the unknown class; SaveImage goes on without it.
-            EXPECT_EQ(reports.size(), 1u);
-            EXPECT_EQ(RecordedReports::CountFrom("Src\\BasicTools"), 0);
-            EXPECT_TRUE(fs::exists(File("grey.jpg")));
-            EXPECT_EQ(fs::file_size(File("grey.jpg")), 0u);
-            std::exit(::testing::Test::HasFailure() ? 1 : 0);
+        const Tolm::CPtr<Image::IImage> image = makeImage(8, 8, 0);
+        const RecordedReports recorded;
+        Korvan::SaveImage(image.Get(), Text(File("grey.jpg")));
+        // The factory reports the unknown class; SaveImage goes on without it.
+        EXPECT_EQ(reports.size(), 1u);
+        EXPECT_EQ(RecordedReports::CountFrom("Src\\BasicTools"), 0);
+        EXPECT_TRUE(fs::exists(File("grey.jpg")));
+        EXPECT_EQ(fs::file_size(File("grey.jpg")), 0u);
+        std::exit(::testing::Test::HasFailure() ? 1 : 0);
     };
     EXPECT_EXIT(body(), ::testing::ExitedWithCode(0), "");
 }

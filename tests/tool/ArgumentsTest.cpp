@@ -20,7 +20,8 @@ const CommandSpec& scanSpec() {
 }
 
 const CommandSpec& listSpec() {
-    static const CommandSpec spec{"date parse", "TEXT...", "Reads dates.", {}, {"TEXT"}, 1, CommandSpec::kUnbounded};
+    static const CommandSpec spec{"date parse", "TEXT...", "Reads dates.",         {},
+                                  {"TEXT"},     1,         CommandSpec::kUnbounded};
     return spec;
 }
 
@@ -34,9 +35,10 @@ std::string usageMessage(const CommandSpec& spec, std::vector<std::string> args)
 }
 
 TEST(ArgumentsTest, OptionsMayStandBeforeBetweenOrAfterPositionals) {
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"--last", "--before", "9", "f", "p"},
-                                                 {"f", "--last", "p", "--before=9"},
-                                                 {"f", "p", "--before", "9", "--last"}}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--last", "--before", "9", "f", "p"},
+          {"f", "--last", "p", "--before=9"},
+          {"f", "p", "--before", "9", "--last"}}) {
         const ParsedArguments parsed = ParseArguments(scanSpec(), std::span<const std::string>(args));
         EXPECT_TRUE(parsed.Has("last"));
         EXPECT_EQ(parsed.Value("before"), "9");
@@ -88,7 +90,9 @@ TEST(ArgumentsTest, UnboundedListsTakeAnyNumberAboveTheMinimum) {
 
 TEST(ArgumentsTest, HelpShowsUsageSummaryAndEveryOption) {
     const std::string help = FormatHelp(scanSpec());
-    EXPECT_EQ(help.rfind("Usage: gearset scan [--last] [--before N] FILE PATTERN\n\nFinds a byte pattern.\n", 0), 0u);
+    EXPECT_EQ(
+        help.rfind("Usage: gearset scan [--last] [--before N] FILE PATTERN\n\nFinds a byte pattern.\n", 0),
+        0u);
     EXPECT_NE(help.find("  --before N  end at or before N\n"), std::string::npos);
     EXPECT_NE(help.find("  --last      last match\n"), std::string::npos);
     EXPECT_NE(help.find("  -h, --help  show this help and exit\n"), std::string::npos);
@@ -99,7 +103,8 @@ TEST(ArgumentsTest, IntegersMustBeWholeAndInRange) {
     EXPECT_EQ(ParseInteger("+10", "N", 0, 10), 10);
     EXPECT_EQ(ParseInteger("-5", "N", -5, 10), -5);
     EXPECT_EQ(ParseInteger("9223372036854775807", "N", 0, INT64_MAX), INT64_MAX);
-    for (const char* bad : {"", "+", "-", "+-1", "11", "-1", "1x", " 1", "1 ", "0x1", "1e3", "99999999999999999999"}) {
+    for (const char* bad :
+         {"", "+", "-", "+-1", "11", "-1", "1x", " 1", "1 ", "0x1", "1e3", "99999999999999999999"}) {
         EXPECT_THROW(ParseInteger(bad, "--count", 0, 10), UsageError) << "'" << bad << "'";
     }
     try {

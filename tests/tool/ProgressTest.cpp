@@ -27,7 +27,8 @@ TEST(ProgressTest, DescribesPercentAndAmountInAReadableUnit) {
     EXPECT_EQ(ProgressMeter::Describe("copy", 5, 1000, Unit::bytes), "copy: 0% (5 of 1000 bytes)");
     EXPECT_EQ(ProgressMeter::Describe("scan", 1 << 29, std::int64_t{3} << 30, Unit::bytes),
               "scan: 16% (0.5 of 3.0 GiB)");
-    EXPECT_EQ(ProgressMeter::Describe("write", 700, 10000, Unit::records), "write: 7% (700 of 10000 records)");
+    EXPECT_EQ(ProgressMeter::Describe("write", 700, 10000, Unit::records),
+              "write: 7% (700 of 10000 records)");
     EXPECT_EQ(ProgressMeter::Describe("free", 0, 0, Unit::records), "free: 100% (0 of 0 records)");
 }
 

@@ -13,7 +13,8 @@ extern char** environ;
 
 namespace gearset::testing {
 
-ToolResult RunTool(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment) {
+ToolResult RunTool(const std::vector<std::string>& args,
+                   const std::map<std::string, std::string>& environment) {
     std::vector<std::string> envText;
     for (char** entry = environ; *entry; ++entry) {
         const std::string item = *entry;
@@ -41,7 +42,8 @@ ToolResult RunTool(const std::vector<std::string>& args, const std::map<std::str
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", 0, 0);
-    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+    for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+        posix_spawn_file_actions_addclose(&actions, fd);
 
     pid_t child = 0;
     const int spawned = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());

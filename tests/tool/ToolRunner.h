@@ -15,7 +15,8 @@ struct ToolResult {
 
 // Runs GEARSET_TOOL_PATH with the arguments; `environment` entries replace or
 // add variables of this process's environment (an empty value removes one).
-ToolResult RunTool(const std::vector<std::string>& args, const std::map<std::string, std::string>& environment = {});
+ToolResult RunTool(const std::vector<std::string>& args,
+                   const std::map<std::string, std::string>& environment = {});
 
 // The lines of a text, without their '\n'.
 std::vector<std::string> Lines(const std::string& text);

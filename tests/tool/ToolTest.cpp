@@ -29,9 +29,8 @@ const std::map<std::string, std::string> kMinus330{{"TZ", "<-0330>3:30"}};
 class ToolTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("gearset-tool-test-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ = fs::temp_directory_path() / ("gearset-tool-test-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -48,7 +47,8 @@ protected:
     }
 
     // Exit status, stdout and stderr at once, so that a failure shows all three.
-    static void ExpectResult(const ToolResult& result, int exitCode, const std::string& out, const std::string& err = "") {
+    static void ExpectResult(const ToolResult& result, int exitCode, const std::string& out,
+                             const std::string& err = "") {
         EXPECT_EQ(result.exitCode, exitCode) << result.err;
         EXPECT_EQ(result.out, out);
         EXPECT_EQ(result.err, err);
@@ -78,13 +78,18 @@ Decoded DecodeJpeg(const std::string& bytes) {
     jpeg_error_mgr errors{};
     info.err = jpeg_std_error(&errors);
     jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<unsigned long>(bytes.size()));
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
+                 static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&info, TRUE);
     jpeg_start_decompress(&info);
-    Decoded image{static_cast<int>(info.output_width), static_cast<int>(info.output_height), info.output_components, {}};
+    Decoded image{static_cast<int>(info.output_width),
+                  static_cast<int>(info.output_height),
+                  info.output_components,
+                  {}};
     image.pixels.resize(static_cast<std::size_t>(image.width) * image.height * image.components);
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = image.pixels.data() + static_cast<std::size_t>(info.output_scanline) * image.width * image.components;
+        JSAMPROW row = image.pixels.data() +
+                       static_cast<std::size_t>(info.output_scanline) * image.width * image.components;
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
@@ -97,11 +102,12 @@ TEST_F(ToolTest, VersionAndHelpGoToStdoutWithStatusZero) {
     const ToolResult help = RunTool({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.err, "");
-    for (const char* command : {"demo", "date parse", "date format", "text encode", "text decode", "scan", "copy",
-                                "mkdir", "jpeg", "store bench"}) {
+    for (const char* command : {"demo", "date parse", "date format", "text encode", "text decode", "scan",
+                                "copy", "mkdir", "jpeg", "store bench"}) {
         EXPECT_NE(help.out.find("\n  " + std::string(command) + " "), std::string::npos) << command;
         std::vector<std::string> args;
-        for (std::size_t from = 0, space = 0; from != std::string::npos; from = space == std::string::npos ? space : space + 1) {
+        for (std::size_t from = 0, space = 0; from != std::string::npos;
+             from = space == std::string::npos ? space : space + 1) {
             space = std::string(command).find(' ', from);
             args.push_back(std::string(command).substr(from, space - from));
         }
@@ -158,7 +164,8 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
         const ToolResult result = RunTool(args);
         ExpectFailure(result, 2, "--help')");
     }
-    ExpectResult(RunTool({"scan", file}), 2, "", "gearset scan: missing PATTERN (see 'gearset scan --help')\n");
+    ExpectResult(RunTool({"scan", file}), 2, "",
+                 "gearset scan: missing PATTERN (see 'gearset scan --help')\n");
     ExpectResult(RunTool({"date", "when"}), 2, "",
                  "gearset date: unknown subcommand 'when' (see 'gearset date --help')\n");
     ExpectResult(RunTool({}), 2, "", "gearset: missing COMMAND (see 'gearset --help')\n");
@@ -167,8 +174,9 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
 TEST_F(ToolTest, DateParsePrintsLocalTimeOrUnsetPerText) {
     ExpectResult(RunTool({"date", "parse", "D:20240102030405Z", "2024-01-02T03:04:05+03:00", ""}, kUtc), 0,
                  "2024-01-02 03:04:05\n2024-01-02 00:04:05\nunset\n");
-    ExpectResult(RunTool({"date", "parse", "D:20240102030405Z", "D:20240102030405+03'00'", "2024-01-02"}, kPlus3), 0,
-                 "2024-01-02 06:04:05\n2024-01-02 03:04:05\n2024-01-02 03:00:00\n");
+    ExpectResult(
+        RunTool({"date", "parse", "D:20240102030405Z", "D:20240102030405+03'00'", "2024-01-02"}, kPlus3), 0,
+        "2024-01-02 06:04:05\n2024-01-02 03:04:05\n2024-01-02 03:00:00\n");
     ExpectResult(RunTool({"date", "parse", "2024-01-02T03:04:05Z"}, kMinus330), 0, "2024-01-01 23:34:05\n");
 }
 
@@ -208,7 +216,8 @@ TEST_F(ToolTest, TextDecodePrintsTextOrCodeUnits) {
     ExpectResult(RunTool({"text", "decode", "41 00 42"}), 0, "A B\n");
     ExpectResult(RunTool({"text", "decode", "FE FF 00 E9"}), 0, "\xC3\xA9\n");
     ExpectResult(RunTool({"text", "decode", "FEFF"}), 0, "\n");
-    ExpectResult(RunTool({"text", "decode", "--codepoints", "FF FE 41 00"}), 0, "U+00FF U+00FE U+0041 U+0020\n");
+    ExpectResult(RunTool({"text", "decode", "--codepoints", "FF FE 41 00"}), 0,
+                 "U+00FF U+00FE U+0041 U+0020\n");
     ExpectResult(RunTool({"text", "decode", "--codepoints", "FE FF D8 3D DE 00"}), 0, "U+D83D U+DE00\n");
 }
 
@@ -261,8 +270,9 @@ TEST_F(ToolTest, MkdirCreatesParentsAndStampedPrintsTheNewDirectory) {
     for (const ToolResult* result : {&first, &second}) {
         EXPECT_EQ(result->exitCode, 0) << result->err;
         EXPECT_EQ(result->err, "");
-        ASSERT_TRUE(std::regex_match(result->out, std::regex(std::regex_replace(root, std::regex("[.^$|()\\[\\]{}*+?\\\\]"), "\\$&") +
-                                                                 "/\\d{4}\\.\\d\\d\\.\\d\\d \\d\\d-\\d\\d-\\d\\d(\\(\\d+\\))*\n")))
+        ASSERT_TRUE(std::regex_match(
+            result->out, std::regex(std::regex_replace(root, std::regex("[.^$|()\\[\\]{}*+?\\\\]"), "\\$&") +
+                                    "/\\d{4}\\.\\d\\d\\.\\d\\d \\d\\d-\\d\\d-\\d\\d(\\(\\d+\\))*\n")))
             << result->out;
         EXPECT_TRUE(fs::is_directory(result->out.substr(0, result->out.size() - 1)));
     }
@@ -274,7 +284,8 @@ TEST_F(ToolTest, MkdirCreatesParentsAndStampedPrintsTheNewDirectory) {
 
 TEST_F(ToolTest, JpegWritesColourAndGreyImages) {
     std::string ppm = "P6\n8 6\n255\n";
-    for (int i = 0; i < 8 * 6; ++i) ppm += std::string{static_cast<char>(i * 5), static_cast<char>(200), static_cast<char>(40)};
+    for (int i = 0; i < 8 * 6; ++i)
+        ppm += std::string{static_cast<char>(i * 5), static_cast<char>(200), static_cast<char>(40)};
     ExpectResult(RunTool({"jpeg", WriteFile("in.ppm", ppm), Path("out.jpg")}), 0, "");
     const Decoded colour = DecodeJpeg(ReadFile(Path("out.jpg")));
     EXPECT_EQ(colour.width, 8);
@@ -294,11 +305,13 @@ TEST_F(ToolTest, JpegFailsOnMissingOrUnreadableInputAndUnwritableOutput) {
     ExpectFailure(RunTool({"jpeg", Path("missing.png"), Path("out.jpg")}), 1, "missing.png");
     ExpectFailure(RunTool({"jpeg", WriteFile("text.png", "not an image"), Path("out.jpg")}), 1, "text.png");
     EXPECT_FALSE(fs::exists(Path("out.jpg")));
-    ExpectFailure(RunTool({"jpeg", WriteFile("in.pgm", "P2\n1 1\n255\n7\n"), Path("none/out.jpg")}), 1, "out.jpg");
+    ExpectFailure(RunTool({"jpeg", WriteFile("in.pgm", "P2\n1 1\n255\n7\n"), Path("none/out.jpg")}), 1,
+                  "out.jpg");
 }
 
 TEST_F(ToolTest, StoreBenchPrintsOneLinePerPhase) {
-    for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--compress", "--page-size", "512"}}) {
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{}, {"--compress", "--page-size", "512"}}) {
         std::vector<std::string> args{"store", "bench", "--count", "300", "--size", "3000"};
         args.insert(args.end(), extra.begin(), extra.end());
         const ToolResult result = RunTool(args, {{"TMPDIR", dir_.string()}});
@@ -306,8 +319,10 @@ TEST_F(ToolTest, StoreBenchPrintsOneLinePerPhase) {
         EXPECT_EQ(result.err, "");  // no progress: stderr is not a terminal
         const std::vector<std::string> lines = Lines(result.out);
         ASSERT_EQ(lines.size(), 3u) << result.out;
-        EXPECT_TRUE(std::regex_match(lines[0], std::regex("write \\d+ records/s \\d+\\.\\d MB/s"))) << lines[0];
-        EXPECT_TRUE(std::regex_match(lines[1], std::regex("read \\d+ records/s \\d+\\.\\d MB/s"))) << lines[1];
+        EXPECT_TRUE(std::regex_match(lines[0], std::regex("write \\d+ records/s \\d+\\.\\d MB/s")))
+            << lines[0];
+        EXPECT_TRUE(std::regex_match(lines[1], std::regex("read \\d+ records/s \\d+\\.\\d MB/s")))
+            << lines[1];
         EXPECT_TRUE(std::regex_match(lines[2], std::regex("free \\d+ records/s"))) << lines[2];
     }
     EXPECT_TRUE(fs::is_empty(dir_));  // the store's temporary file is gone
@@ -317,10 +332,11 @@ TEST_F(ToolTest, DemoRunsEveryFamilyWithoutFilesAndLeavesNothingBehind) {
     const ToolResult result = RunTool({"demo"}, {{"TMPDIR", dir_.string()}});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    for (const char* step : {"record store", "wrote record", "read record", "freed record", "object cache", "parked",
-                             "rebuilt", "PDF text strings", "encoded \"Invoice 42\" as 49 6E 76", "PDF dates",
-                             "read both back as 2024-01-02 03:04:05", "found \"endobj\"", "folders", "removed both",
-                             "image saving", "bytes of JPEG", "removed it", "done: every family ran once"}) {
+    for (const char* step :
+         {"record store", "wrote record", "read record", "freed record", "object cache", "parked", "rebuilt",
+          "PDF text strings", "encoded \"Invoice 42\" as 49 6E 76", "PDF dates",
+          "read both back as 2024-01-02 03:04:05", "found \"endobj\"", "folders", "removed both",
+          "image saving", "bytes of JPEG", "removed it", "done: every family ran once"}) {
         EXPECT_NE(result.out.find(step), std::string::npos) << step << "\n" << result.out;
     }
     EXPECT_TRUE(fs::is_empty(dir_));

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 namespace gearset {
 namespace {
@@ -35,7 +35,8 @@ protected:
     }
     std::int64_t ExpectedLast(const std::string& pattern, std::int64_t lastByte) const {
         if (lastByte < 0) return -1;
-        const auto end = static_cast<std::size_t>(std::min<std::int64_t>(lastByte, static_cast<std::int64_t>(content_.size()) - 1));
+        const auto end = static_cast<std::size_t>(
+            std::min<std::int64_t>(lastByte, static_cast<std::int64_t>(content_.size()) - 1));
         if (end + 1 < pattern.size()) return -1;
         const std::size_t at = content_.rfind(pattern, end + 1 - pattern.size());
         return at == std::string::npos ? -1 : static_cast<std::int64_t>(at);
@@ -55,10 +56,12 @@ TEST_F(WindowedScanTest, AgreesWithAPlainScanForEveryWindowSize) {
     Write(bytes);
 
     FileWindows file(path_.string());
-    for (const std::string& wanted : {pattern, std::string("c"), std::string("aaaaaaaa"), std::string("abcabcabcx")}) {
+    for (const std::string& wanted :
+         {pattern, std::string("c"), std::string("aaaaaaaa"), std::string("abcabcabcx")}) {
         const Tolm::CString cpattern(wanted.data(), static_cast<int>(wanted.size()));
         for (std::int64_t window : {1, 7, 64, 1024, 1 << 20}) {
-            EXPECT_EQ(FindFirst(file, cpattern, window), ExpectedFirst(wanted)) << wanted << " window " << window;
+            EXPECT_EQ(FindFirst(file, cpattern, window), ExpectedFirst(wanted))
+                << wanted << " window " << window;
             for (std::int64_t lastByte : {-1, 4, 1025, 4097, 1 << 30}) {
                 EXPECT_EQ(FindLast(file, cpattern, lastByte, window), ExpectedLast(wanted, lastByte))
                     << wanted << " window " << window << " last byte " << lastByte;
@@ -96,7 +99,8 @@ TEST_F(WindowedScanTest, MissingOrSpecialFilesFailWithTheirPath) {
         FileWindows missing((path_.string() + ".missing"));
         FAIL() << "opened a missing file";
     } catch (const ToolFailure& error) {
-        EXPECT_NE(std::string(error.what()).find(".missing': No such file or directory"), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find(".missing': No such file or directory"), std::string::npos)
+            << error.what();
     }
     EXPECT_THROW(FileWindows(fs::temp_directory_path().string()), ToolFailure);
 }

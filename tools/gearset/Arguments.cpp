@@ -25,7 +25,8 @@ std::string positionalName(const CommandSpec& spec, std::size_t index) {
 }  // namespace
 
 bool ParsedArguments::Has(std::string_view option) const {
-    return std::any_of(options_.begin(), options_.end(), [&](const auto& entry) { return entry.first == option; });
+    return std::any_of(options_.begin(), options_.end(),
+                       [&](const auto& entry) { return entry.first == option; });
 }
 
 std::optional<std::string> ParsedArguments::Value(std::string_view option) const {
@@ -67,21 +68,25 @@ ParsedArguments ParseArguments(const CommandSpec& spec, std::span<const std::str
 
         std::string value;
         if (option->valueName.empty()) {
-            if (equals != std::string_view::npos) throw UsageError("option --" + std::string(name) + " takes no value");
+            if (equals != std::string_view::npos)
+                throw UsageError("option --" + std::string(name) + " takes no value");
         } else if (equals != std::string_view::npos) {
             value = std::string(body.substr(equals + 1));
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            throw UsageError("option --" + std::string(name) + " needs a value " + std::string(option->valueName));
+            throw UsageError("option --" + std::string(name) + " needs a value " +
+                             std::string(option->valueName));
         }
         parsed.options_.emplace_back(std::string(name), std::move(value));
     }
 
     const int count = static_cast<int>(parsed.positionals_.size());
-    if (count < spec.minPositionals) throw UsageError("missing " + positionalName(spec, parsed.positionals_.size()));
+    if (count < spec.minPositionals)
+        throw UsageError("missing " + positionalName(spec, parsed.positionals_.size()));
     if (spec.maxPositionals != CommandSpec::kUnbounded && count > spec.maxPositionals) {
-        throw UsageError("unexpected argument " + quoted(parsed.positionals_[static_cast<std::size_t>(spec.maxPositionals)]));
+        throw UsageError("unexpected argument " +
+                         quoted(parsed.positionals_[static_cast<std::size_t>(spec.maxPositionals)]));
     }
     return parsed;
 }

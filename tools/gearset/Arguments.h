@@ -48,7 +48,7 @@ struct CommandSpec {
     std::vector<OptionSpec> options;
     std::vector<std::string_view> positionalNames;  // for messages; the last repeats when unbounded
     int minPositionals = 0;
-    int maxPositionals = 0;  // kUnbounded: any number
+    int maxPositionals = 0;         // kUnbounded: any number
     std::string_view details = {};  // further help text, already wrapped
 
     static constexpr int kUnbounded = -1;

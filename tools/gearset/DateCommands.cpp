@@ -21,7 +21,8 @@ int runFormat(const ParsedArguments& args, Context& context) {
     Tolm::CTime time = Tolm::CTime::GetTickCount();
     if (!positionals.empty()) {
         // "2024-01-02 03:04:05" as one argument, or the date and the time as two.
-        const std::string text = positionals.size() == 2 ? positionals[0] + " " + positionals[1] : positionals[0];
+        const std::string text =
+            positionals.size() == 2 ? positionals[0] + " " + positionals[1] : positionals[0];
         time = ParseTimeText(text);
     }
     const Tolm::CUnicodeString formatted =

@@ -52,13 +52,15 @@ public:
     TemporaryRoot() {
         std::random_device seed;
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const fs::path candidate = fs::temp_directory_path() / ("gearset-demo-" + std::to_string(seed() % 1000000));
+            const fs::path candidate =
+                fs::temp_directory_path() / ("gearset-demo-" + std::to_string(seed() % 1000000));
             if (fs::create_directory(candidate)) {
                 path_ = candidate;
                 return;
             }
         }
-        throw ToolFailure("cannot create a temporary directory under '" + fs::temp_directory_path().string() + "'");
+        throw ToolFailure("cannot create a temporary directory under '" + fs::temp_directory_path().string() +
+                          "'");
     }
     ~TemporaryRoot() {
         std::error_code ignored;
@@ -106,18 +108,21 @@ void demoObjectCache(Context& context) {
     note->title = u"Quarterly report";
     note->pages = 12;
     const int number = cache.Save(note.Get());
-    std::fprintf(context.out, "  parked a note \"%s\" (%d pages) as record %d\n", note->title.ToUtf8().c_str(),
-                 note->pages, number);
+    std::fprintf(context.out, "  parked a note \"%s\" (%d pages) as record %d\n",
+                 note->title.ToUtf8().c_str(), note->pages, number);
     const Tolm::CPtr<Tolm::IObject> rebuilt = cache.Load(number);
     const auto* copy = dynamic_cast<const CDemoNote*>(rebuilt.Get());
-    check(copy && copy->title == note->title && copy->pages == note->pages, "the note did not come back as parked");
+    check(copy && copy->title == note->title && copy->pages == note->pages,
+          "the note did not come back as parked");
     std::fprintf(context.out, "  rebuilt it from record %d: \"%s\" (%d pages), a new object\n", number,
                  copy->title.ToUtf8().c_str(), copy->pages);
 }
 
 void demoText(Context& context) {
     std::fprintf(context.out, "PDF text strings\n");
-    for (const char* utf8 : {"Invoice 42", "Gr\xC3\xBC\xC3\x9F" "e"}) {
+    for (const char* utf8 : {"Invoice 42",
+                             "Gr\xC3\xBC\xC3\x9F"
+                             "e"}) {
         const Tolm::CUnicodeString text = ToUnicode(utf8);
         Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager> bytes;
         Korvan::UnicodeStringToBytes(text, false, bytes);
@@ -133,8 +138,8 @@ void demoDates(Context& context) {
     const Tolm::CTime time(2024, 1, 2, 3, 4, 5, 0, 0);
     const Tolm::CUnicodeString docInfo = Korvan::ConvertTimeToDocInfoFormat(time);
     const Tolm::CUnicodeString iso = Korvan::ConvertTimeToISOFormat(time);
-    std::fprintf(context.out, "  formatted %s as %s and %s\n", FormatTimeText(time).c_str(), docInfo.ToUtf8().c_str(),
-                 iso.ToUtf8().c_str());
+    std::fprintf(context.out, "  formatted %s as %s and %s\n", FormatTimeText(time).c_str(),
+                 docInfo.ToUtf8().c_str(), iso.ToUtf8().c_str());
     const Tolm::CTime fromDocInfo = Korvan::ConvertTimeStringToTime(docInfo);
     const Tolm::CTime fromIso = Korvan::ConvertTimeStringToTime(iso);
     check(fromDocInfo == time && fromIso == time, "a date did not read back");
@@ -151,8 +156,8 @@ void demoPatterns(Context& context) {
     const int first = Korvan::ScanTo(kPdf, length, pattern);
     const int last = Korvan::ScanBackTo(kPdf, length - 1, pattern);
     check(first >= 0 && last > first, "the pattern was not found");
-    std::fprintf(context.out, "  found \"endobj\" in a %d-byte PDF at offset %d (first) and %d (last)\n", length,
-                 first, last);
+    std::fprintf(context.out, "  found \"endobj\" in a %d-byte PDF at offset %d (first) and %d (last)\n",
+                 length, first, last);
 }
 
 void demoFolders(Context& context, const fs::path& root) {

@@ -48,7 +48,8 @@ int runCopy(const ParsedArguments& args, Context& context) {
     const std::string& targetPath = args.Positionals()[1];
     Tolm::CFile source(ToUnicode(sourcePath), Tolm::CFile::modeRead);
     // Emptying the target first would destroy the source.
-    if (isSameFile(sourcePath, targetPath)) throw ToolFailure("'" + sourcePath + "' and '" + targetPath + "' are the same file");
+    if (isSameFile(sourcePath, targetPath))
+        throw ToolFailure("'" + sourcePath + "' and '" + targetPath + "' are the same file");
     const std::int64_t length = source.GetLength();
 
     // Emptied first: CopyStream overwrites from the start and checks that the

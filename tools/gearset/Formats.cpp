@@ -101,18 +101,20 @@ Tolm::CTime ParseTimeText(std::string_view text) {
     const int hour = shaped ? readDigits(text, 11, 2) : -1;
     const int minute = shaped ? readDigits(text, 14, 2) : -1;
     const int second = shaped ? readDigits(text, 17, 2) : -1;
-    const bool valid = year >= 1601 && month >= 1 && month <= 12 && day >= 1 && day <= daysInMonth(year, month) &&
-                       hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
+    const bool valid = year >= 1601 && month >= 1 && month <= 12 && day >= 1 &&
+                       day <= daysInMonth(year, month) && hour >= 0 && hour <= 23 && minute >= 0 &&
+                       minute <= 59 && second >= 0 && second <= 59;
     if (!valid) {
-        throw UsageError("TIME must be a valid local time written YYYY-MM-DD HH:MM:SS, not '" + std::string(text) + "'");
+        throw UsageError("TIME must be a valid local time written YYYY-MM-DD HH:MM:SS, not '" +
+                         std::string(text) + "'");
     }
     return Tolm::CTime(year, month, day, hour, minute, second, 0, 0);
 }
 
 std::string FormatTimeText(const Tolm::CTime& time) {
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time.GetYear(), time.GetMonth(), time.GetDay(),
-                  time.GetHour(), time.GetMinute(), time.GetSecond());
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time.GetYear(), time.GetMonth(),
+                  time.GetDay(), time.GetHour(), time.GetMinute(), time.GetSecond());
     return text;
 }
 
@@ -144,8 +146,8 @@ bool IsValidUtf8(std::string_view text) {
             codePoint = (codePoint << 6) | (next & 0x3F);
         }
         // Overlong forms, surrogates and values past U+10FFFF.
-        if ((extra == 2 && codePoint < 0x800) || (extra == 3 && codePoint < 0x10000) || codePoint > 0x10FFFF ||
-            (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+        if ((extra == 2 && codePoint < 0x800) || (extra == 3 && codePoint < 0x10000) ||
+            codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
             return false;
         }
         i += static_cast<std::size_t>(extra) + 1;

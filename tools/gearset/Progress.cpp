@@ -28,13 +28,16 @@ std::string bytesText(std::int64_t done, std::int64_t total) {
 
 }  // namespace
 
-ProgressMeter::ProgressMeter(std::string label, std::int64_t total, Unit unit, bool enabled, std::FILE* stream)
+ProgressMeter::ProgressMeter(std::string label, std::int64_t total, Unit unit, bool enabled,
+                             std::FILE* stream)
     : label_(std::move(label)), total_(total), unit_(unit), enabled_(enabled), stream_(stream) {}
 
 ProgressMeter::~ProgressMeter() { Finish(); }
 
-std::string ProgressMeter::Describe(const std::string& label, std::int64_t done, std::int64_t total, Unit unit) {
-    const int percent = total > 0 ? static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(total)) : 100;
+std::string ProgressMeter::Describe(const std::string& label, std::int64_t done, std::int64_t total,
+                                    Unit unit) {
+    const int percent =
+        total > 0 ? static_cast<int>(static_cast<double>(done) * 100.0 / static_cast<double>(total)) : 100;
     std::string amount;
     if (unit == Unit::bytes) {
         amount = bytesText(done, total);

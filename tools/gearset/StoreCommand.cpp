@@ -25,7 +25,8 @@ class PdfLikeContent {
 public:
     PdfLikeContent() {
         std::mt19937 random(20261206);
-        static constexpr const char* kWords[] = {"Gearset", "invoice", "total", "page", "chapter", "the", "of", "and"};
+        static constexpr const char* kWords[] = {"Gearset", "invoice", "total", "page",
+                                                 "chapter", "the",     "of",    "and"};
         while (pool_.size() < kPoolBytes) {
             const auto kind = random() % 8;
             std::string piece;
@@ -38,8 +39,9 @@ public:
                 piece = "q 1 0 0 1 " + std::to_string(random() % 600) + " " + std::to_string(random() % 800) +
                         " cm 0 0 " + std::to_string(random() % 300) + " 20 re f Q\n";
             } else {
-                piece = "BT /F" + std::to_string(1 + random() % 4) + " " + std::to_string(8 + random() % 8) + " Tf " +
-                        std::to_string(72 + random() % 400) + " " + std::to_string(random() % 760) + " Td (";
+                piece = "BT /F" + std::to_string(1 + random() % 4) + " " + std::to_string(8 + random() % 8) +
+                        " Tf " + std::to_string(72 + random() % 400) + " " + std::to_string(random() % 760) +
+                        " Td (";
                 const std::size_t words = 3 + random() % 9;
                 for (std::size_t i = 0; i < words; ++i) {
                     piece += kWords[random() % 8];
@@ -72,7 +74,8 @@ private:
     std::string pool_;
 };
 
-void printRate(Context& context, const char* phase, std::size_t records, std::int64_t bytes, Clock::duration elapsed) {
+void printRate(Context& context, const char* phase, std::size_t records, std::int64_t bytes,
+               Clock::duration elapsed) {
     const double seconds = std::max(std::chrono::duration<double>(elapsed).count(), 1e-9);
     std::fprintf(context.out, "%s %.0f records/s", phase, static_cast<double>(records) / seconds);
     if (bytes >= 0) std::fprintf(context.out, " %.1f MB/s", static_cast<double>(bytes) / 1e6 / seconds);
@@ -80,9 +83,12 @@ void printRate(Context& context, const char* phase, std::size_t records, std::in
 }
 
 int runBench(const ParsedArguments& args, Context& context) {
-    const auto count = static_cast<std::size_t>(ParseInteger(args.Value("count").value_or("10000"), "--count", 1, 100'000'000));
-    const auto size = static_cast<std::size_t>(ParseInteger(args.Value("size").value_or("4096"), "--size", 1, 1 << 30));
-    const auto pageSize = static_cast<int>(ParseInteger(args.Value("page-size").value_or("4096"), "--page-size", 13, 1 << 30));
+    const auto count = static_cast<std::size_t>(
+        ParseInteger(args.Value("count").value_or("10000"), "--count", 1, 100'000'000));
+    const auto size =
+        static_cast<std::size_t>(ParseInteger(args.Value("size").value_or("4096"), "--size", 1, 1 << 30));
+    const auto pageSize =
+        static_cast<int>(ParseInteger(args.Value("page-size").value_or("4096"), "--page-size", 13, 1 << 30));
     // The store keeps the total of its live records' bytes in 32 bits.
     if (static_cast<double>(count) * static_cast<double>(size) > std::numeric_limits<std::int32_t>::max()) {
         throw UsageError("--count times --size must stay below 2 GiB");
@@ -95,7 +101,8 @@ int runBench(const ParsedArguments& args, Context& context) {
     Korvan::CFileDataStorage store(pageSize, args.Has("compress"));
 
     {
-        ProgressMeter meter("write", static_cast<std::int64_t>(count), ProgressMeter::Unit::records, context.showProgress);
+        ProgressMeter meter("write", static_cast<std::int64_t>(count), ProgressMeter::Unit::records,
+                            context.showProgress);
         Clock::duration elapsed{};
         for (std::size_t i = 0; i < count; ++i) {
             content.Fill(i, expected.data(), size);
@@ -112,7 +119,8 @@ int runBench(const ParsedArguments& args, Context& context) {
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::shuffle(order.begin(), order.end(), std::mt19937(1));
     {
-        ProgressMeter meter("read", static_cast<std::int64_t>(count), ProgressMeter::Unit::records, context.showProgress);
+        ProgressMeter meter("read", static_cast<std::int64_t>(count), ProgressMeter::Unit::records,
+                            context.showProgress);
         Tolm::CArray<unsigned char, Tolm::CurrentMemoryManager> record;
         Clock::duration elapsed{};
         for (std::size_t done = 0; done < count; ++done) {
@@ -125,7 +133,8 @@ int runBench(const ParsedArguments& args, Context& context) {
             if (static_cast<std::size_t>(record.GetSize()) != size ||
                 std::memcmp(record.GetData(), expected.data(), size) != 0) {
                 throw ToolFailure("record " + std::to_string(numbers[i]) + " did not read back as written (" +
-                                  std::to_string(record.GetSize()) + " bytes, " + std::to_string(size) + " written)");
+                                  std::to_string(record.GetSize()) + " bytes, " + std::to_string(size) +
+                                  " written)");
             }
             meter.Update(static_cast<std::int64_t>(done + 1));
         }
@@ -134,7 +143,8 @@ int runBench(const ParsedArguments& args, Context& context) {
     }
 
     {
-        ProgressMeter meter("free", static_cast<std::int64_t>(count), ProgressMeter::Unit::records, context.showProgress);
+        ProgressMeter meter("free", static_cast<std::int64_t>(count), ProgressMeter::Unit::records,
+                            context.showProgress);
         const auto start = Clock::now();
         for (std::size_t i = 0; i < count; ++i) {
             store.FreeRecord(numbers[i]);

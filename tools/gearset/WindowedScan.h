@@ -24,8 +24,8 @@ inline constexpr std::int64_t kScanWindowBytes = std::int64_t{64} << 20;
 using ScanProgress = std::function<void(std::int64_t bytesDone)>;
 
 // Offset of the first byte of the first match, or -1.
-std::int64_t FindFirst(FileWindows& file, const Tolm::CString& pattern, std::int64_t windowBytes = kScanWindowBytes,
-                       const ScanProgress& progress = {});
+std::int64_t FindFirst(FileWindows& file, const Tolm::CString& pattern,
+                       std::int64_t windowBytes = kScanWindowBytes, const ScanProgress& progress = {});
 
 // Offset of the first byte of the last match that ends at or before
 // `lastByte` (clamped to the file's last byte), or -1.

@@ -27,8 +27,8 @@ namespace {
 
 std::vector<const Command*> allCommands() {
     std::vector<const Command*> commands;
-    for (auto group : {DemoCommands(), DateCommands(), TextCommands(), ScanCommands(), FileCommands(),
-                       StoreCommands()}) {
+    for (auto group :
+         {DemoCommands(), DateCommands(), TextCommands(), ScanCommands(), FileCommands(), StoreCommands()}) {
         for (const Command& command : group) commands.push_back(&command);
     }
     return commands;
@@ -43,8 +43,9 @@ std::string toolHelp(const std::vector<const Command*>& commands) {
     std::size_t width = 0;
     for (const Command* command : commands) width = std::max(width, command->spec.name.size());
     for (const Command* command : commands) {
-        text += "  " + std::string(command->spec.name) + std::string(width - command->spec.name.size() + 2, ' ') +
-                std::string(command->spec.summary) + "\n";
+        text += "  " + std::string(command->spec.name) +
+                std::string(width - command->spec.name.size() + 2, ' ') + std::string(command->spec.summary) +
+                "\n";
     }
     text +=
         "\n'gearset COMMAND --help' describes a command and its output.\n"
@@ -64,8 +65,8 @@ std::string groupHelp(const std::vector<const Command*>& commands, const std::st
     std::string text = "Usage: gearset " + group + " SUBCOMMAND [ARGUMENTS...]\n\nSubcommands:\n";
     for (const Command* command : commands) {
         if (command->spec.name.starts_with(group + " ")) {
-            text += "  " + std::string(command->spec.name) + " " + std::string(command->spec.synopsis) + "\n      " +
-                    std::string(command->spec.summary) + "\n";
+            text += "  " + std::string(command->spec.name) + " " + std::string(command->spec.synopsis) +
+                    "\n      " + std::string(command->spec.summary) + "\n";
         }
     }
     return text;
@@ -84,7 +85,8 @@ int fail(const std::string& who, const std::string& message) {
 }
 
 int usageFailure(const std::string& who, const std::string& message, const std::string& helpCommand) {
-    std::fprintf(stderr, "%s: %s (see '%s --help')\n", who.c_str(), oneLine(message).c_str(), helpCommand.c_str());
+    std::fprintf(stderr, "%s: %s (see '%s --help')\n", who.c_str(), oneLine(message).c_str(),
+                 helpCommand.c_str());
     return 2;
 }
 
@@ -143,7 +145,8 @@ int run(const std::vector<std::string>& args) {
         return usageFailure(who, "unknown subcommand '" + args[1] + "'", who);
     }
     for (const Command* command : commands) {
-        if (command->spec.name == first) return runCommand(*command, std::span<const std::string>(args).subspan(1));
+        if (command->spec.name == first)
+            return runCommand(*command, std::span<const std::string>(args).subspan(1));
     }
     return usageFailure("gearset", "unknown command '" + first + "'", "gearset");
 }
