@@ -8,26 +8,26 @@
 namespace gearset {
 namespace {
 
-const CommandSpec& scanSpec() {
-    static const CommandSpec spec{"scan",
-                                  "[--last] [--before N] FILE PATTERN",
-                                  "Finds a byte pattern.",
-                                  {{"last", "", "last match"}, {"before", "N", "end at or before N"}},
-                                  {"FILE", "PATTERN"},
-                                  2,
-                                  2};
-    return spec;
+const CommandSyntax& scanSyntax() {
+    static const CommandSyntax syntax{"scan",
+                                      "[--last] [--before N] FILE PATTERN",
+                                      "Finds a byte pattern.",
+                                      {{"last", "", "last match"}, {"before", "N", "end at or before N"}},
+                                      {"FILE", "PATTERN"},
+                                      2,
+                                      2};
+    return syntax;
 }
 
-const CommandSpec& listSpec() {
-    static const CommandSpec spec{"date parse", "TEXT...", "Reads dates.",         {},
-                                  {"TEXT"},     1,         CommandSpec::kUnbounded};
-    return spec;
+const CommandSyntax& listSyntax() {
+    static const CommandSyntax syntax{"date parse", "TEXT...", "Reads dates.",           {},
+                                      {"TEXT"},     1,         CommandSyntax::kUnbounded};
+    return syntax;
 }
 
-std::string usageMessage(const CommandSpec& spec, std::vector<std::string> args) {
+std::string usageMessage(const CommandSyntax& syntax, std::vector<std::string> args) {
     try {
-        ParseArguments(spec, std::span<const std::string>(args));
+        ParseArguments(syntax, std::span<const std::string>(args));
     } catch (const UsageError& error) {
         return error.what();
     }
@@ -39,7 +39,7 @@ TEST(ArgumentsTest, OptionsMayStandBeforeBetweenOrAfterPositionals) {
          {std::vector<std::string>{"--last", "--before", "9", "f", "p"},
           {"f", "--last", "p", "--before=9"},
           {"f", "p", "--before", "9", "--last"}}) {
-        const ParsedArguments parsed = ParseArguments(scanSpec(), std::span<const std::string>(args));
+        const ParsedArguments parsed = ParseArguments(scanSyntax(), std::span<const std::string>(args));
         EXPECT_TRUE(parsed.Has("last"));
         EXPECT_EQ(parsed.Value("before"), "9");
         EXPECT_EQ(parsed.Positionals(), (std::vector<std::string>{"f", "p"}));
@@ -47,22 +47,23 @@ TEST(ArgumentsTest, OptionsMayStandBeforeBetweenOrAfterPositionals) {
 }
 
 TEST(ArgumentsTest, DoubleDashEndsOptionsAndLoneDashIsPositional) {
-    const ParsedArguments parsed = ParseArguments(scanSpec(), {"-", "--", "--last"});
+    const ParsedArguments parsed = ParseArguments(scanSyntax(), {"-", "--", "--last"});
     EXPECT_FALSE(parsed.Has("last"));
     EXPECT_EQ(parsed.Positionals(), (std::vector<std::string>{"-", "--last"}));
 }
 
 TEST(ArgumentsTest, ValueMayLookLikeAnOptionAndTheLastOneWins) {
-    const ParsedArguments parsed = ParseArguments(scanSpec(), {"--before", "--last", "--before=", "f", "p"});
+    const ParsedArguments parsed =
+        ParseArguments(scanSyntax(), {"--before", "--last", "--before=", "f", "p"});
     EXPECT_FALSE(parsed.Has("last"));
     EXPECT_EQ(parsed.Value("before"), "");
     EXPECT_EQ(parsed.Value("missing"), std::nullopt);
 }
 
 TEST(ArgumentsTest, HelpWinsOverAnyOtherMistakeBeforeDoubleDash) {
-    EXPECT_TRUE(ParseArguments(scanSpec(), {"--bogus", "-h"}).HelpRequested());
-    EXPECT_TRUE(ParseArguments(scanSpec(), {"--help"}).HelpRequested());
-    EXPECT_EQ(usageMessage(scanSpec(), {"--", "--help"}), "missing PATTERN");
+    EXPECT_TRUE(ParseArguments(scanSyntax(), {"--bogus", "-h"}).HelpRequested());
+    EXPECT_TRUE(ParseArguments(scanSyntax(), {"--help"}).HelpRequested());
+    EXPECT_EQ(usageMessage(scanSyntax(), {"--", "--help"}), "missing PATTERN");
 }
 
 TEST(ArgumentsTest, MistakesAreOneLineUsageErrors) {
@@ -80,16 +81,16 @@ TEST(ArgumentsTest, MistakesAreOneLineUsageErrors) {
         {{"--last=yes", "f", "p"}, "option --last takes no value"},
         {{"f", "p", "--before"}, "option --before needs a value N"},
     };
-    for (const Row& row : rows) EXPECT_EQ(usageMessage(scanSpec(), row.args), row.message);
+    for (const Row& row : rows) EXPECT_EQ(usageMessage(scanSyntax(), row.args), row.message);
 }
 
 TEST(ArgumentsTest, UnboundedListsTakeAnyNumberAboveTheMinimum) {
-    EXPECT_EQ(usageMessage(listSpec(), {}), "missing TEXT");
-    EXPECT_EQ(ParseArguments(listSpec(), {"a", "", "c", "d"}).Positionals().size(), 4u);
+    EXPECT_EQ(usageMessage(listSyntax(), {}), "missing TEXT");
+    EXPECT_EQ(ParseArguments(listSyntax(), {"a", "", "c", "d"}).Positionals().size(), 4u);
 }
 
 TEST(ArgumentsTest, HelpShowsUsageSummaryAndEveryOption) {
-    const std::string help = FormatHelp(scanSpec());
+    const std::string help = FormatHelp(scanSyntax());
     EXPECT_EQ(
         help.rfind("Usage: gearset scan [--last] [--before N] FILE PATTERN\n\nFinds a byte pattern.\n", 0),
         0u);

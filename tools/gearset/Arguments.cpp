@@ -8,8 +8,8 @@ namespace {
 
 std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
-const OptionSpec* findOption(const CommandSpec& spec, std::string_view name) {
-    for (const OptionSpec& option : spec.options) {
+const OptionSyntax* findOption(const CommandSyntax& syntax, std::string_view name) {
+    for (const OptionSyntax& option : syntax.options) {
         if (option.name == name) return &option;
     }
     return nullptr;
@@ -17,9 +17,9 @@ const OptionSpec* findOption(const CommandSpec& spec, std::string_view name) {
 
 bool isHelp(std::string_view arg) { return arg == "--help" || arg == "-h"; }
 
-std::string positionalName(const CommandSpec& spec, std::size_t index) {
-    if (spec.positionalNames.empty()) return "argument";
-    return std::string(spec.positionalNames[std::min(index, spec.positionalNames.size() - 1)]);
+std::string positionalName(const CommandSyntax& syntax, std::size_t index) {
+    if (syntax.positionalNames.empty()) return "argument";
+    return std::string(syntax.positionalNames[std::min(index, syntax.positionalNames.size() - 1)]);
 }
 
 }  // namespace
@@ -36,7 +36,7 @@ std::optional<std::string> ParsedArguments::Value(std::string_view option) const
     return std::nullopt;
 }
 
-ParsedArguments ParseArguments(const CommandSpec& spec, std::span<const std::string> args) {
+ParsedArguments ParseArguments(const CommandSyntax& syntax, std::span<const std::string> args) {
     ParsedArguments parsed;
     // Help first, so that "gearset scan --help" works whatever else is wrong.
     for (const std::string& arg : args) {
@@ -63,7 +63,7 @@ ParsedArguments ParseArguments(const CommandSpec& spec, std::span<const std::str
         const std::string_view body = std::string_view(arg).substr(2);
         const std::size_t equals = body.find('=');
         const std::string_view name = body.substr(0, equals);
-        const OptionSpec* option = findOption(spec, name);
+        const OptionSyntax* option = findOption(syntax, name);
         if (!option) throw UsageError("unknown option " + quoted("--" + std::string(name)));
 
         std::string value;
@@ -82,25 +82,25 @@ ParsedArguments ParseArguments(const CommandSpec& spec, std::span<const std::str
     }
 
     const int count = static_cast<int>(parsed.positionals_.size());
-    if (count < spec.minPositionals)
-        throw UsageError("missing " + positionalName(spec, parsed.positionals_.size()));
-    if (spec.maxPositionals != CommandSpec::kUnbounded && count > spec.maxPositionals) {
+    if (count < syntax.minPositionals)
+        throw UsageError("missing " + positionalName(syntax, parsed.positionals_.size()));
+    if (syntax.maxPositionals != CommandSyntax::kUnbounded && count > syntax.maxPositionals) {
         throw UsageError("unexpected argument " +
-                         quoted(parsed.positionals_[static_cast<std::size_t>(spec.maxPositionals)]));
+                         quoted(parsed.positionals_[static_cast<std::size_t>(syntax.maxPositionals)]));
     }
     return parsed;
 }
 
-std::string FormatHelp(const CommandSpec& spec) {
-    std::string text = "Usage: gearset " + std::string(spec.name);
-    if (!spec.synopsis.empty()) text += " " + std::string(spec.synopsis);
-    text += "\n\n" + std::string(spec.summary) + "\n";
-    if (!spec.details.empty()) text += "\n" + std::string(spec.details);
+std::string FormatHelp(const CommandSyntax& syntax) {
+    std::string text = "Usage: gearset " + std::string(syntax.name);
+    if (!syntax.synopsis.empty()) text += " " + std::string(syntax.synopsis);
+    text += "\n\n" + std::string(syntax.summary) + "\n";
+    if (!syntax.details.empty()) text += "\n" + std::string(syntax.details);
     if (!text.ends_with('\n')) text += '\n';
 
     text += "\nOptions:\n";
     std::vector<std::pair<std::string, std::string_view>> rows;
-    for (const OptionSpec& option : spec.options) {
+    for (const OptionSyntax& option : syntax.options) {
         std::string left = "--";
         left += option.name;
         if (!option.valueName.empty()) {

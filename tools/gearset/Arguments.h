@@ -2,7 +2,7 @@
 // and positional arguments. It does no I/O and keeps no state, so that it can
 // be tested on its own.
 //
-//     const CommandSpec scan{"scan", "[--last] [--before N] FILE PATTERN", "Finds a byte pattern.",
+//     const CommandSyntax scan{"scan", "[--last] [--before N] FILE PATTERN", "Finds a byte pattern.",
 //                            {{"last", "", "..."}, {"before", "N", "..."}}, {"FILE", "PATTERN"}, 2, 2};
 //     ParsedArguments args = ParseArguments(scan, {"--last", "a.pdf", "endobj"});
 //     args.Has("last")       // true
@@ -35,17 +35,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec {
+struct OptionSyntax {
     std::string_view name;       // without the dashes: "before"
     std::string_view valueName;  // "N"; empty for a flag that takes no value
     std::string_view help;
 };
 
-struct CommandSpec {
+struct CommandSyntax {
     std::string_view name;      // as typed after "gearset": "date parse"
     std::string_view synopsis;  // what follows the name in the usage line
     std::string_view summary;   // one sentence
-    std::vector<OptionSpec> options;
+    std::vector<OptionSyntax> options;
     std::vector<std::string_view> positionalNames;  // for messages; the last repeats when unbounded
     int minPositionals = 0;
     int maxPositionals = 0;         // kUnbounded: any number
@@ -63,20 +63,20 @@ public:
     const std::vector<std::string>& Positionals() const noexcept { return positionals_; }
 
 private:
-    friend ParsedArguments ParseArguments(const CommandSpec&, std::span<const std::string>);
+    friend ParsedArguments ParseArguments(const CommandSyntax&, std::span<const std::string>);
     bool helpRequested_ = false;
     std::vector<std::pair<std::string, std::string>> options_;  // name, value ("" for flags)
     std::vector<std::string> positionals_;
 };
 
-ParsedArguments ParseArguments(const CommandSpec& spec, std::span<const std::string> args);
-inline ParsedArguments ParseArguments(const CommandSpec& spec, std::initializer_list<std::string> args) {
+ParsedArguments ParseArguments(const CommandSyntax& syntax, std::span<const std::string> args);
+inline ParsedArguments ParseArguments(const CommandSyntax& syntax, std::initializer_list<std::string> args) {
     const std::vector<std::string> list(args);
-    return ParseArguments(spec, std::span<const std::string>(list));
+    return ParseArguments(syntax, std::span<const std::string>(list));
 }
 
 // The text that "--help" prints for the command.
-std::string FormatHelp(const CommandSpec& spec);
+std::string FormatHelp(const CommandSyntax& syntax);
 
 // A whole decimal number within min..max, for the value of an option or an
 // argument; anything else (a sign where none fits, blanks, a suffix, overflow)

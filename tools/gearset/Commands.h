@@ -23,7 +23,7 @@ struct Context {
 };
 
 struct Command {
-    CommandSpec spec;
+    CommandSyntax syntax;
     int (*run)(const ParsedArguments& args, Context& context);
 };
 

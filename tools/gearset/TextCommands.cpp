@@ -54,7 +54,7 @@ const Command kCommands[] = {
       {{"codepoints", "", "print each UTF-16 code unit as U+XXXX instead of the text"}},
       {"HEX"},
       1,
-      CommandSpec::kUnbounded,
+      CommandSyntax::kUnbounded,
       "The bytes are hex pairs, with blanks allowed between pairs and across\n"
       "arguments. Bytes after FE FF are UTF-16BE; others stand for the character of\n"
       "the same number; a zero becomes a space. Prints the text as UTF-8:\n"

@@ -41,11 +41,11 @@ std::string toolHelp(const std::vector<const Command*>& commands) {
         "Runs the utilities of the Korvan.Gearset library from the command line.\n\n"
         "Commands:\n";
     std::size_t width = 0;
-    for (const Command* command : commands) width = std::max(width, command->spec.name.size());
+    for (const Command* command : commands) width = std::max(width, command->syntax.name.size());
     for (const Command* command : commands) {
-        text += "  " + std::string(command->spec.name) +
-                std::string(width - command->spec.name.size() + 2, ' ') + std::string(command->spec.summary) +
-                "\n";
+        text += "  " + std::string(command->syntax.name) +
+                std::string(width - command->syntax.name.size() + 2, ' ') +
+                std::string(command->syntax.summary) + "\n";
     }
     text +=
         "\n'gearset COMMAND --help' describes a command and its output.\n"
@@ -56,7 +56,7 @@ std::string toolHelp(const std::vector<const Command*>& commands) {
 // "date" when some command is called "date ...".
 bool isGroup(const std::vector<const Command*>& commands, const std::string& word) {
     for (const Command* command : commands) {
-        if (command->spec.name.starts_with(word + " ")) return true;
+        if (command->syntax.name.starts_with(word + " ")) return true;
     }
     return false;
 }
@@ -64,9 +64,9 @@ bool isGroup(const std::vector<const Command*>& commands, const std::string& wor
 std::string groupHelp(const std::vector<const Command*>& commands, const std::string& group) {
     std::string text = "Usage: gearset " + group + " SUBCOMMAND [ARGUMENTS...]\n\nSubcommands:\n";
     for (const Command* command : commands) {
-        if (command->spec.name.starts_with(group + " ")) {
-            text += "  " + std::string(command->spec.name) + " " + std::string(command->spec.synopsis) +
-                    "\n      " + std::string(command->spec.summary) + "\n";
+        if (command->syntax.name.starts_with(group + " ")) {
+            text += "  " + std::string(command->syntax.name) + " " + std::string(command->syntax.synopsis) +
+                    "\n      " + std::string(command->syntax.summary) + "\n";
         }
     }
     return text;
@@ -91,11 +91,11 @@ int usageFailure(const std::string& who, const std::string& message, const std::
 }
 
 int runCommand(const Command& command, std::span<const std::string> args) {
-    const std::string who = "gearset " + std::string(command.spec.name);
+    const std::string who = "gearset " + std::string(command.syntax.name);
     try {
-        const ParsedArguments parsed = ParseArguments(command.spec, args);
+        const ParsedArguments parsed = ParseArguments(command.syntax, args);
         if (parsed.HelpRequested()) {
-            std::fputs(FormatHelp(command.spec).c_str(), stdout);
+            std::fputs(FormatHelp(command.syntax).c_str(), stdout);
             return 0;
         }
         Context context;
@@ -138,14 +138,14 @@ int run(const std::vector<std::string>& args) {
             return 0;
         }
         for (const Command* command : commands) {
-            if (command->spec.name == first + " " + args[1]) {
+            if (command->syntax.name == first + " " + args[1]) {
                 return runCommand(*command, std::span<const std::string>(args).subspan(2));
             }
         }
         return usageFailure(who, "unknown subcommand '" + args[1] + "'", who);
     }
     for (const Command* command : commands) {
-        if (command->spec.name == first)
+        if (command->syntax.name == first)
             return runCommand(*command, std::span<const std::string>(args).subspan(1));
     }
     return usageFailure("gearset", "unknown command '" + first + "'", "gearset");
