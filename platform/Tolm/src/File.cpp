@@ -64,7 +64,13 @@ std::string systemErrorText(int systemError) {
 #endif
 }
 
-std::string quotedPath(const CUnicodeString& path) { return "'" + path.ToUtf8() + "'"; }
+std::string quotedPath(const CUnicodeString& path) {
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "'" + text + "'".
+    std::string quoted(1, '\'');
+    quoted.append(path.ToUtf8());
+    quoted.push_back('\'');
+    return quoted;
+}
 
 void throwSystemFileError(const std::string& what, int systemError) {
     ThrowFileError(what + ": " + systemErrorText(systemError), systemError);
@@ -144,7 +150,7 @@ bool isInjectedFault() {
     return false;
 }
 
-constexpr std::int64_t kInitialBufferBytes = 64 << 10;
+constexpr std::int64_t kInitialBufferBytes = 256 << 10;
 constexpr std::int64_t kWindowAlign = 4096;
 // A read the window cannot serve loads this aligned block around it, so that
 // the neighbouring pages of a record (before and after) come with one call.
@@ -303,6 +309,10 @@ struct CFile::Impl {
     // Moves the window to newBase with room for newCapacity bytes, keeping
     // every known and dirty byte. The used range must fit the new window.
     void relocate(std::int64_t newBase, std::int64_t newCapacity) {
+        if (newCapacity == capacity) {
+            shiftInPlace(newBase);
+            return;
+        }
         const std::size_t words = static_cast<std::size_t>(newCapacity / detail::kBitsPerWord);
         auto* newBuffer = static_cast<unsigned char*>(doAlloc(static_cast<std::size_t>(newCapacity)));
         auto* newKnown = static_cast<detail::Word*>(doAlloc(words * sizeof(detail::Word)));
@@ -337,10 +347,39 @@ struct CFile::Impl {
         capacity = newCapacity;
     }
 
+    void shiftInPlace(std::int64_t newBase) {
+        const std::int64_t shift = base - newBase;  // a multiple of kWindowAlign
+        if (isUsed() && shift != 0) {
+            std::memmove(buffer + usedLow + shift, buffer + usedLow, static_cast<std::size_t>(usedHigh - usedLow));
+            const std::int64_t firstWord = usedLow / detail::kBitsPerWord;
+            const std::int64_t endWord = (usedHigh + detail::kBitsPerWord - 1) / detail::kBitsPerWord;
+            const std::int64_t wordShift = shift / detail::kBitsPerWord;
+            const auto wordBytes = static_cast<std::size_t>(endWord - firstWord) * sizeof(detail::Word);
+            std::memmove(known + firstWord + wordShift, known + firstWord, wordBytes);
+            std::memmove(dirty + firstWord + wordShift, dirty + firstWord, wordBytes);
+            // Words the move left behind (outside the new place) are cleared.
+            const std::int64_t clearLow = shift > 0 ? firstWord : std::max(firstWord, endWord + wordShift);
+            const std::int64_t clearHigh = shift > 0 ? std::min(endWord, firstWord + wordShift) : endWord;
+            if (clearLow < clearHigh) {
+                const auto clearBytes = static_cast<std::size_t>(clearHigh - clearLow) * sizeof(detail::Word);
+                std::memset(known + clearLow, 0, clearBytes);
+                std::memset(dirty + clearLow, 0, clearBytes);
+            }
+            usedLow += shift;
+            usedHigh += shift;
+            if (isDirty()) {
+                dirtyLow += shift;
+                dirtyHigh += shift;
+            }
+        }
+        base = newBase;
+    }
+
     // Makes the file bytes [fileLow, fileHigh) addressable in the window
-    // (fileHigh - fileLow < kDirectIoBytes). Moves or grows the window while
-    // what it holds spans at most half of it; otherwise writes it out and
-    // starts afresh around the new bytes.
+    // (fileHigh - fileLow < kDirectIoBytes). A window of clean bytes only is
+    // forgotten and placed anew. One with dirty bytes is moved (or grown)
+    // while what it holds spans at most half of it; otherwise it is written
+    // out and placed anew around the new bytes.
     void ensureWindow(std::int64_t fileLow, std::int64_t fileHigh) {
         if (hasWindow() && contains(fileLow, fileHigh)) return;
         if (!isUsed()) {
@@ -353,6 +392,12 @@ struct CFile::Impl {
             } else {
                 base = newBase;
             }
+            return;
+        }
+        if (!isDirty()) {
+            // Only clean copies of the disk: cheaper to forget than to move.
+            clearWindow();
+            ensureWindow(fileLow, fileHigh);
             return;
         }
         const std::int64_t spanLow = std::min(base + usedLow, fileLow);
