@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -13,8 +12,7 @@ using TolmTest::ReportRecorder;
 
 namespace {
 
-int liveShared = 0;
-int liveLocal = 0;
+int liveObjects = 0;
 
 struct IShape : virtual Tolm::IObject {
     virtual int Corners() const = 0;
@@ -25,60 +23,49 @@ struct IColour : virtual Tolm::IObject {
 
 class Square : public IShape {
 public:
-    Square() { ++liveShared; }
+    Square() { ++liveObjects; }
     int Corners() const override { return 4; }
 
 protected:
-    ~Square() override { --liveShared; }
+    ~Square() override { --liveObjects; }
 };
 
 class Page : public Tolm::CFastObject {
 public:
-    Page() { ++liveLocal; }
-    int number = 0;
+    Page() { ++liveObjects; }
 
 protected:
-    ~Page() override { --liveLocal; }
+    ~Page() override { --liveObjects; }
 };
 
 Tolm::IObject* createSquare() { return new Square; }
-
 const Tolm::CClassRegistration squareRegistration(u"Test.Square", &createSquare);
 
-TEST(Object, NewObjectStartsAtZeroAndDiesWithItsLastReference) {
+TEST(Object, CountStartsAtZeroAndTheLastReferenceDestroys) {
     auto* square = new Square;
     EXPECT_EQ(0, square->GetRefCount());
     {
         CPtr<Square> first(square);
-        EXPECT_EQ(1, square->GetRefCount());
         CPtr<Square> copy(first);
-        EXPECT_EQ(2, square->GetRefCount());
         CPtr<IShape> converted(copy);
-        EXPECT_EQ(3, square->GetRefCount());
         CPtr<Square> moved(std::move(copy));
         EXPECT_TRUE(copy.IsEmpty());
         EXPECT_EQ(3, square->GetRefCount());
         moved.Reset();
         moved.Reset();  // a second reset does nothing
-        EXPECT_EQ(2, square->GetRefCount());
         first = first;  // self-assignment keeps the reference
         EXPECT_EQ(2, square->GetRefCount());
-        EXPECT_EQ(1, liveShared);
     }
-    EXPECT_EQ(0, liveShared);
-}
+    EXPECT_EQ(0, liveObjects);
 
-TEST(Object, AssignmentReleasesTheOldObject) {
     CPtr<Page> a(new Page);
     CPtr<Page> b(new Page);
-    EXPECT_EQ(2, liveLocal);
     a = b;
-    EXPECT_EQ(1, liveLocal);
+    EXPECT_EQ(1, liveObjects);
     EXPECT_EQ(2, b->GetRefCount());
-    EXPECT_TRUE(a == b);
     a = nullptr;
     b = CPtr<Page>();
-    EXPECT_EQ(0, liveLocal);
+    EXPECT_EQ(0, liveObjects);
 }
 
 TEST(Object, SharedCountsAreInterlocked) {
@@ -90,65 +77,39 @@ TEST(Object, SharedCountsAreInterlocked) {
         });
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(1, square->GetRefCount());
-    square.Reset();
-    EXPECT_EQ(0, liveShared);
 }
 
-TEST(Object, EmptyPointerUseIsReported) {
-    ReportRecorder recorder;
+TEST(Object, EmptyPointerUseIsAnInternalError) {
     CPtr<Page> empty;
+    EXPECT_EQ(Tolm::CException::Kind::internal, TolmTest::catchFrom([&empty] { (void)*empty; }).kind);
+    ReportRecorder recorder;
     EXPECT_EQ(nullptr, empty.operator->());
     EXPECT_EQ(1, recorder.count());
     EXPECT_TRUE(TolmTest::fromFramework(recorder.last()));
-    CPtr<Page> full(new Page);
-    full->number = 3;
-    EXPECT_EQ(1, recorder.count());
 }
 
-TEST(Object, EmptyPointerUseThrowsByDefault) {
-    CPtr<Page> empty;
-    try {
-        (void)*empty;
-        FAIL() << "no error";
-    } catch (Tolm::CException* error) {
-        EXPECT_EQ(Tolm::CException::Kind::internal, error->GetKind());
-        error->Delete();
-    }
-}
-
-TEST(Factory, CreatesARegisteredClassByName) {
-    EXPECT_TRUE(Tolm::IsClassRegistered(u"Test.Square"));
+TEST(Factory, CreatesByNameAndReportsUnknownNamesAndFailedCastsOnce) {
     CPtr<IShape> shape = Tolm::CreateObject<IShape>(u"Test.Square");
     ASSERT_FALSE(shape.IsEmpty());
     EXPECT_EQ(4, shape->Corners());
     EXPECT_EQ(1, shape->GetRefCount());
     shape.Reset();
-    EXPECT_EQ(0, liveShared);
-}
 
-TEST(Factory, UnknownNameIsReportedOnce) {
     ReportRecorder recorder;
-    EXPECT_TRUE(Tolm::DoCreateObject(u"Test.Nothing").IsEmpty());
     EXPECT_TRUE(Tolm::CreateObject<IShape>(u"Test.Nothing").IsEmpty());
-    ASSERT_EQ(2, recorder.count());  // one per call: the cast of nothing adds none
+    EXPECT_EQ(1, recorder.count()) << "the cast of nothing adds no report";
     EXPECT_EQ("Test.Nothing", recorder.last().detail);
     EXPECT_TRUE(TolmTest::fromFramework(recorder.last()));
-}
-
-TEST(Factory, FailedCastIsReportedOnceAndReleasesTheObject) {
-    ReportRecorder recorder;
-    CPtr<IColour> colour = Tolm::CreateObject<IColour>(u"Test.Square");
-    EXPECT_TRUE(colour.IsEmpty());
-    EXPECT_EQ(1, recorder.count());
-    EXPECT_EQ(0, liveShared);
+    EXPECT_TRUE(Tolm::CreateObject<IColour>(u"Test.Square").IsEmpty());
+    EXPECT_EQ(2, recorder.count());
+    EXPECT_EQ(0, liveObjects) << "the object that failed the cast was not released";
     EXPECT_TRUE(Tolm::ObjectCast<IColour>(static_cast<IShape*>(nullptr)).IsEmpty());
-    EXPECT_EQ(1, recorder.count());
+    EXPECT_EQ(2, recorder.count());
 }
 
-TEST(Factory, RegistrationsComeAndGo) {
-    EXPECT_FALSE(Tolm::IsClassRegistered(u"Test.Transient"));
+TEST(Factory, RegistrationsComeAndGoAndInvalidOnesAreReported) {
     {
-        Tolm::CClassRegistration transient(u"Test.Transient", &createSquare);
+        const Tolm::CClassRegistration transient(u"Test.Transient", &createSquare);
         EXPECT_TRUE(Tolm::IsClassRegistered(u"Test.Transient"));
     }
     EXPECT_FALSE(Tolm::IsClassRegistered(u"Test.Transient"));

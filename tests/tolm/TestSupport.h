@@ -1,6 +1,7 @@
 // Test helpers of the framework's tests: a recorder of internal-error reports
 // (installed for the life of the object, so that a test can count reports and
-// go on after them) and readable printing of framework strings.
+// go on after them), a catcher of framework exceptions and readable printing of
+// framework strings.
 #pragma once
 
 #include <Tolm/Error.h>
@@ -18,21 +19,18 @@ namespace TolmTest {
 
 class ReportRecorder {
 public:
-    ReportRecorder() : previous_(Tolm::SetInternalErrorHandler(&record)) { reports().clear(); }
+    ReportRecorder() : previous_(Tolm::SetInternalErrorHandler(&record)) { reports.clear(); }
     ~ReportRecorder() { Tolm::SetInternalErrorHandler(previous_); }
     ReportRecorder(const ReportRecorder&) = delete;
     ReportRecorder& operator=(const ReportRecorder&) = delete;
 
-    static std::vector<Tolm::InternalErrorReport>& reports() {
-        static std::vector<Tolm::InternalErrorReport> all;
-        return all;
-    }
-    int count() const { return static_cast<int>(reports().size()); }
-    const Tolm::InternalErrorReport& last() const { return reports().back(); }
+    int count() const { return static_cast<int>(reports.size()); }
+    const Tolm::InternalErrorReport& last() const { return reports.back(); }
+    inline static std::vector<Tolm::InternalErrorReport> reports;
 
 private:
     static bool record(const Tolm::InternalErrorReport& report) {
-        reports().push_back(report);
+        reports.push_back(report);
         return false;
     }
     Tolm::InternalErrorHandler previous_;
@@ -41,6 +39,25 @@ private:
 // True when the report names a source file of the framework itself.
 inline bool fromFramework(const Tolm::InternalErrorReport& report) {
     return report.file.find("platform/Tolm/src/") != std::string::npos;
+}
+
+// What a call threw; thrown is false when it threw nothing.
+struct Thrown {
+    bool thrown = false;
+    Tolm::CException::Kind kind{};
+    std::string message;
+    int systemError = 0;
+};
+template <class Call>
+Thrown catchFrom(Call call) {
+    try {
+        call();
+    } catch (Tolm::CException* error) {
+        Thrown result{true, error->GetKind(), error->GetMessage(), error->GetSystemError()};
+        error->Delete();
+        return result;
+    }
+    return {};
 }
 
 }  // namespace TolmTest
