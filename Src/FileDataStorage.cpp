@@ -83,9 +83,7 @@ int addWrapping(int a, int b) noexcept {
     return static_cast<int>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
 
-std::string pathOf(const Tolm::CUnicodeString& fileName) {
-    return fileName.ToUtf8();
-}
+std::string pathOf(const Tolm::CUnicodeString& fileName) { return fileName.ToUtf8(); }
 
 [[noreturn]] void throwDamagedPage(const Tolm::CUnicodeString& fileName, int record, int page,
                                    const std::string& what) {
@@ -113,9 +111,7 @@ int checkedPageSize(int pageSize) {
 
 CArrayReadStream::~CArrayReadStream() = default;
 
-void CArrayReadStream::Reset() {
-    position = 0;
-}
+void CArrayReadStream::Reset() { position = 0; }
 
 int CArrayReadStream::Read(void* target, int count) {
     if (buffer == nullptr) {
@@ -136,9 +132,7 @@ int CArrayReadStream::Skip(int count) {
     return n;
 }
 
-Tolm::CUnicodeString CArrayReadStream::GetName() const {
-    return u"CArrayReadStream";
-}
+Tolm::CUnicodeString CArrayReadStream::GetName() const { return u"CArrayReadStream"; }
 
 void CArrayReadStream::SetArray(const unsigned char* bytes, int count) noexcept {
     buffer = bytes;
@@ -165,8 +159,7 @@ CFileDataStorage::CFileDataStorage(int pageSize_, bool useCompression_)
     Image::IStreamsToolkit* toolkit = dynamic_cast<Image::IStreamsToolkit*>(object.Get());
     if (toolkit == nullptr) {
         KORVAN_REPORT_BROKEN_PRECONDITION();
-        Tolm::ThrowArgumentError("'Image.StreamsToolkit' gives no stream toolkit; a compressing record store "
-                                 "cannot be made");
+        Tolm::ThrowArgumentError("'Image.StreamsToolkit' gives no stream toolkit for a compressing store");
     }
     sourceStream = new CArrayReadStream;
     decompressStream = toolkit->CreateDecompressingStream(sourceStream.Get());
@@ -386,7 +379,8 @@ void CFileDataStorage::checkLiveRecord(int record, const char* operation) const 
 // length. Throws a file error naming the record and page on the first header
 // that breaks an invariant; the bound on the chain's length (from the record
 // size) keeps a cycle from looping.
-int CFileDataStorage::walkChain(int record, Tolm::CFastArray<int, 16>* chain, Tolm::CArray<unsigned char>* data) {
+int CFileDataStorage::walkChain(int record, Tolm::CFastArray<int, 16>* chain,
+                                Tolm::CArray<unsigned char>* data) {
     const Tolm::CPtr<CPage> page = loadPageHeader(record);
     const int recordSize = page->recordSize;
     const std::int64_t pagesInUse = static_cast<std::int64_t>(allocatedPagesCount) - freePages.GetSize();
@@ -422,8 +416,8 @@ int CFileDataStorage::walkChain(int record, Tolm::CFastArray<int, 16>* chain, To
                                  std::to_string(pageCount) + " pages that record size " +
                                  std::to_string(recordSize) + " needs");
         }
-        if (!isLastPage && (!isHandedOutPage(next) || testBit(freePageBits, next) ||
-                            testBit(recordStartBits, next))) {
+        if (!isLastPage &&
+            (!isHandedOutPage(next) || testBit(freePageBits, next) || testBit(recordStartBits, next))) {
             throwDamagedPage(fileName, record, page->index,
                              "next page " + std::to_string(next) + " is not a page of a live record's chain");
         }
@@ -502,7 +496,8 @@ int CFileDataStorage::WriteRecord(const unsigned char* data, int length) {
     return record;
 }
 
-void CFileDataStorage::ReadRecord(int record, Tolm::CArray<unsigned char, Tolm::CurrentMemoryManager>& output) {
+void CFileDataStorage::ReadRecord(int record,
+                                  Tolm::CArray<unsigned char, Tolm::CurrentMemoryManager>& output) {
     checkLiveRecord(record, "read");
     Tolm::CArray<unsigned char> stored;
     walkChain(record, nullptr, &stored);
@@ -535,7 +530,8 @@ void CFileDataStorage::FreeRecord(int record) {
 
 // --- Compression ------------------------------------------------------------
 
-void CFileDataStorage::compressData(const unsigned char* bytes, int count, Tolm::CArray<unsigned char>& output) {
+void CFileDataStorage::compressData(const unsigned char* bytes, int count,
+                                    Tolm::CArray<unsigned char>& output) {
     pumpStream(*compressStream, bytes, count, output);
 }
 

@@ -88,11 +88,20 @@ const Bytes& randomPool() {
 // numbers, strings) with runs of binary image or font data among them.
 const Bytes& pdfLikePool() {
     static const Bytes pool = [] {
-        static const char* const kOperators[] = {
-            "BT\n", "/F1 12 Tf\n", "72 712 Td\n", "(Quarterly report, page 14) Tj\n", "0 -14.4 TD\n",
-            "ET\n", "q 0.24 0 0 0.24 36 36 cm\n", "Q\n", "0.5 0.5 0.5 rg\n",
-            "[(T) 80 (ype) -250 (setting) 30 (s)] TJ\n", "1 0 0 1 298.5 401.25 Tm\n",
-            "/GS1 gs\n", "36 36 m 576 36 l S\n", "(The record store keeps pages.) '\n"};
+        static const char* const kOperators[] = {"BT\n",
+                                                 "/F1 12 Tf\n",
+                                                 "72 712 Td\n",
+                                                 "(Quarterly report, page 14) Tj\n",
+                                                 "0 -14.4 TD\n",
+                                                 "ET\n",
+                                                 "q 0.24 0 0 0.24 36 36 cm\n",
+                                                 "Q\n",
+                                                 "0.5 0.5 0.5 rg\n",
+                                                 "[(T) 80 (ype) -250 (setting) 30 (s)] TJ\n",
+                                                 "1 0 0 1 298.5 401.25 Tm\n",
+                                                 "/GS1 gs\n",
+                                                 "36 36 m 576 36 l S\n",
+                                                 "(The record store keeps pages.) '\n"};
         Bytes bytes;
         bytes.reserve(kPoolBytes);
         std::mt19937 random(7);
@@ -139,7 +148,8 @@ void report(benchmark::State& state, const Phases& phases, std::size_t recordSiz
     const double bytes = static_cast<double>(recordSize * count) * iterations;
     state.counters["wr_MBps"] = bytes / phases.write / 1e6;
     state.counters["rd_MBps"] = bytes / phases.read / 1e6;
-    state.counters["free_kps"] = phases.free > 0 ? static_cast<double>(count) * iterations / phases.free / 1e3 : 0;
+    state.counters["free_kps"] =
+        phases.free > 0 ? static_cast<double>(count) * iterations / phases.free / 1e3 : 0;
     const double mib = bytes / (1 << 20);
     state.counters["sys_wr"] = static_cast<double>(phases.sysWrites) / mib;
     state.counters["sys_rd"] = static_cast<double>(phases.sysReads) / mib;
@@ -215,8 +225,8 @@ void BM_SQLite(benchmark::State& state) {
         sqlite3_stmt* insert = nullptr;
         sqlite3_stmt* select = nullptr;
         sqlite3_stmt* remove = nullptr;
-        check(sqlite3_prepare_v2(db, "INSERT INTO t(id, data) VALUES(?, ?)", -1, &insert, nullptr), SQLITE_OK, db,
-              "prepare insert");
+        check(sqlite3_prepare_v2(db, "INSERT INTO t(id, data) VALUES(?, ?)", -1, &insert, nullptr), SQLITE_OK,
+              db, "prepare insert");
         check(sqlite3_prepare_v2(db, "SELECT data FROM t WHERE id = ?", -1, &select, nullptr), SQLITE_OK, db,
               "prepare select");
         check(sqlite3_prepare_v2(db, "DELETE FROM t WHERE id = ?", -1, &remove, nullptr), SQLITE_OK, db,
@@ -225,7 +235,8 @@ void BM_SQLite(benchmark::State& state) {
         const auto wall = WallClock::now();
         const auto t0 = Clock::now();
         for (std::size_t i = 0; i < count; ++i) {
-            if (i % batch == 0) check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK, db, "begin");
+            if (i % batch == 0)
+                check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK, db, "begin");
             sqlite3_bind_int64(insert, 1, static_cast<sqlite3_int64>(i + 1));
             sqlite3_bind_blob(insert, 2, recordBytes(pool, i, size), static_cast<int>(size), SQLITE_STATIC);
             check(sqlite3_step(insert), SQLITE_DONE, db, "insert");
@@ -239,13 +250,15 @@ void BM_SQLite(benchmark::State& state) {
             check(sqlite3_step(select), SQLITE_ROW, db, "select");
             const void* blob = sqlite3_column_blob(select, 0);
             const int bytes = sqlite3_column_bytes(select, 0);
-            out.assign(static_cast<const unsigned char*>(blob), static_cast<const unsigned char*>(blob) + bytes);
+            out.assign(static_cast<const unsigned char*>(blob),
+                       static_cast<const unsigned char*>(blob) + bytes);
             sqlite3_reset(select);
             if (out.size() != size) throw std::runtime_error("short row");
         }
         const auto t2 = Clock::now();
         for (std::size_t n = 0; n < count; ++n) {
-            if (n % batch == 0) check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK, db, "begin");
+            if (n % batch == 0)
+                check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK, db, "begin");
             sqlite3_bind_int64(remove, 1, static_cast<sqlite3_int64>(order[n] + 1));
             check(sqlite3_step(remove), SQLITE_DONE, db, "delete");
             sqlite3_reset(remove);
@@ -304,10 +317,9 @@ void BM_PlainFile(benchmark::State& state) {
 // a change in the machine's load hits one size rather than one engine.
 const bool kRegistered = [] {
     for (int size : {100, 4096, 65536, 1 << 20}) {
-        for (const auto& [name, function] : {std::pair{"BM_Store", &BM_Store},
-                                             std::pair{"BM_StoreCompressed", &BM_StoreCompressed},
-                                             std::pair{"BM_SQLite", &BM_SQLite},
-                                             std::pair{"BM_PlainFile", &BM_PlainFile}}) {
+        for (const auto& [name, function] :
+             {std::pair{"BM_Store", &BM_Store}, std::pair{"BM_StoreCompressed", &BM_StoreCompressed},
+              std::pair{"BM_SQLite", &BM_SQLite}, std::pair{"BM_PlainFile", &BM_PlainFile}}) {
             benchmark::RegisterBenchmark(name, function)
                 ->Arg(size)
                 ->Iterations(1)

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <algorithm>
 #include <map>
 #include <numeric>
 #include <random>
@@ -477,13 +477,15 @@ INSTANTIATE_TEST_SUITE_P(
     Headers, DamagedHeaderTest,
     ::testing::Values(Damage{"UsedAbovePageData", 5, 1, 5000, 5}, Damage{"UsedNegative", 4, 1, -7, 4},
                       Damage{"UsedZero", 4, 1, 0, 4}, Damage{"UsedShortInTheMiddle", 4, 1, 100, 4},
-                      Damage{"LastPageOverlong", 3, 1, 4084, 3}, Damage{"RecordSizeHuge", 5, 2, 0x7FFFFFFF, 5},
+                      Damage{"LastPageOverlong", 3, 1, 4084, 3},
+                      Damage{"RecordSizeHuge", 5, 2, 0x7FFFFFFF, 5},
                       Damage{"RecordSizeNegative", 5, 2, -2, 5}, Damage{"RecordSizeZero", 5, 2, 0, 5},
                       Damage{"RecordSizeTooShortForChain", 5, 2, 5000, 4},
-                      Damage{"RecordSizeOnSecondPage", 4, 2, 10000, 4}, Damage{"CycleToFirstPage", 4, 0, 5, 4},
-                      Damage{"CycleToItself", 4, 0, 4, 4}, Damage{"NextIsFreePage", 4, 0, 2, 4},
-                      Damage{"NextNeverHandedOut", 4, 0, 1000, 4}, Damage{"NextNegative", 4, 0, -9, 4},
-                      Damage{"ChainEndsEarly", 4, 0, -1, 4}, Damage{"ChainGoesOnPastLastPage", 3, 0, 1, 3}),
+                      Damage{"RecordSizeOnSecondPage", 4, 2, 10000, 4},
+                      Damage{"CycleToFirstPage", 4, 0, 5, 4}, Damage{"CycleToItself", 4, 0, 4, 4},
+                      Damage{"NextIsFreePage", 4, 0, 2, 4}, Damage{"NextNeverHandedOut", 4, 0, 1000, 4},
+                      Damage{"NextNegative", 4, 0, -9, 4}, Damage{"ChainEndsEarly", 4, 0, -1, 4},
+                      Damage{"ChainGoesOnPastLastPage", 3, 0, 1, 3}),
     [](const ::testing::TestParamInfo<Damage>& param) { return std::string(param.param.what); });
 
 TEST_F(StoreTest, TruncatedFileIsAnErrorNotStaleBytes) {

@@ -24,7 +24,8 @@ struct FileDataStorageTestAccess {
     static int PageDataSize(const CFileDataStorage& store) { return store.pageDataSize; }
     static int AllocatedPagesCount(const CFileDataStorage& store) { return store.allocatedPagesCount; }
     static std::vector<int> FreePages(const CFileDataStorage& store) {
-        return std::vector<int>(store.freePages.GetData(), store.freePages.GetData() + store.freePages.GetSize());
+        return std::vector<int>(store.freePages.GetData(),
+                                store.freePages.GetData() + store.freePages.GetSize());
     }
     static bool SourceHoldsArray(const CFileDataStorage& store) {
         return store.sourceStream && store.sourceStream->HasArray();
@@ -32,7 +33,9 @@ struct FileDataStorageTestAccess {
     static bool HasStreams(const CFileDataStorage& store) {
         return store.sourceStream && store.compressStream && store.decompressStream;
     }
-    static std::int64_t PageStart(const CFileDataStorage& store, int page) { return store.getPageStart(page); }
+    static std::int64_t PageStart(const CFileDataStorage& store, int page) {
+        return store.getPageStart(page);
+    }
     static Tolm::CPtr<CPage> GetFreePage(CFileDataStorage& store) { return store.getFreePage(); }
     static Tolm::CPtr<CPage> AllocateNextFreePage(CFileDataStorage& store, CPage* previous) {
         return store.allocateNextFreePage(previous);
@@ -53,7 +56,10 @@ using Access = Korvan::FileDataStorageTestAccess;
 // Records broken precondition reports and lets the code after the check run.
 class ReportRecorder {
 public:
-    ReportRecorder() { previous_ = Tolm::SetInternalErrorHandler(&ReportRecorder::record); reports().clear(); }
+    ReportRecorder() {
+        previous_ = Tolm::SetInternalErrorHandler(&ReportRecorder::record);
+        reports().clear();
+    }
     ~ReportRecorder() { Tolm::SetInternalErrorHandler(previous_); }
     ReportRecorder(const ReportRecorder&) = delete;
     ReportRecorder& operator=(const ReportRecorder&) = delete;
@@ -127,9 +133,16 @@ inline void DamageHeader(Korvan::CFileDataStorage& store, int page, int field, s
 // Bytes that look a little like a PDF page: a text content stream with some
 // binary image data among it. Deterministic for a seed.
 inline std::vector<unsigned char> PdfLikeBytes(std::size_t count, std::uint32_t seed) {
-    static const char* const kOperators[] = {"BT\n", "/F1 12 Tf\n", "72 712 Td\n", "(Hello, record store) Tj\n",
-                                             "0 -14 TD\n", "ET\n", "q 1 0 0 1 0 0 cm\n", "Q\n",
-                                             "0.5 g\n", "[(Kerning) -250 (test)] TJ\n"};
+    static const char* const kOperators[] = {"BT\n",
+                                             "/F1 12 Tf\n",
+                                             "72 712 Td\n",
+                                             "(Hello, record store) Tj\n",
+                                             "0 -14 TD\n",
+                                             "ET\n",
+                                             "q 1 0 0 1 0 0 cm\n",
+                                             "Q\n",
+                                             "0.5 g\n",
+                                             "[(Kerning) -250 (test)] TJ\n"};
     std::vector<unsigned char> bytes;
     bytes.reserve(count);
     std::uint32_t state = seed * 2654435761u + 1;
