@@ -1,0 +1,467 @@
+// Images, the class factory, grey conversion, the JPEG writer and the
+// readers. Reference pixels come from libjpeg-turbo and libpng directly.
+#include <Image/Image.h>
+#include <Image/ImageServices.h>
+#include <Image/Streams.h>
+#include <Image/Transform.h>
+#include <Tolm/File.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <cstdlib>
+#include <random>
+
+#include <jpeglib.h>
+#include <png.h>
+#include <zlib.h>
+
+#include "ImageTestSupport.h"
+
+using namespace ImageTest;
+using namespace std::string_literals;
+using Tolm::CPtr;
+
+namespace {
+
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+Bytes rowsOf(const Image::IImage& image) {
+    return Bytes(image.GetPixels(), image.GetPixels() + image.GetStride() * image.GetHeight());
+}
+Bytes contentOf(const Tolm::CMemoryFile& file) {
+    return Bytes(file.GetData(), file.GetData() + file.GetLength());
+}
+
+// Black-and-white squares with a border, or gradients, on a shape that is
+// deliberately no multiple of 8 or 16.
+CPtr<Image::IImage> makeTestImage(int colority, int width = 67, int height = 45) {
+    auto image = Image::CreateImage(width, height, colority);
+    for (int y = 0; y < height; ++y) {
+        unsigned char* row = image->GetMutablePixels() + y * image->GetStride();
+        for (int x = 0; x < width; ++x) {
+            const int grey = (x + y) * 255 / (width + height),
+                      rgb[] = {x * 255 / width, y * 255 / height, 255 - grey / 2};
+            if (colority == 0 && (x == 0 || y == 0 || (x / 3 + y / 3) % 2 == 0))
+                row[x / 8] |= 0x80 >> (x % 8);
+            if (colority == 1) row[x] = static_cast<unsigned char>(grey);
+            for (int c = 0; colority == 2 && c < 3; ++c) row[3 * x + c] = static_cast<unsigned char>(rgb[c]);
+        }
+    }
+    return image;
+}
+
+// The largest difference between two images of the same shape, in R, G, B,
+// or between the luma of `want` and grey `got`.
+int worstDifference(const Image::IImage& want, const Image::IImage& got, bool asLuma) {
+    auto rgbAt = [](const Image::IImage& image, int x, int y, int c) -> int {
+        const unsigned char* row = image.GetPixels() + y * image.GetStride();
+        return image.GetColority() == 2       ? row[3 * x + c]
+               : image.GetColority() == 1     ? row[x]
+               : (row[x / 8] << x % 8 & 0x80) ? 0
+                                              : 255;
+    };
+    int worst = 0;
+    for (int y = 0; y < want.GetHeight(); ++y) {
+        for (int x = 0; x < want.GetWidth(); ++x) {
+            const int luma =
+                (77 * rgbAt(want, x, y, 0) + 150 * rgbAt(want, x, y, 1) + 29 * rgbAt(want, x, y, 2) + 128) >>
+                8;
+            for (int c = 0; c < 3; ++c)
+                worst =
+                    std::max(worst, std::abs(rgbAt(got, x, y, c) - (asLuma ? luma : rgbAt(want, x, y, c))));
+        }
+    }
+    return worst;
+}
+
+Image::IJpegImageFileFormat* jpegFormatOf(Image::IImageServices& services) {
+    return dynamic_cast<Image::IJpegImageFileFormat*>(services.GetFileFormatRegistry()->GetFileFormat(5));
+}
+// The JPEG writer's output; quality 0 writes with null params.
+Bytes jpegOf(const Image::IImage& image, int quality = 0, int colority = 2) {
+    auto services = Tolm::CreateObject<Image::IImageServices>(u"Image.ImageServices");
+    auto params = jpegFormatOf(*services)->CreateSaveParams();
+    params->SetQuality(quality ? quality : 75);
+    params->SetColority(colority);
+    Tolm::CMemoryFile file;
+    jpegFormatOf(*services)->CreateWriter(file)->Write(&image, quality ? params.Get() : nullptr);
+    return contentOf(file);
+}
+// Loads an image a few bytes into its file, as images sit inside others.
+CPtr<Image::IImage> load(const Bytes& bytes) {
+    Tolm::CMemoryFile file;
+    file.Write("xyz", 3);
+    file.Write(bytes.data(), static_cast<int>(bytes.size()));
+    file.Seek(3, Tolm::CBaseFile::begin);
+    return Image::LoadImageFile(file);
+}
+
+template <class I>
+bool offers(Tolm::IObject* object) {
+    return !Tolm::ObjectCast<I>(object).IsEmpty();
+}
+
+TEST(ImageFactory, EveryClassNameGivesItsInterfaceAndAWrongCastIsReported) {
+    static int reports = 0;
+    const auto previous = Tolm::SetInternalErrorHandler([](const Tolm::InternalErrorReport& report) {
+        EXPECT_EQ(Tolm::ieBrokenPrecondition, report.type);
+        return ++reports, false;
+    });
+    const std::pair<const char16_t*, bool (*)(Tolm::IObject*)> cases[] = {
+        {u"Image.ImageServices", offers<Image::IImageServices>},
+        {u"Image.ColorityConversionParams", offers<Image::IColorityConversionParams>},
+        {u"Image.AlgorithmClass", offers<Image::IAlgorithm>},
+        {u"Image.ColorityConversionToGrayTransformer", offers<Image::IImageTransformer>},
+        {u"Image.StreamsToolkit", offers<Image::IStreamsToolkit>}};
+    for (const auto& [name, offersItsInterface] : cases) {
+        const CPtr<Tolm::IObject> object = Tolm::DoCreateObject(name);
+        EXPECT_TRUE(object && offersItsInterface(object.Get())) << Tolm::CUnicodeString(name).ToUtf8();
+        EXPECT_EQ(1, object ? object->GetRefCount() : 0);
+    }
+    EXPECT_EQ(0, reports);
+    EXPECT_FALSE(offers<Image::IStreamsToolkit>(Tolm::DoCreateObject(u"Image.ImageServices").Get()));
+    EXPECT_TRUE(Tolm::CreateObject<Image::IAlgorithm>(u"Image.ColorityConversionParams").IsEmpty());
+    EXPECT_EQ(2, reports);
+    Tolm::SetInternalErrorHandler(previous);
+}
+
+TEST(CreateImage, ChecksItsShapeAndStartsBlank) {
+    // width, height, colority and the stride, 0 where the shape is refused
+    const int cases[][4] = {{1, 1, 0, 1},  {8, 2, 0, 1},  {9, 2, 0, 2},        {5, 3, 1, 5},
+                            {5, 3, 2, 15}, {0, 1, 1, 0},  {1, 0, 1, 0},        {-4, 1, 1, 0},
+                            {1, 1, 3, 0},  {1, 1, -1, 0}, {50000, 50000, 1, 0}};
+    for (const auto& c : cases) {
+        const auto make = [&c] { return Image::CreateImage(c[0], c[1], c[2]); };
+        const auto kind = thrownKind(make);
+        EXPECT_EQ(c[3] == 0, kind == Kind::argument) << c[0] << " x " << c[1] << " colority " << c[2];
+        if (kind) continue;
+        EXPECT_EQ(c[3], make()->GetStride());
+        EXPECT_EQ(Bytes(static_cast<std::size_t>(c[3] * c[1])), rowsOf(*make()));
+    }
+}
+
+// Every colority, at widths around the byte boundary of a 1-bit row, into
+// grey pixel by pixel, with white and black kept at the ends of the scale.
+TEST(GreyTransformer, EveryColorityBecomesGreyPixelByPixel) {
+    auto transformer =
+        Tolm::CreateObject<Image::IImageTransformer>(u"Image.ColorityConversionToGrayTransformer");
+    auto params = Tolm::CreateObject<Image::IColorityConversionParams>(u"Image.ColorityConversionParams");
+    EXPECT_EQ(Kind::argument, thrownKind([&] { params->SetMode(1); }));
+    for (int colority : {0, 1, 2}) {
+        for (int width : {1, 7, 8, 9, 67}) {
+            auto image = makeTestImage(colority, width, 5);
+            if (colority == 2) std::fill_n(image->GetMutablePixels(), std::min(6, 3 * width), 255);
+            if (colority == 2) std::fill_n(image->GetMutablePixels() + 3, width > 1 ? 3 : 0, 0);
+            const auto grey = transformer->Transform(image.Get(), params.Get(), nullptr);
+            ASSERT_EQ(1, grey->GetColority());
+            ASSERT_EQ(width, grey->GetWidth());
+            ASSERT_EQ(5, grey->GetHeight());
+            EXPECT_NE(image.Get(), grey.Get());
+            EXPECT_EQ(0, worstDifference(*image, *grey, true))
+                << "colority " << colority << ", width " << width;
+        }
+    }
+    const auto image = makeTestImage(0);
+    EXPECT_EQ(1, transformer->Transform(image.Get(), nullptr, nullptr)->GetColority());
+    EXPECT_EQ(Kind::argument, thrownKind([&] { transformer->Transform(image.Get(), image.Get(), nullptr); }));
+    EXPECT_EQ(Kind::argument, thrownKind([&] { transformer->Transform(nullptr, nullptr, nullptr); }));
+}
+
+// ----------------------------------------------------------------------- JPEG
+
+// libjpeg-turbo's own decoding of what the writer under test made; a file it
+// cannot read ends the run with its message.
+Bytes decodeWithLibjpeg(const Bytes& jpeg) {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&info, TRUE);
+    jpeg_start_decompress(&info);
+    const std::size_t rowBytes =
+        std::size_t{info.output_width} * static_cast<unsigned>(info.output_components);
+    Bytes pixels(rowBytes * info.output_height);
+    for (JSAMPROW row = pixels.data(); info.output_scanline < info.output_height; row += rowBytes)
+        jpeg_read_scanlines(&info, &row, 1);
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return pixels;
+}
+
+// Every image colority into either JPEG colority. At quality 100 with
+// full-resolution chroma the loss is rounding only, and the library's reader
+// gives exactly libjpeg-turbo's pixels.
+TEST(JpegFile, EveryColorityDecodesBackWithinJpegLossAtQuality100) {
+    for (int colority : {0, 1, 2}) {
+        for (int outColority : {1, 2}) {
+            SCOPED_TRACE("colority " + std::to_string(colority) + " as " + std::to_string(outColority));
+            const auto image = makeTestImage(colority);
+            const Bytes jpeg = jpegOf(*image, 100, outColority);
+            const auto loaded = load(jpeg);
+            ASSERT_EQ(outColority, loaded->GetColority());
+            ASSERT_EQ(image->GetWidth(), loaded->GetWidth());
+            ASSERT_EQ(image->GetHeight(), loaded->GetHeight());
+            EXPECT_EQ(decodeWithLibjpeg(jpeg), rowsOf(*loaded));
+            EXPECT_LE(worstDifference(*image, *loaded, outColority == 1), 4);
+        }
+    }
+}
+
+// CMYK as Adobe writes it, every channel inverted (255 = no ink), in blocks
+// of paper, magenta and yellow ink, and half black.
+TEST(JpegFile, CmykBecomesRgb) {
+    const unsigned char stored[3][4] = {{255, 255, 255, 255}, {255, 0, 0, 255}, {255, 255, 255, 127}};
+    const unsigned char rgb[3][3] = {{255, 255, 255}, {255, 0, 0}, {127, 127, 127}};
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = 24, info.image_height = 8, info.input_components = 4, info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 100, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    unsigned char row[4 * 24];
+    for (int i = 0; i < 4 * 24; ++i) row[i] = stored[i / 32][i % 4];
+    for (JSAMPROW rows[] = {row}; info.next_scanline < info.image_height;)
+        jpeg_write_scanlines(&info, rows, 1);
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const auto image = load(Bytes(buffer, buffer + size));
+    std::free(buffer);
+    ASSERT_EQ(2, image->GetColority());
+    for (int i = 0; i < 9; ++i)
+        EXPECT_NEAR(rgb[i / 3][i % 3], image->GetPixels()[3 * (8 * (i / 3) + 4) + i % 3], 3) << i;
+}
+
+class JpegWriterTest : public ::testing::Test {
+protected:
+    CPtr<Image::IImageServices> services = Tolm::CreateObject<Image::IImageServices>(u"Image.ImageServices");
+    Image::IJpegImageFileFormat* jpeg = jpegFormatOf(*services);
+    CPtr<Image::IImage> image = makeTestImage(1, 300, 200);
+};
+
+TEST_F(JpegWriterTest, TheRegistryKnowsJpegAsFormatFiveAndNullParamsMeanQuality75InColour) {
+    ASSERT_NE(nullptr, jpeg);
+    EXPECT_EQ(5, jpeg->GetId());
+    EXPECT_EQ(u"JPEG", jpeg->GetName());
+    for (int id : {-1, 0, 1, 4, 6, 1000})
+        EXPECT_EQ(nullptr, services->GetFileFormatRegistry()->GetFileFormat(id));
+    EXPECT_EQ(2, load(jpegOf(*image))->GetColority());
+    EXPECT_EQ(jpegOf(*image), jpegOf(*image, 75, 2));
+    EXPECT_LT(jpegOf(*image, 30, 1).size(), jpegOf(*image, 100, 1).size());
+}
+
+TEST_F(JpegWriterTest, WritesAtTheFilesPositionAndNothingOnBadArguments) {
+    auto params = jpeg->CreateSaveParams();
+    for (int bad : {0, -5, 101}) EXPECT_EQ(Kind::argument, thrownKind([&] { params->SetQuality(bad); }));
+    for (int bad : {0, 3, -1}) EXPECT_EQ(Kind::argument, thrownKind([&] { params->SetColority(bad); }));
+    Tolm::CMemoryFile file;
+    file.Write("head", 4);
+    auto writer = jpeg->CreateWriter(file);
+    EXPECT_EQ(Kind::argument, thrownKind([&] { writer->Write(nullptr, nullptr); }));
+    EXPECT_EQ(Kind::argument,
+              thrownKind([&] { writer->Write(image.Get(), image.Get()); }));  // not JPEG params
+    EXPECT_EQ(4, file.GetLength());
+    writer->Write(image.Get(), params.Get());  // the refused values left the defaults
+    EXPECT_EQ(bytesOf("head") + jpegOf(*image), contentOf(file));
+    EXPECT_EQ(file.GetLength(), file.GetPosition());
+}
+
+// A memory file whose writes fail once `writes` writes have gone.
+class CFailingFile final : public Tolm::CMemoryFile {
+public:
+    explicit CFailingFile(int writes) : writesLeft_(writes) {}
+    void Write(const void* buffer, int count) override {
+        if (writesLeft_-- <= 0)
+            Tolm::ThrowFileError("cannot write 'failing file': No space left on device", 28);
+        CMemoryFile::Write(buffer, count);
+    }
+
+private:
+    int writesLeft_;
+};
+
+TEST_F(JpegWriterTest, AFailingFilePassesItsErrorThrough) {
+    image = makeTestImage(2, 1200, 900);  // several 64 KiB blocks at quality 100
+    auto params = jpeg->CreateSaveParams();
+    params->SetQuality(100);
+    for (int writesBeforeFailure : {0, 1}) {
+        CFailingFile file(writesBeforeFailure);
+        std::string message;
+        auto write = [&] { jpeg->CreateWriter(file)->Write(image.Get(), params.Get()); };
+        EXPECT_EQ(Kind::file, thrownKind(write, &message));
+        EXPECT_NE(std::string::npos, message.find("No space left")) << message;
+    }
+}
+
+// -------------------------------------------------------------------- readers
+
+struct PnmCase {
+    std::string file;
+    int width, height, colority;
+    Bytes pixels;
+};
+const PnmCase kPnmCases[] = {{"P1\n# made by hand\n3 2\n1 0 1\n010\n", 3, 2, 0, {0xA0, 0x40}},
+                             {"P4 3 2\n\xBF\x40", 3, 2, 0, {0xA0, 0x40}},  // junk in the padding
+                             {"P2\n2 2\n15\n0 15\n7 8\n", 2, 2, 1, {0, 255, 119, 136}},
+                             {"P5\n2 1\n255\n\x0A\xC8", 2, 1, 1, {10, 200}},
+                             {"P5 2 1 65535\n\xFF\xFF\x80\x00"s, 2, 1, 1, {255, 128}},
+                             {"P5 1 1 255\n ", 1, 1, 1, {' '}},  // the raster starts with a blank
+                             {"P3\n1 1\n255\n1 2 3\n", 1, 1, 2, {1, 2, 3}},
+                             {"P6\n2 1\n255\n\x01\x02\x03\x04\x05\x06", 2, 1, 2, {1, 2, 3, 4, 5, 6}}};
+
+TEST(PnmReader, ReadsEveryKind) {
+    for (const PnmCase& c : kPnmCases) {
+        const auto image = load(bytesOf(c.file));
+        EXPECT_EQ(c.width, image->GetWidth());
+        EXPECT_EQ(c.height, image->GetHeight());
+        EXPECT_EQ(c.colority, image->GetColority());
+        EXPECT_EQ(c.pixels, rowsOf(*image)) << c.file;
+    }
+}
+
+// PNG that libpng writes from random rows; palettes have 256 entries, the
+// first three transparent to some degree.
+struct PngSpec {
+    int width, height, colorType, bitDepth, interlace;
+};
+const PngSpec kPngSpecs[] = {
+    {13, 5, PNG_COLOR_TYPE_GRAY, 8, 0},      {10, 3, PNG_COLOR_TYPE_GRAY, 1, 0},
+    {9, 4, PNG_COLOR_TYPE_GRAY, 2, 1},       {11, 3, PNG_COLOR_TYPE_GRAY, 4, 0},
+    {17, 11, PNG_COLOR_TYPE_RGB, 8, 1},      {6, 5, PNG_COLOR_TYPE_RGB, 16, 0},
+    {7, 3, PNG_COLOR_TYPE_PALETTE, 8, 0},    {3, 2, PNG_COLOR_TYPE_GRAY_ALPHA, 16, 0},
+    {5, 4, PNG_COLOR_TYPE_GRAY_ALPHA, 8, 0}, {4, 3, PNG_COLOR_TYPE_RGB_ALPHA, 16, 1}};
+png_byte paletteSample(int index, int c) {
+    return static_cast<png_byte>(c == 0 ? index : c == 1 ? ~index : index * 7);
+}
+void appendPng(png_structp png, png_bytep data, std::size_t size) {
+    static_cast<Bytes*>(png_get_io_ptr(png))
+        ->insert(static_cast<Bytes*>(png_get_io_ptr(png))->end(), data, data + size);
+}
+
+Bytes makePng(const PngSpec& spec, std::vector<Bytes>* rowsMade = nullptr) {
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &out, appendPng, nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height),
+                 spec.bitDepth, spec.colorType, spec.interlace, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_color palette[256];
+    png_byte transparency[] = {0, 128, 255};
+    for (int i = 0; i < 256; ++i)
+        palette[i] = {paletteSample(i, 0), paletteSample(i, 1), paletteSample(i, 2)};
+    if (spec.colorType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, palette, 256);
+    if (spec.colorType == PNG_COLOR_TYPE_PALETTE) png_set_tRNS(png, info, transparency, 3, nullptr);
+    png_write_info(png, info);
+    std::mt19937 random(static_cast<unsigned>(spec.width));
+    std::vector<Bytes> rows(static_cast<std::size_t>(spec.height), Bytes(png_get_rowbytes(png, info)));
+    std::vector<png_bytep> pointers;
+    for (Bytes& row : rows) {
+        for (auto& byte : row) byte = static_cast<unsigned char>(random());
+        pointers.push_back(row.data());
+    }
+    png_write_image(png, pointers.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    if (rowsMade) *rowsMade = rows;
+    return out;
+}
+
+// What the reader makes of sample i of a row: grey below 8 bits scaled to
+// 0..255, 16 bits cut to their high byte, palette entries looked up, alpha dropped.
+int expectedSample(const PngSpec& spec, const Bytes& row, int i) {
+    const int channels = spec.colorType & PNG_COLOR_MASK_COLOR ? 3 : 1, x = i / channels;
+    if (spec.colorType == PNG_COLOR_TYPE_PALETTE) return paletteSample(row[x], i % 3);
+    const int index = x * (channels + (spec.colorType & PNG_COLOR_MASK_ALPHA ? 1 : 0)) + i % channels;
+    if (spec.bitDepth >= 8) return row[index * spec.bitDepth / 8];
+    const int max = (1 << spec.bitDepth) - 1, perByte = 8 / spec.bitDepth;
+    return (row[index / perByte] >> (8 - spec.bitDepth * (index % perByte + 1)) & max) * 255 / max;
+}
+
+TEST(PngReader, ReadsEveryColourTypeAndDepth) {
+    for (const PngSpec& spec : kPngSpecs) {
+        SCOPED_TRACE("colour type " + std::to_string(spec.colorType) + ", " + std::to_string(spec.bitDepth) +
+                     " bits");
+        std::vector<Bytes> rows;
+        const auto image = load(makePng(spec, &rows));
+        const int channels = spec.colorType & PNG_COLOR_MASK_COLOR ? 3 : 1;
+        ASSERT_EQ(channels == 1 ? 1 : 2, image->GetColority());
+        ASSERT_EQ(spec.width, image->GetWidth());
+        ASSERT_EQ(spec.height, image->GetHeight());
+        for (int i = 0; i < spec.width * channels * spec.height; ++i) {
+            const int x = i % (spec.width * channels), y = i / (spec.width * channels);
+            ASSERT_EQ(expectedSample(spec, rows[static_cast<std::size_t>(y)], x),
+                      image->GetPixels()[y * image->GetStride() + x])
+                << "sample " << x << " of row " << y;
+        }
+    }
+}
+
+void putBigEndian(Bytes& bytes, std::size_t at, std::uint32_t value) {
+    for (int k = 0; k < 4; ++k)
+        bytes[at + static_cast<std::size_t>(k)] = static_cast<unsigned char>(value >> (24 - 8 * k));
+}
+
+// Every cut of every valid file before its pixel data ends (plain PNM also
+// with blanks after the cut), damaged data and headers that promise far more
+// pixels than the file holds: a file error naming the file, raised before a
+// buffer of the promised size is made.
+TEST(ImageFile, DamagedFilesAndLyingHeadersAreFileErrors) {
+    // Unknown kinds, bad numbers and samples, and sizes far beyond the bytes.
+    std::vector<Bytes> cases;
+    for (const std::string& text :
+         {""s, "P7 1 1 255\n\n"s, "GIF89a........"s, "\xFF\xD8\xFF\x00\x12\x34"s, "P5 -2 2 255\n1234"s,
+          "P5 0 2 255\n"s, "P5 2 2 0\n1234"s, "P5 1 1 70000\n12"s, "P5 99999999999 1 255\n1"s,
+          "P5 2x 2 255\n1234"s, "P5 2 1 200\n\xC9\x00"s, "P2 1 1 10\n11\n"s, "P3 1 1 255\n1 2 x\n"s,
+          "P1 2 1\n12\n"s, "P5 99999 99999 255\n0123456789"s, "P4 2147483647 2147483647\n0123456789"s,
+          "P6 40000 40000 65535\n0123456789"s, "P2 100000 100000 255\n1 2 3"s})
+        cases.push_back(bytesOf(text));
+    auto addCuts = [&cases](const Bytes& file, std::size_t end, bool withBlanks) {
+        for (std::size_t keep = 0; keep < end; ++keep) {
+            cases.emplace_back(file.begin(), file.begin() + static_cast<long>(keep));
+            if (withBlanks) cases.push_back(cases.back() + bytesOf(" \n\n"));
+        }
+    };
+    for (const PnmCase& c : kPnmCases) {
+        const bool isPlain = c.file[1] <= '3';
+        std::size_t end = c.file.size();  // plain: just past the start of the last sample
+        while (isPlain && std::isspace(c.file[end - 1])) --end;
+        while (isPlain && !std::isspace(c.file[end - 1])) --end;
+        addCuts(bytesOf(c.file), isPlain ? end + 1 : end, isPlain);
+    }
+    for (const PngSpec& spec : kPngSpecs)
+        addCuts(makePng(spec), makePng(spec).size() - 12, false);  // IEND unread
+    Bytes png = makePng(kPngSpecs[4]);
+    png[png.size() - 20] ^= 0x01;  // inside IDAT's data or CRC
+    cases.push_back(png);
+    png[png.size() - 20] ^= 0x01;
+    putBigEndian(png, 16, 60000);  // IHDR at 8: length, "IHDR", width, height, ...
+    putBigEndian(png, 20, 60000);
+    putBigEndian(png, 29, static_cast<std::uint32_t>(crc32(0, png.data() + 12, 17)));
+    cases.push_back(png);
+
+    Bytes jpeg = jpegOf(*makeTestImage(2, 40, 24));
+    addCuts(jpeg, jpeg.size() - 2, false);  // EOI unread
+    const std::size_t sof0 = std::string(jpeg.begin(), jpeg.end()).find("\xFF\xC0");
+    putBigEndian(jpeg, sof0 + 5, 60000u * 65537u);  // SOF0: marker, length, precision, height, width
+    cases.push_back(jpeg);
+
+    for (const Bytes& bytes : cases) {
+        std::string message;
+        EXPECT_EQ(Kind::file, thrownKind([&] { load(bytes); }, &message))
+            << std::string(bytes.begin(), bytes.end());
+        EXPECT_NE(std::string::npos, message.find("memory file")) << message;
+    }
+}
+
+}  // namespace
