@@ -108,18 +108,3 @@ TEST(ObjectsFileCacheTest, FailedRebuildKeepsTheRecordForAnotherLoad) {
     EXPECT_EQ(7, back->width);
     EXPECT_EQ(shape->payload, back->payload);
 }
-
-TEST(ObjectsFileCacheTest, ManyObjectsComeBackInAnyOrder) {
-    CObjectsFileCache cache;
-    std::vector<int> records;
-    for (int i = 0; i < 200; ++i)
-        records.push_back(cache.Save(MakeShape(i, static_cast<std::size_t>(i) * 97).Get()));
-    for (int i = 199; i >= 0; i -= 2) {
-        const Tolm::CPtr<CTestShape> back = Tolm::ObjectCast<CTestShape>(cache.Load(records[i]));
-        ASSERT_EQ(i, back->width);
-        ASSERT_EQ(static_cast<std::size_t>(i) * 97, back->payload.size());
-    }
-    for (int i = 0; i < 200; i += 2)
-        EXPECT_EQ(i, Tolm::ObjectCast<CTestShape>(cache.Load(records[i]))->width);
-    EXPECT_EQ(0, cache.GetStoredDataSize());
-}

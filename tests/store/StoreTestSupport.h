@@ -130,39 +130,18 @@ inline void DamageHeader(Korvan::CFileDataStorage& store, int page, int field, s
     file.WriteDWord(static_cast<std::uint32_t>(value));
 }
 
-// Bytes that look a little like a PDF page: a text content stream with some
-// binary image data among it. Deterministic for a seed.
+// Bytes that compress like a PDF page: text operators with a run of binary
+// data now and then. Deterministic for a seed.
 inline std::vector<unsigned char> PdfLikeBytes(std::size_t count, std::uint32_t seed) {
-    static const char* const kOperators[] = {"BT\n",
-                                             "/F1 12 Tf\n",
-                                             "72 712 Td\n",
-                                             "(Hello, record store) Tj\n",
-                                             "0 -14 TD\n",
-                                             "ET\n",
-                                             "q 1 0 0 1 0 0 cm\n",
-                                             "Q\n",
-                                             "0.5 g\n",
-                                             "[(Kerning) -250 (test)] TJ\n"};
-    std::vector<unsigned char> bytes;
-    bytes.reserve(count);
+    static const std::string kText =
+        "BT /F1 12 Tf 72 712 Td (Hello, record store) Tj ET\nq 1 0 0 1 0 0 cm Q\n";
+    std::vector<unsigned char> bytes(count);
     std::uint32_t state = seed * 2654435761u + 1;
-    auto next = [&state] {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    };
-    while (bytes.size() < count) {
-        const std::uint32_t pick = next();
-        if (pick % 16 == 0) {
-            // A short run of binary data, as an inline image or font fragment.
-            const int run = 16 + static_cast<int>(pick >> 8) % 200;
-            for (int i = 0; i < run && bytes.size() < count; ++i)
-                bytes.push_back(static_cast<unsigned char>(next()));
-        } else {
-            for (const char* c = kOperators[pick % 10]; *c != '\0' && bytes.size() < count; ++c)
-                bytes.push_back(static_cast<unsigned char>(*c));
-        }
+    for (std::size_t i = 0; i < count; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const bool binary = (i / 256) % 8 == seed % 8;  // one block of 256 in 8
+        bytes[i] = binary ? static_cast<unsigned char>(state >> 24)
+                          : static_cast<unsigned char>(kText[i % kText.size()]);
     }
     return bytes;
 }
