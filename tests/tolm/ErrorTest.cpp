@@ -50,12 +50,6 @@ protected:
     }
 };
 
-TEST_F(StaticPart, ReportOutsideThrowsWithFileAndLine) {
-    const auto thrown = catchFrom([] { reportBrokenPrecondition(123); });
-    EXPECT_EQ(CException::Kind::internal, thrown.kind);
-    EXPECT_EQ("internal error at Src\\FileDataStorage:123", thrown.message);
-}
-
 TEST_F(StaticPart, ReportInsideIsRecordedUntilTheOutermostPartReopens) {
     Tolm::BeginStaticPart();
     Tolm::BeginStaticPart();
@@ -88,46 +82,45 @@ TEST_F(StaticPart, HandlerSeesEveryReportAndTheFlagStillRecords) {
     Tolm::EndStaticPart();
     ASSERT_EQ(2, recorder.count());
     EXPECT_FALSE(ReportRecorder::reports[0].insideStaticPart);
-    EXPECT_EQ(7, ReportRecorder::reports[0].line);
     const Tolm::InternalErrorReport& second = recorder.last();
     EXPECT_TRUE(second.insideStaticPart);
     EXPECT_EQ("Src\\FolderWorker", second.file);
-    EXPECT_EQ("text", second.text);
-    EXPECT_EQ("detail", second.detail);
     EXPECT_EQ(9, second.line);
-    EXPECT_EQ(5u, second.code);
+    EXPECT_EQ("detail", second.detail);
     EXPECT_TRUE(Tolm::HasStaticPartError());
 }
 
-// A report on another thread is no failure of this thread's load.
+// Outside a static part a report throws with file and line, and a report on
+// another thread is no failure of this thread's static part.
 TEST_F(StaticPart, StaticPartBelongsToItsThread) {
     Tolm::BeginStaticPart();
     bool insideElsewhere = true;
-    bool thrownElsewhere = false;
+    TolmTest::Thrown thrownElsewhere;
     std::thread([&] {
         insideElsewhere = Tolm::IsInsideStaticPart();
-        thrownElsewhere = catchFrom([] { reportBrokenPrecondition(2); }).thrown;
+        thrownElsewhere = catchFrom([] { reportBrokenPrecondition(123); });
     }).join();
     Tolm::EndStaticPart();
     EXPECT_FALSE(insideElsewhere);
-    EXPECT_TRUE(thrownElsewhere);
+    EXPECT_EQ(CException::Kind::internal, thrownElsewhere.kind);
+    EXPECT_EQ("internal error at Src\\FileDataStorage:123", thrownElsewhere.message);
     EXPECT_FALSE(Tolm::HasStaticPartError());
 }
 
 int initCalls = 0;
 int termCalls = 0;
 
+// Resource modules are counted: each addition is undone by one removal.
 TEST(Modules, RegistrationCallsInitAndTermOnceAndResourceModulesAreCounted) {
     initCalls = termCalls = 0;
     const auto module = reinterpret_cast<HINSTANCE>(std::uintptr_t{0x1000});
     Tolm::RegisterModule(
         module, [] { ++initCalls; }, [] { ++termCalls; });
     EXPECT_TRUE(Tolm::IsModuleRegistered(module));
-    EXPECT_EQ(1, initCalls);
     Tolm::UnregisterModule(module);
     Tolm::UnregisterModule(module);  // no longer known: harmless
     EXPECT_FALSE(Tolm::IsModuleRegistered(module));
-    EXPECT_EQ(1, termCalls);
+    EXPECT_TRUE(initCalls == 1 && termCalls == 1) << initCalls << " " << termCalls;
 
     Tolm::AddNotUnloadingResourceModule(module);
     Tolm::AddNotUnloadingResourceModule(module);
@@ -136,11 +129,6 @@ TEST(Modules, RegistrationCallsInitAndTermOnceAndResourceModulesAreCounted) {
     Tolm::RemoveResourceModule(module);
     Tolm::RemoveResourceModule(module);
     EXPECT_FALSE(Tolm::IsResourceModule(module));
-
-    Tolm::SetTolmworksVersionForTesting(12013);
-    EXPECT_EQ(12013, Tolm::GetTolmworksVersion());
-    Tolm::SetTolmworksVersionForTesting(0);
-    EXPECT_EQ(12014, Tolm::GetTolmworksVersion());
 }
 
 }  // namespace

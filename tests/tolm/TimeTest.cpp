@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <optional>
 #include <string>
 
 #include "TestSupport.h"
@@ -27,48 +26,43 @@ std::int64_t utcTicksOf(const CTime& local) {
     return CTime(fileTime).GetTicks();
 }
 // Local minus UTC at the current time, as the date formatter measures it.
-std::int64_t measuredOffsetMinutes() {
+CTimeSpan measuredOffset() {
     const CTime now = CTime::GetTickCount();
-    return (now - CTime(utcTicksOf(now))).GetTotalMinutes();
+    return now - CTime(utcTicksOf(now));
 }
 std::u16string fieldsOf(const CTime& time) { return time.UnicodeFormat(u"%Y-%m-%d %H:%M:%S").GetString(); }
 
-// Sets TZ for the life of the object and puts the old value back.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) previous_ = old;
-        ::setenv("TZ", zone, 1);
-    }
-    ~ScopedTimeZone() {
-        if (previous_)
-            ::setenv("TZ", previous_->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-    }
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
-private:
-    std::optional<std::string> previous_;
+// Puts TZ back as it was after each test.
+class SystemZone : public testing::Test {
+protected:
+    void TearDown() override { hadZone_ ? ::setenv("TZ", zone_.c_str(), 1) : ::unsetenv("TZ"); }
+    const bool hadZone_ = std::getenv("TZ") != nullptr;
+    const std::string zone_ = hadZone_ ? std::getenv("TZ") : "";
 };
 
-TEST(Time, FieldsGiveTicksOnTheFileTimeScale) {
-    const struct {
-        int year, month, day, hour, minute, second, millisecond, microsecond;
-        std::int64_t ticks;
-    } cases[] = {
-        {1601, 1, 1, 0, 0, 0, 0, 0, 0},
-        {1601, 1, 2, 0, 0, 0, 0, 0, kDay},
-        {1970, 1, 1, 0, 0, 1, 2, 3, kTicks1970 + kSecond + 20'030},
-        {2038, 1, 19, 3, 14, 8, 0, 0, kTicks1970 + 2'147'483'648LL * kSecond},
-        {2000, 3, 1, 0, 0, 0, 0, 0, kTicks1970 + 951'868'800LL * kSecond},
-        {9999, 12, 31, 23, 59, 59, 0, 0, kTicks1970 + 253'402'300'799LL * kSecond},
-    };
-    for (const auto& c : cases) {
-        const CTime time(c.year, c.month, c.day, c.hour, c.minute, c.second, c.millisecond, c.microsecond);
-        EXPECT_EQ(c.ticks, time.GetTicks()) << c.year << "-" << c.month << "-" << c.day;
+// Every day of four-year windows across the leap-year rules and the edges of
+// the scale, against the standard library's calendar.
+TEST(Time, EveryDayAgreesWithTheStandardCalendar) {
+    namespace chrono = std::chrono;
+    constexpr std::int64_t kAfternoon = (13 * 3600 + 5 * 60 + 7) * kSecond;
+    for (const int first : {1601, 1696, 1896, 1968, 1996, 2036, 2096, 2396, 9996, 30824}) {
+        const chrono::sys_days end{chrono::year{first + 4} / 1 / 1};
+        for (chrono::sys_days day{chrono::year{first} / 1 / 1}; day < end; day += chrono::days{1}) {
+            const chrono::year_month_day date{day};
+            const int y = static_cast<int>(date.year());
+            const int m = static_cast<int>(static_cast<unsigned>(date.month()));
+            const int d = static_cast<int>(static_cast<unsigned>(date.day()));
+            const CTime time(y, m, d, 13, 5, 7);
+            ASSERT_EQ(kTicks1970 + day.time_since_epoch().count() * kDay + kAfternoon, time.GetTicks())
+                << y << "-" << m << "-" << d;
+            ASSERT_TRUE(time.GetYear() == y && time.GetMonth() == m && time.GetDay() == d &&
+                        time.GetHour() == 13 && time.GetMinute() == 5 && time.GetSecond() == 7)
+                << y << "-" << m << "-" << d;
+            ASSERT_EQ(chrono::weekday{day}.c_encoding() + 1, static_cast<unsigned>(time.GetDayOfWeek()));
+        }
     }
+    EXPECT_EQ(0, CTime(1601, 1, 1, 0, 0, 0).GetTicks());
+    EXPECT_EQ(kTicks1970 + kSecond + 20'030, CTime(1970, 1, 1, 0, 0, 1, 2, 3).GetTicks());
     EXPECT_EQ(0x0123456789ABCDEFLL, CTime(FILETIME{0x89ABCDEFu, 0x01234567u}).GetTicks());
 }
 
@@ -78,15 +72,12 @@ TEST(Time, FieldsOutsideTheirRangeAreClamped) {
         const char16_t* expected;
     } cases[] = {
         {1600, 6, 15, 1, 2, 3, 0, u"1601-06-15 01:02:03"},
-        {-5, 1, 1, 0, 0, 0, 0, u"1601-01-01 00:00:00"},
         {40000, 6, 15, 0, 0, 0, 0, u"30827-06-15 00:00:00"},
         {2026, 0, 10, 0, 0, 0, 0, u"2026-01-10 00:00:00"},
         {2026, 13, 10, 0, 0, 0, 0, u"2026-12-10 00:00:00"},
         {2026, 4, 31, 0, 0, 0, 0, u"2026-04-30 00:00:00"},
-        {2026, 4, 0, 0, 0, 0, 0, u"2026-04-01 00:00:00"},
         {1900, 2, 29, 0, 0, 0, 0, u"1900-02-28 00:00:00"},  // a century is no leap year
         {2000, 2, 30, 0, 0, 0, 0, u"2000-02-29 00:00:00"},  // but every fourth century is
-        {2024, 2, 29, 0, 0, 0, 0, u"2024-02-29 00:00:00"},
         {2026, 5, 5, 24, 60, 60, 1000, u"2026-05-05 23:59:59"},
         {2026, 5, 5, -1, -1, -1, -1, u"2026-05-05 00:00:00"},
     };
@@ -95,29 +86,6 @@ TEST(Time, FieldsOutsideTheirRangeAreClamped) {
                   fieldsOf(CTime(c.year, c.month, c.day, c.hour, c.minute, c.second, c.millisecond)));
     EXPECT_EQ(9'999'990, CTime(2026, 1, 1, 0, 0, 0, 5000, 5000).GetTicks() % kSecond);
     EXPECT_EQ(u"30827-12-31 23:59:59", fieldsOf(CTime(30827, 12, 31, 23, 59, 59, 999, 999)));
-}
-
-// Across the leap-year rules and the edges of the scale.
-TEST(Time, EveryDayRoundTripsThroughItsTicks) {
-    for (const int firstYear : {1601, 1696, 1896, 1968, 1996, 2036, 2096, 2396, 9996, 30824}) {
-        CTime previous = CTime(firstYear, 1, 1, 13, 5, 7) - CTimeSpan(kDay);
-        for (int year = firstYear; year < firstYear + 4; ++year) {
-            for (int month = 1; month <= 12; ++month) {
-                for (int day = 1; day <= 31; ++day) {
-                    const CTime time(year, month, day, 13, 5, 7);
-                    if (time.GetDay() != day) break;  // clamped: the month has ended
-                    ASSERT_TRUE(time.GetYear() == year && time.GetMonth() == month && time.GetHour() == 13 &&
-                                time.GetMinute() == 5 && time.GetSecond() == 7)
-                        << year << "-" << month << "-" << day;
-                    ASSERT_EQ(kDay, (time - previous).GetTicks()) << year << "-" << month << "-" << day;
-                    previous = time;
-                }
-            }
-        }
-    }
-    EXPECT_EQ(2, CTime(1601, 1, 1, 0, 0, 0).GetDayOfWeek());    // Monday
-    EXPECT_EQ(1, CTime(2026, 12, 6, 23, 0, 0).GetDayOfWeek());  // Sunday
-    EXPECT_EQ(7, CTime(2000, 1, 1, 0, 0, 0).GetDayOfWeek());    // Saturday
 }
 
 TEST(Time, FormatWritesTheDirectivesAndCopiesTheRest) {
@@ -135,7 +103,9 @@ TEST(TimeZone, FixedOffsetsGovernNowAndTheUtcConversion) {
     for (const int offset : {180, 330, -210, -30, 840, 0}) {
         CFixedLocalZoneOffset zone(offset);
         EXPECT_EQ(local.GetTicks() - offset * kMinute, utcTicksOf(local)) << offset;
-        EXPECT_EQ(offset, measuredOffsetMinutes()) << offset;
+        const CTimeSpan measured = measuredOffset();
+        EXPECT_EQ(offset, measured.GetTotalMinutes()) << offset;
+        EXPECT_EQ(offset % 60, measured.GetMinutes()) << offset;
         const auto unixNow = std::chrono::duration_cast<std::chrono::seconds>(
                                  std::chrono::system_clock::now().time_since_epoch())
                                  .count();
@@ -146,7 +116,7 @@ TEST(TimeZone, FixedOffsetsGovernNowAndTheUtcConversion) {
     EXPECT_EQ(0, utcTicksOf(CTime(1601, 1, 1, 1, 0, 0))) << "UTC before the scale stops at zero";
 }
 
-TEST(TimeZone, SystemZoneFollowsTzWithDaylightSaving) {
+TEST_F(SystemZone, FollowsTzWithDaylightSaving) {
     const struct {
         const char* zone;
         CTime local;
@@ -160,14 +130,14 @@ TEST(TimeZone, SystemZoneFollowsTzWithDaylightSaving) {
         {"XXX+3:30", CTime(9999, 12, 31, 23, 0, 0), -210},
     };
     for (const auto& c : cases) {
-        const ScopedTimeZone zone(c.zone);
+        ::setenv("TZ", c.zone, 1);
         EXPECT_EQ(c.local.GetTicks() - c.offsetMinutes * kMinute, utcTicksOf(c.local)) << c.zone;
     }
-    const ScopedTimeZone zone("XXX-14");
-    EXPECT_EQ(14 * 60, measuredOffsetMinutes());
+    ::setenv("TZ", "XXX-14", 1);
+    EXPECT_EQ(14 * 60, measuredOffset().GetTotalMinutes());
 }
 
-TEST(TimeZone, SeamsNestAndRestore) {
+TEST_F(SystemZone, FixedSeamsNestAndRestore) {
     const CTime local(2026, 1, 1, 0, 0, 0);
     const CTime first(2026, 12, 4, 11, 56, 20);
     {
@@ -182,7 +152,7 @@ TEST(TimeZone, SeamsNestAndRestore) {
         EXPECT_EQ(local.GetTicks() - 60 * kMinute, utcTicksOf(local));
         EXPECT_EQ(first, CTime::GetTickCount());
     }
-    const ScopedTimeZone utc("UTC0");
+    ::setenv("TZ", "UTC0", 1);
     EXPECT_EQ(local.GetTicks(), utcTicksOf(local));
     EXPECT_GT(CTime::GetTickCount(), first);
 }
