@@ -152,15 +152,21 @@ bool isInjectedFault() {
 
 constexpr std::int64_t kInitialBufferBytes = 256 << 10;
 constexpr std::int64_t kWindowAlign = 4096;
-// A read the window cannot serve loads this aligned block around it, so that
-// the neighbouring pages of a record (before and after) come with one call.
-constexpr std::int64_t kReadBlockBytes = 64 << 10;
+// A read the window cannot serve loads the aligned block of readAhead bytes
+// around it. readAhead starts at the minimum, so that a lone small read (one
+// page of a record picked at random) costs one page of disk; it doubles while
+// each load lands within kMaxReadAheadBytes of the one before (the other pages
+// of a record, forwards or backwards, the next record, a sequential scan) and
+// falls back to the minimum after a jump.
+constexpr std::int64_t kMinReadAheadBytes = 4 << 10;
+constexpr std::int64_t kMaxReadAheadBytes = 128 << 10;
 // Transfers this large go straight between the caller's bytes and the disk.
 constexpr std::int64_t kDirectIoBytes = 256 << 10;
 // Dirty runs closer than this are written as one when the gap allows it (5).
 constexpr std::int64_t kBridgeBytes = 16 << 10;
 
 static_assert(kDirectIoBytes * 2 <= CFile::kMaxBufferBytes, "a buffered transfer must fit half a window");
+static_assert(kMaxReadAheadBytes <= kInitialBufferBytes / 2, "a read-ahead block must fit a fresh window");
 static_assert(kInitialBufferBytes % (kWindowAlign) == 0 && kWindowAlign % detail::kBitsPerWord == 0);
 
 std::int64_t alignDown(std::int64_t value, std::int64_t unit) { return value - value % unit; }
@@ -197,6 +203,10 @@ struct CFile::Impl {
     std::int64_t dirtyHigh = 0;
     unsigned char* scratch = nullptr;  // for reads that must not overwrite known bytes
     std::int64_t scratchSize = 0;
+    // Read-ahead state (file offsets of the last load from the disk).
+    std::int64_t readAhead = kMinReadAheadBytes;
+    std::int64_t lastLoadLow = -1;
+    std::int64_t lastLoadHigh = -1;
 
     ~Impl() { releaseWindow(); }
 
@@ -465,9 +475,12 @@ struct CFile::Impl {
         std::int64_t low = fileLow - base;
         std::int64_t high = fileHigh - base;
         if (detail::allBitsSet(known, low, high)) return;
-        const std::int64_t blockLow = alignDown(fileLow, kReadBlockBytes);
+        const bool isNearLastLoad =
+            fileLow < lastLoadHigh + kMaxReadAheadBytes && fileHigh + kMaxReadAheadBytes > lastLoadLow;
+        readAhead = isNearLastLoad ? std::min(2 * readAhead, kMaxReadAheadBytes) : kMinReadAheadBytes;
+        const std::int64_t blockLow = alignDown(fileLow, readAhead);
         low = std::max(blockLow, base) - base;
-        high = std::max(std::min({blockLow + kReadBlockBytes, base + capacity, length}), fileHigh) - base;
+        high = std::max(std::min({blockLow + readAhead, base + capacity, length}), fileHigh) - base;
         // Narrow to the unknown bytes at both ends.
         low = detail::findBit(known, low, high, false);
         high = detail::findLastBit(known, low, high, false) + 1;
@@ -501,6 +514,8 @@ struct CFile::Impl {
         }
         detail::setBits(known, low, high);
         noteUsed(low, high);
+        lastLoadLow = base + low;
+        lastLoadHigh = base + high;
     }
 
     // Copies source[i - low] to buffer[i] for every unknown i in [low, high).

@@ -1,6 +1,7 @@
 // Archives: objects and values written to a file and read back.
 //
-// A CArchive works over a CBaseFile that it does not own, in one direction:
+// A CArchive works over a CBaseFile that it does not own (the file must
+// outlive the archive, or the archive be closed first), in one direction:
 // load (1) or store (2), through a buffer of the given size. WriteObject stores
 // the object's class name and then its state; ReadObject reads the class name,
 // creates an object of that class through the factory and lets it read its
