@@ -211,19 +211,6 @@ TEST_F(FileTest, AccessAfterCloseIsFileErrorAndCloseTwiceIsHarmless) {
     }
 }
 
-TEST_F(FileTest, NegativeCountsAreArgumentErrors) {
-    auto file = Open("n");
-    char byte;
-    for (const auto& call : std::vector<std::function<void()>>{[&] { file->Read(&byte, -1); },
-                                                               [&] { file->Write(&byte, -1); },
-                                                               [&] { file->Write(nullptr, 1); },
-                                                               [&] { file->SetLength(-1); }}) {
-        auto caught = Catch(call);
-        ASSERT_TRUE(caught);
-        EXPECT_EQ(CException::Kind::argument, caught->kind);
-    }
-}
-
 // Each row: what a sequence of calls leaves on the disk after Close.
 TEST_F(FileTest, LengthOnDiskEndsAtLastByteWrittenOrLengthSet) {
     struct Row {

@@ -60,8 +60,9 @@ CArchive::~CArchive() {
 }
 
 void CArchive::fail(const std::string& what) const {
-    ThrowArchiveError("archive in " + std::string("'") + file_->GetFileName().ToUtf8() + "', offset " +
-                      std::to_string(offset()) + ": " + what);
+    std::string message = "archive in '";
+    message.append(file_->GetFileName().ToUtf8()).append("', offset ").append(std::to_string(offset()));
+    ThrowArchiveError(message.append(": ").append(what));
 }
 
 std::int64_t CArchive::offset() const noexcept {
