@@ -318,10 +318,10 @@ TEST(PnmReader, ReadsEveryKind) {
 
 // PNG that libpng writes from random rows; palettes have 256 entries, the
 // first three transparent to some degree.
-struct PngSpec {
+struct PngLayout {
     int width, height, colorType, bitDepth, interlace;
 };
-const PngSpec kPngSpecs[] = {
+const PngLayout kPngLayouts[] = {
     {13, 5, PNG_COLOR_TYPE_GRAY, 8, 0},      {10, 3, PNG_COLOR_TYPE_GRAY, 1, 0},
     {9, 4, PNG_COLOR_TYPE_GRAY, 2, 1},       {11, 3, PNG_COLOR_TYPE_GRAY, 4, 0},
     {17, 11, PNG_COLOR_TYPE_RGB, 8, 1},      {6, 5, PNG_COLOR_TYPE_RGB, 16, 0},
@@ -335,23 +335,23 @@ void appendPng(png_structp png, png_bytep data, std::size_t size) {
         ->insert(static_cast<Bytes*>(png_get_io_ptr(png))->end(), data, data + size);
 }
 
-Bytes makePng(const PngSpec& spec, std::vector<Bytes>* rowsMade = nullptr) {
+Bytes makePng(const PngLayout& layout, std::vector<Bytes>* rowsMade = nullptr) {
     Bytes out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_set_write_fn(png, &out, appendPng, nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height),
-                 spec.bitDepth, spec.colorType, spec.interlace, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(layout.width), static_cast<png_uint_32>(layout.height),
+                 layout.bitDepth, layout.colorType, layout.interlace, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_color palette[256];
     png_byte transparency[] = {0, 128, 255};
     for (int i = 0; i < 256; ++i)
         palette[i] = {paletteSample(i, 0), paletteSample(i, 1), paletteSample(i, 2)};
-    if (spec.colorType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, palette, 256);
-    if (spec.colorType == PNG_COLOR_TYPE_PALETTE) png_set_tRNS(png, info, transparency, 3, nullptr);
+    if (layout.colorType == PNG_COLOR_TYPE_PALETTE) png_set_PLTE(png, info, palette, 256);
+    if (layout.colorType == PNG_COLOR_TYPE_PALETTE) png_set_tRNS(png, info, transparency, 3, nullptr);
     png_write_info(png, info);
-    std::mt19937 random(static_cast<unsigned>(spec.width));
-    std::vector<Bytes> rows(static_cast<std::size_t>(spec.height), Bytes(png_get_rowbytes(png, info)));
+    std::mt19937 random(static_cast<unsigned>(layout.width));
+    std::vector<Bytes> rows(static_cast<std::size_t>(layout.height), Bytes(png_get_rowbytes(png, info)));
     std::vector<png_bytep> pointers;
     for (Bytes& row : rows) {
         for (auto& byte : row) byte = static_cast<unsigned char>(random());
@@ -366,26 +366,26 @@ Bytes makePng(const PngSpec& spec, std::vector<Bytes>* rowsMade = nullptr) {
 
 // What the reader makes of sample i of a row: grey below 8 bits scaled to
 // 0..255, 16 bits cut to their high byte, palette entries looked up, alpha dropped.
-int expectedSample(const PngSpec& spec, const Bytes& row, int i) {
-    const int channels = spec.colorType & PNG_COLOR_MASK_COLOR ? 3 : 1, x = i / channels;
-    if (spec.colorType == PNG_COLOR_TYPE_PALETTE) return paletteSample(row[x], i % 3);
-    const int index = x * (channels + (spec.colorType & PNG_COLOR_MASK_ALPHA ? 1 : 0)) + i % channels;
-    if (spec.bitDepth >= 8) return row[index * spec.bitDepth / 8];
-    const int max = (1 << spec.bitDepth) - 1, perByte = 8 / spec.bitDepth;
-    return (row[index / perByte] >> (8 - spec.bitDepth * (index % perByte + 1)) & max) * 255 / max;
+int expectedSample(const PngLayout& layout, const Bytes& row, int i) {
+    const int channels = layout.colorType & PNG_COLOR_MASK_COLOR ? 3 : 1, x = i / channels;
+    if (layout.colorType == PNG_COLOR_TYPE_PALETTE) return paletteSample(row[x], i % 3);
+    const int index = x * (channels + (layout.colorType & PNG_COLOR_MASK_ALPHA ? 1 : 0)) + i % channels;
+    if (layout.bitDepth >= 8) return row[index * layout.bitDepth / 8];
+    const int max = (1 << layout.bitDepth) - 1, perByte = 8 / layout.bitDepth;
+    return (row[index / perByte] >> (8 - layout.bitDepth * (index % perByte + 1)) & max) * 255 / max;
 }
 
 TEST(PngReader, ReadsEveryColourTypeAndDepth) {
-    for (const PngSpec& spec : kPngSpecs) {
-        SCOPED_TRACE("colour type " + std::to_string(spec.colorType) + ", " + std::to_string(spec.bitDepth) +
-                     " bits");
+    for (const PngLayout& layout : kPngLayouts) {
+        SCOPED_TRACE("colour type " + std::to_string(layout.colorType) + ", " +
+                     std::to_string(layout.bitDepth) + " bits");
         std::vector<Bytes> rows;
-        const auto image = load(makePng(spec, &rows));
-        const int channels = spec.colorType & PNG_COLOR_MASK_COLOR ? 3 : 1;
-        ASSERT_EQ((std::array{channels == 1 ? 1 : 2, spec.width, spec.height}), shapeOf(*image));
-        for (int i = 0; i < spec.width * channels * spec.height; ++i) {
-            const int x = i % (spec.width * channels), y = i / (spec.width * channels);
-            ASSERT_EQ(expectedSample(spec, rows[static_cast<std::size_t>(y)], x),
+        const auto image = load(makePng(layout, &rows));
+        const int channels = layout.colorType & PNG_COLOR_MASK_COLOR ? 3 : 1;
+        ASSERT_EQ((std::array{channels == 1 ? 1 : 2, layout.width, layout.height}), shapeOf(*image));
+        for (int i = 0; i < layout.width * channels * layout.height; ++i) {
+            const int x = i % (layout.width * channels), y = i / (layout.width * channels);
+            ASSERT_EQ(expectedSample(layout, rows[static_cast<std::size_t>(y)], x),
                       image->GetPixels()[y * image->GetStride() + x])
                 << "sample " << x << " of row " << y;
         }
@@ -424,9 +424,9 @@ TEST(ImageFile, DamagedFilesAndLyingHeadersAreFileErrors) {
         while (isPlain && !std::isspace(c.file[end - 1])) --end;
         addCuts(bytesOf(c.file), isPlain ? end + 1 : end, isPlain);
     }
-    for (const PngSpec& spec : kPngSpecs)
-        addCuts(makePng(spec), makePng(spec).size() - 12, false);  // IEND unread
-    Bytes png = makePng(kPngSpecs[4]);
+    for (const PngLayout& layout : kPngLayouts)
+        addCuts(makePng(layout), makePng(layout).size() - 12, false);  // IEND unread
+    Bytes png = makePng(kPngLayouts[4]);
     png[png.size() - 20] ^= 0x01;  // inside IDAT's data or CRC
     cases.push_back(png);
     png[png.size() - 20] ^= 0x01;
