@@ -502,16 +502,7 @@ void CFileDataStorage::ReadRecord(int record,
     Tolm::CArray<unsigned char> stored;
     walkChain(record, nullptr, &stored);
     if (!useCompression) {
-        // GCC 12 at -O2 sees the inline-storage branch of the array's move,
-        // which a CArray (no inline room) never takes, and warns of a null copy.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnonnull"
-#endif
         output = std::move(stored);
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
         return;
     }
     const int sizeBefore = output.GetSize();

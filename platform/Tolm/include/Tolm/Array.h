@@ -172,10 +172,15 @@ private:
     }
     // Takes other's elements; other is left empty with its inline room.
     void takeFrom(CFastArray& other) noexcept {
-        if (other.IsInline()) {
-            if (other.size_ > 0) std::memcpy(static_cast<void*>(data_), other.data_, sizeof(T) * other.size_);
-            size_ = other.size_;
-        } else {
+        if constexpr (N > 0) {
+            if (other.IsInline()) {
+                if (other.size_ > 0) std::memcpy(static_cast<void*>(data_), other.data_, sizeof(T) * other.size_);
+                size_ = other.size_;
+                other.size_ = 0;
+                return;
+            }
+        }
+        if (!other.IsInline()) {
             data_ = other.data_;
             size_ = other.size_;
             capacity_ = other.capacity_;
