@@ -497,8 +497,9 @@ struct CFile::Impl {
                     doFree(scratch);
                     scratch = nullptr;
                     scratchSize = 0;
-                    scratch = static_cast<unsigned char*>(doAlloc(static_cast<std::size_t>(capacity)));
-                    scratchSize = capacity;
+                    const std::int64_t size = std::max(count, kMaxReadAheadBytes);
+                    scratch = static_cast<unsigned char*>(doAlloc(static_cast<std::size_t>(size)));
+                    scratchSize = size;
                 }
                 const std::int64_t got = readUpTo(scratch, count, base + low);
                 if (got < count) std::memset(scratch + got, 0, static_cast<std::size_t>(count - got));
