@@ -114,8 +114,11 @@ public:
 
     CUnicodeString GetFileName() const override;
 
-    // Test seam: the next n system writes succeed, the one after fails with
-    // the given error (e.g. ENOSPC); -1 turns the fault off. Process-wide.
+    // Test seam: the next n system writes (pwrite calls) succeed, the one
+    // after fails with the given error (e.g. ENOSPC) and the fault turns
+    // itself off; -1 turns it off at once. Length changes are not affected.
+    // Process-wide. Because writes are buffered, the failure surfaces at the
+    // call that writes out: Flush, Close, a large Write, or a far move.
     static void FailSystemWriteAfter(int successfulWrites, int systemError);
     // Counters of system calls made by CFile objects since the last reset:
     // reads (pread), writes (pwrite, failed ones included) and length changes
