@@ -5,7 +5,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,15 +21,7 @@ bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
 struct FileWindows::Impl {
     int fd = -1;
-    void* mapping = MAP_FAILED;
-    std::size_t mappingLength = 0;
-    std::vector<char> buffer;  // used when a window cannot be mapped
-
-    void unmap() {
-        if (mapping != MAP_FAILED) ::munmap(mapping, mappingLength);
-        mapping = MAP_FAILED;
-        mappingLength = 0;
-    }
+    std::vector<char> buffer;
 };
 
 FileWindows::FileWindows(const std::string& path) : impl_(std::make_unique<Impl>()), path_(path) {
@@ -47,34 +38,15 @@ FileWindows::FileWindows(const std::string& path) : impl_(std::make_unique<Impl>
         throw ToolFailure("'" + path + "' is not a regular file");
     }
     size_ = static_cast<std::int64_t>(status.st_size);
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(impl_->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
 }
 
-FileWindows::~FileWindows() {
-    impl_->unmap();
-    ::close(impl_->fd);
-}
+FileWindows::~FileWindows() { ::close(impl_->fd); }
 
 const char* FileWindows::View(std::int64_t offset, std::size_t length) {
-    impl_->unmap();
-    if (length == 0) return impl_->buffer.data();
-    static const std::int64_t pageBytes = ::sysconf(_SC_PAGESIZE);
-    const std::int64_t mapStart = offset / pageBytes * pageBytes;
-    const auto lead = static_cast<std::size_t>(offset - mapStart);
-
-    int flags = MAP_PRIVATE;
-#ifdef MAP_POPULATE
-    // The whole window is about to be read: fault it in with one call.
-    flags |= MAP_POPULATE;
-#endif
-    void* mapping = ::mmap(nullptr, lead + length, PROT_READ, flags, impl_->fd, static_cast<off_t>(mapStart));
-    if (mapping != MAP_FAILED) {
-        impl_->mapping = mapping;
-        impl_->mappingLength = lead + length;
-        ::madvise(mapping, lead + length, MADV_SEQUENTIAL);
-        return static_cast<const char*>(mapping) + lead;
-    }
-
-    impl_->buffer.resize(length);
+    if (impl_->buffer.size() < length) impl_->buffer.resize(length);
     std::size_t done = 0;
     while (done < length) {
         const ssize_t got = ::pread(impl_->fd, impl_->buffer.data() + done, length - done,
