@@ -1,6 +1,6 @@
 #include <Korvan/FolderWorker.h>
 
-#include "ReportRecorder.h"
+#include "TestSupport.h"
 
 #include <Tolm/Error.h>
 #include <Tolm/Time.h>
@@ -22,11 +22,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using Korvan::CFolderWorker;
-using Korvan::testing::CReportRecorder;
 
 Tolm::CUnicodeString upath(const fs::path& path) { return Tolm::CUnicodeString::FromUtf8(path.string()); }
 
-// A fresh directory under the system's temporary folder, removed afterwards.
+// A fresh directory under the system's temporary folder, removed afterwards;
+// the clock stands still, so that every time-stamped name is the same.
 class FolderWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -34,182 +34,120 @@ protected:
         ASSERT_NE(nullptr, mkdtemp(pattern.data()));
         root_ = pattern;
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
+    void TearDown() override { fs::remove_all(root_); }
 
-    const fs::path& Root() const { return root_; }
-    // Every directory below the root, as paths relative to it.
+    // Every entry below the root, relative to it.
     std::set<std::string> Tree() const {
         std::set<std::string> found;
         for (const auto& entry : fs::recursive_directory_iterator(root_))
             found.insert(fs::relative(entry.path(), root_).string());
         return found;
     }
+    // The paths a run of count same-second calls under dir must produce, in order.
+    static std::vector<std::string> Stamped(const fs::path& dir, int count) {
+        std::vector<std::string> paths;
+        std::string name = "2026.12.04 11-56-20";
+        for (int n = 1; n <= count; name += "(" + std::to_string(++n) + ")")
+            paths.push_back((dir / name).string());
+        return paths;
+    }
 
-private:
     fs::path root_;
+    Tolm::CFixedCurrentTime now_{Tolm::CTime(2026, 12, 4, 11, 56, 20, 0, 0)};
 };
 
 TEST(MakeLongPathTest, PutsThePrefixInFrontOfAnything) {
-    EXPECT_EQ(Tolm::CUnicodeString(u"\\\\?\\"), CFolderWorker::MakeLongPath(u""));
-    EXPECT_EQ(Tolm::CUnicodeString(u"\\\\?\\C:\\a"), CFolderWorker::MakeLongPath(u"C:\\a"));
-    EXPECT_EQ(Tolm::CUnicodeString(u"\\\\?\\\\\\?\\C:\\a"), CFolderWorker::MakeLongPath(u"\\\\?\\C:\\a"));
-    EXPECT_EQ(Tolm::CUnicodeString(u"\\\\?\\/tmp/a"), CFolderWorker::MakeLongPath(u"/tmp/a"));
+    for (const std::u16string path : {u"", u"C:\\a", u"\\\\?\\C:\\a", u"/tmp/a"})
+        EXPECT_EQ(Tolm::CUnicodeString(u"\\\\?\\" + path),
+                  CFolderWorker::MakeLongPath(Tolm::CUnicodeString(path)));
 }
 
-TEST_F(FolderWorkerTest, CreateDirRecursiveMakesEveryMissingAncestor) {
-    CFolderWorker::CreateDirRecursive(upath(Root() / "a" / "b" / "c"));
-    EXPECT_EQ((std::set<std::string>{"a", "a/b", "a/b/c"}), Tree());
-}
-
-TEST_F(FolderWorkerTest, CreateDirRecursiveLeavesAnExistingDirectoryAlone) {
-    fs::create_directories(Root() / "a" / "b");
-    std::ofstream(Root() / "a" / "b" / "keep.txt") << "kept";
-    CFolderWorker::CreateDirRecursive(upath(Root() / "a" / "b"));
-    CFolderWorker::CreateDirRecursive(upath(Root() / "a" / "b"));
-    EXPECT_EQ((std::set<std::string>{"a", "a/b", "a/b/keep.txt"}), Tree());
-}
-
-TEST_F(FolderWorkerTest, CreateSubDirsNeverMakesTheLastComponent) {
-    CFolderWorker::CreateSubDirs(upath(Root() / "x" / "y" / "file.txt"));
-    EXPECT_EQ((std::set<std::string>{"x", "x/y"}), Tree());
-    CFolderWorker::CreateSubDirs(upath(Root() / "z"));
-    EXPECT_EQ((std::set<std::string>{"x", "x/y"}), Tree());
-}
-
-TEST_F(FolderWorkerTest, RelativePathsGetTheirFirstComponentToo) {
+// Ancestors are made from the top down, an existing directory (and what it
+// holds) is left alone, CreateSubDirs never makes the last component, and the
+// first component of a relative path is made like any other.
+TEST_F(FolderWorkerTest, CreatesMissingDirectoriesOnly) {
+    CFolderWorker::CreateDirRecursive(upath(root_ / "a" / "b" / "c"));
+    std::ofstream(root_ / "a" / "b" / "keep.txt") << "kept";
+    CFolderWorker::CreateDirRecursive(upath(root_ / "a" / "b"));
+    CFolderWorker::CreateSubDirs(upath(root_ / "x" / "y" / "file.txt"));
+    CFolderWorker::CreateSubDirs(upath(root_ / "z"));
     const fs::path previous = fs::current_path();
-    fs::current_path(Root());
-    CFolderWorker::CreateDirRecursive(u"out/sub/leaf");
+    fs::current_path(root_);
+    CFolderWorker::CreateDirRecursive(u"out/sub");
     CFolderWorker::CreateDirRecursive(u"single");
+    Korvan::testing::CReportRecorder recorder;
+    CFolderWorker::CreateSubDirs(u"");
+    EXPECT_EQ(1, recorder.CountFrom("Src\\FolderWorker"));
     fs::current_path(previous);
-    EXPECT_EQ((std::set<std::string>{"out", "out/sub", "out/sub/leaf", "single"}), Tree());
+    EXPECT_EQ(
+        (std::set<std::string>{"a", "a/b", "a/b/c", "a/b/keep.txt", "x", "x/y", "out", "out/sub", "single"}),
+        Tree());
 }
 
 TEST_F(FolderWorkerTest, AFileInTheWayIsAFileError) {
-    std::ofstream(Root() / "f") << "a file";
+    std::ofstream(root_ / "f") << "a file";
     try {
-        CFolderWorker::CreateDirRecursive(upath(Root() / "f" / "d" / "e"));
+        CFolderWorker::CreateDirRecursive(upath(root_ / "f" / "d" / "e"));
         ADD_FAILURE() << "no error raised";
     } catch (Tolm::CException* error) {
         EXPECT_EQ(Tolm::CException::Kind::file, error->GetKind());
-        EXPECT_NE(std::string::npos, std::string(error->GetMessage()).find((Root() / "f").string()))
+        EXPECT_NE(std::string::npos, std::string(error->GetMessage()).find((root_ / "f").string()))
             << error->GetMessage();
         error->Delete();
     }
     EXPECT_EQ((std::set<std::string>{"f"}), Tree());
 }
 
-TEST_F(FolderWorkerTest, AnEmptyPathIsReportedAndCreatesNothing) {
-    CReportRecorder recorder;
-    CFolderWorker::CreateSubDirs(u"");
-    EXPECT_EQ(1, recorder.CountFrom("Src\\FolderWorker"));
-    EXPECT_TRUE(Tree().empty());
-}
-
-// The names a run of same-second calls must produce, in order.
-std::vector<std::string> timeStampedNames(const std::string& stem, int count) {
-    std::vector<std::string> names{stem};
-    std::string name = stem;
-    for (int counter = 2; counter <= count; ++counter) {
-        name += "(" + std::to_string(counter) + ")";
-        names.push_back(name);
-    }
-    return names;
-}
-
 TEST_F(FolderWorkerTest, SameSecondCallsAccumulateSuffixes) {
-    Tolm::CFixedCurrentTime now(Tolm::CTime(2026, 12, 4, 11, 56, 20, 0, 0));
-    const fs::path parent = Root() / "not" / "yet";  // created on the way
-    std::vector<std::string> got;
-    for (int call = 0; call < 4; ++call)
-        got.push_back(CFolderWorker::CreateSubDirByCurrentTime(upath(parent)).ToUtf8());
-    const std::vector<std::string> names = timeStampedNames("2026.12.04 11-56-20", 4);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        EXPECT_EQ((parent / names[i]).string(), got[i]);
-        EXPECT_TRUE(fs::is_directory(got[i]));
+    const fs::path parent = root_ / "not" / "yet";  // created on the way
+    for (const std::string& path : Stamped(parent, 4)) {
+        EXPECT_EQ(path, CFolderWorker::CreateSubDirByCurrentTime(upath(parent)).ToUtf8());
+        EXPECT_TRUE(fs::is_directory(path));
     }
 }
 
-TEST_F(FolderWorkerTest, ConcurrentThreadsEachGetADirectoryOfTheirOwn) {
-    constexpr int kThreads = 6;
-    constexpr int kCallsEach = 5;
-    Tolm::CFixedCurrentTime now(Tolm::CTime(2026, 12, 4, 11, 56, 20, 0, 0));
-    const Tolm::CUnicodeString root = upath(Root());
+// Threads in two processes share no lock: only the atomic creation keeps them
+// apart, so that together they make as many directories as they made calls.
+TEST_F(FolderWorkerTest, ThreadsOfTwoProcessesEachGetADirectoryOfTheirOwn) {
+    constexpr int kThreads = 3, kCallsEach = 5;
     std::vector<std::vector<std::string>> got(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int call = 0; call < kCallsEach; ++call)
-                got[t].push_back(CFolderWorker::CreateSubDirByCurrentTime(root).ToUtf8());
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-
-    std::set<std::string> distinct;
-    for (const auto& paths : got) distinct.insert(paths.begin(), paths.end());
-    std::set<std::string> expected;
-    for (const std::string& name : timeStampedNames("2026.12.04 11-56-20", kThreads * kCallsEach))
-        expected.insert((Root() / name).string());
-    EXPECT_EQ(expected, distinct);
-}
-
-TEST_F(FolderWorkerTest, TwoProcessesEachGetDirectoriesOfTheirOwn) {
-    constexpr int kCallsEach = 15;
-    Tolm::CFixedCurrentTime now(Tolm::CTime(2026, 12, 4, 11, 56, 20, 0, 0));
-    const Tolm::CUnicodeString root = upath(Root());
-    int pipeEnds[2];
-    int startEnds[2];  // the child waits here until the parent is ready to race
-    ASSERT_EQ(0, pipe(pipeEnds));
-    ASSERT_EQ(0, pipe(startEnds));
+    const auto race = [&] {
+        std::vector<std::thread> threads;
+        for (auto& paths : got) {
+            threads.emplace_back([&] {
+                for (int call = 0; call < kCallsEach; ++call)
+                    paths.push_back(CFolderWorker::CreateSubDirByCurrentTime(upath(root_)).ToUtf8());
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+    };
+    int start[2];  // the child waits here until the parent is ready to race
+    ASSERT_EQ(0, pipe(start));
     const pid_t child = fork();
     ASSERT_NE(-1, child);
-    if (child == 0) {
-        // The child reports its paths, one per line, and leaves without
-        // running the parent's clean-up.
-        close(pipeEnds[0]);
-        close(startEnds[1]);
+    if (child == 0) {  // leaves without the parent's clean-up
         char go = 0;
-        if (read(startEnds[0], &go, 1) != 1) _exit(4);
-        std::string lines;
+        if (read(start[0], &go, 1) != 1) _exit(3);
         try {
-            for (int call = 0; call < kCallsEach; ++call)
-                lines += CFolderWorker::CreateSubDirByCurrentTime(root).ToUtf8() + "\n";
-        } catch (Tolm::CException* error) {
-            error->Delete();
+            race();
+        } catch (Tolm::CException*) {
             _exit(2);
         }
-        const bool written =
-            write(pipeEnds[1], lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
-        _exit(written ? 0 : 3);
+        _exit(0);
     }
-    close(pipeEnds[1]);
-    close(startEnds[0]);
-    const char go = 1;
-    ASSERT_EQ(1, write(startEnds[1], &go, 1));
-    close(startEnds[1]);
-    std::vector<std::string> paths;
-    for (int call = 0; call < kCallsEach; ++call)
-        paths.push_back(CFolderWorker::CreateSubDirByCurrentTime(root).ToUtf8());
-
-    std::string fromChild;
-    char chunk[4096];
-    for (ssize_t got; (got = read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
-        fromChild.append(chunk, static_cast<std::size_t>(got));
-    close(pipeEnds[0]);
+    ASSERT_EQ(1, write(start[1], "1", 1));
+    race();
+    close(start[0]);
+    close(start[1]);
     int status = 0;
     ASSERT_EQ(child, waitpid(child, &status, 0));
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(0, WEXITSTATUS(status));
-    for (std::size_t from = 0, end; (end = fromChild.find('\n', from)) != std::string::npos; from = end + 1)
-        paths.push_back(fromChild.substr(from, end - from));
-
-    const std::set<std::string> distinct(paths.begin(), paths.end());
-    EXPECT_EQ(static_cast<std::size_t>(2 * kCallsEach), paths.size());
-    EXPECT_EQ(paths.size(), distinct.size());
-    for (const std::string& path : distinct) EXPECT_TRUE(fs::is_directory(path)) << path;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::set<std::string> mine, made;
+    for (const auto& paths : got) mine.insert(paths.begin(), paths.end());
+    EXPECT_EQ(static_cast<std::size_t>(kThreads * kCallsEach), mine.size());
+    for (const auto& entry : fs::directory_iterator(root_)) made.insert(entry.path().string());
+    const std::vector<std::string> expected = Stamped(root_, 2 * kThreads * kCallsEach);
+    EXPECT_EQ(std::set<std::string>(expected.begin(), expected.end()), made);
 }
 
 }  // namespace

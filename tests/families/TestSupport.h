@@ -1,0 +1,45 @@
+// Helpers shared by the family and image-saving tests.
+#pragma once
+
+#include <Korvan/BasicTools.h>
+
+#include <Tolm/Error.h>
+
+#include <string>
+#include <vector>
+
+namespace Korvan::testing {
+
+inline CByteArray bytes(const std::vector<int>& values) {
+    CByteArray array;
+    for (const int value : values) array.Add(static_cast<unsigned char>(value));
+    return array;
+}
+
+// Records broken-precondition reports instead of letting the framework throw,
+// so that tests can check what the library does after a report returns.
+// One recorder at a time; the handler is process-wide.
+class CReportRecorder {
+public:
+    CReportRecorder() : previous_(Tolm::SetInternalErrorHandler(&record)) { reports.clear(); }
+    ~CReportRecorder() { Tolm::SetInternalErrorHandler(previous_); }
+    CReportRecorder(const CReportRecorder&) = delete;
+    CReportRecorder& operator=(const CReportRecorder&) = delete;
+
+    int Count() const { return static_cast<int>(reports.size()); }
+    int CountFrom(const std::string& file) const {  // file such as "Src\\BasicTools"
+        return static_cast<int>(std::count_if(reports.begin(), reports.end(),
+                                              [&](const auto& report) { return report.file == file; }));
+    }
+
+private:
+    static bool record(const Tolm::InternalErrorReport& report) {
+        reports.push_back(report);
+        return false;
+    }
+
+    inline static std::vector<Tolm::InternalErrorReport> reports;
+    Tolm::InternalErrorHandler previous_;
+};
+
+}  // namespace Korvan::testing
