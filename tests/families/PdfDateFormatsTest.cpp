@@ -18,33 +18,6 @@ std::string utf8(const Tolm::CUnicodeString& text) { return text.ToUtf8(); }
 std::string show(const Tolm::CTime& time) { return utf8(time.UnicodeFormat(u"%Y-%m-%d %H:%M:%S")); }
 
 constexpr int kHours = 60;
-constexpr int kOffsets[] = {3 * kHours, 0,           5 * kHours + 30, -(3 * kHours + 30),
-                            -30,        14 * kHours, -12 * kHours};
-
-// The offset is only appended, never applied to the time's own fields.
-TEST(DateFormattingTest, AppendsTheLocalOffset) {
-    const struct {
-        int offsetMinutes;
-        const char* docInfo;
-        const char* iso;
-    } cases[] = {
-        {3 * kHours, "D:20240102030405+03'00'", "2024-01-02T03:04:05+03:00"},
-        {0, "D:20240102030405Z00'00'", "2024-01-02T03:04:05Z"},
-        {5 * kHours + 30, "D:20240102030405+05'30'", "2024-01-02T03:04:05+05:30"},
-        {-(3 * kHours + 30), "D:20240102030405-03'30'", "2024-01-02T03:04:05-03:30"},
-        {-30, "D:20240102030405-00'30'", "2024-01-02T03:04:05-00:30"},
-        {14 * kHours, "D:20240102030405+14'00'", "2024-01-02T03:04:05+14:00"},
-        {-12 * kHours, "D:20240102030405-12'00'", "2024-01-02T03:04:05-12:00"},
-        {45, "D:20240102030405+00'45'", "2024-01-02T03:04:05+00:45"},
-    };
-    for (const auto& c : cases) {
-        Tolm::CFixedLocalZoneOffset zone(c.offsetMinutes);
-        EXPECT_EQ(c.docInfo, utf8(Korvan::ConvertTimeToDocInfoFormat(at(2024, 1, 2, 3, 4, 5))));
-        EXPECT_EQ(c.iso, utf8(Korvan::ConvertTimeToISOFormat(at(2024, 1, 2, 3, 4, 5))));
-        EXPECT_TRUE(Korvan::ConvertTimeToDocInfoFormat(Tolm::ZeroTime).IsEmpty());
-        EXPECT_TRUE(Korvan::ConvertTimeToISOFormat(Tolm::ZeroTime).IsEmpty());
-    }
-}
 
 // Results are local wall-clock times ("" for ZeroTime) under the given offset.
 TEST(DateParsingTest, ReadsEveryForm) {
@@ -103,10 +76,25 @@ TEST(DateParsingTest, ReadsEveryForm) {
     }
 }
 
-// Written by either formatter and read back under the same offset, a time
-// comes back to the second: the first and the last second of every month of
-// leap, common and century years.
-TEST(DateParsingTest, FormattedTimesComeBackUnchanged) {
+// The offset is only appended, never applied to the time's own fields. Read
+// back under the same offset, a time written by either formatter comes back
+// to the second: the first and the last second of every month of leap,
+// common and century years.
+TEST(DateFormattingTest, AppendsTheLocalOffsetAndReadsBack) {
+    const struct {
+        int offsetMinutes;
+        const char* docInfo;
+        const char* iso;
+    } cases[] = {
+        {3 * kHours, "D:20240102030405+03'00'", "2024-01-02T03:04:05+03:00"},
+        {0, "D:20240102030405Z00'00'", "2024-01-02T03:04:05Z"},
+        {5 * kHours + 30, "D:20240102030405+05'30'", "2024-01-02T03:04:05+05:30"},
+        {-(3 * kHours + 30), "D:20240102030405-03'30'", "2024-01-02T03:04:05-03:30"},
+        {-30, "D:20240102030405-00'30'", "2024-01-02T03:04:05-00:30"},
+        {14 * kHours, "D:20240102030405+14'00'", "2024-01-02T03:04:05+14:00"},
+        {-12 * kHours, "D:20240102030405-12'00'", "2024-01-02T03:04:05-12:00"},
+        {45, "D:20240102030405+00'45'", "2024-01-02T03:04:05+00:45"},
+    };
     std::vector<Tolm::CTime> times{at(2024, 2, 29, 12, 30, 30), at(9999, 12, 31, 23, 59, 59)};
     for (const int year : {1970, 2000, 2023, 2024, 2100}) {
         for (int month = 1; month <= 12; ++month) {
@@ -115,15 +103,17 @@ TEST(DateParsingTest, FormattedTimesComeBackUnchanged) {
                 times.push_back(at(year, month, 1) - Tolm::CTimeSpan(Tolm::CTimeSpan::kTicksPerSecond));
         }
     }
-    for (const int offset : kOffsets) {
-        Tolm::CFixedLocalZoneOffset zone(offset);
+    for (const auto& c : cases) {
+        Tolm::CFixedLocalZoneOffset zone(c.offsetMinutes);
+        EXPECT_EQ(c.docInfo, utf8(Korvan::ConvertTimeToDocInfoFormat(at(2024, 1, 2, 3, 4, 5))));
+        EXPECT_EQ(c.iso, utf8(Korvan::ConvertTimeToISOFormat(at(2024, 1, 2, 3, 4, 5))));
+        EXPECT_TRUE(Korvan::ConvertTimeToDocInfoFormat(Tolm::ZeroTime).IsEmpty());
+        EXPECT_TRUE(Korvan::ConvertTimeToISOFormat(Tolm::ZeroTime).IsEmpty());
         for (const Tolm::CTime& time : times) {
             for (const Tolm::CUnicodeString& written :
                  {Korvan::ConvertTimeToDocInfoFormat(time), Korvan::ConvertTimeToISOFormat(time)})
                 EXPECT_EQ(show(time), show(Korvan::ConvertTimeStringToTime(written))) << utf8(written);
         }
-        EXPECT_EQ(Tolm::ZeroTime,
-                  Korvan::ConvertTimeStringToTime(Korvan::ConvertTimeToISOFormat(Tolm::ZeroTime)));
     }
 }
 

@@ -26,10 +26,11 @@ public:
     CReportRecorder(const CReportRecorder&) = delete;
     CReportRecorder& operator=(const CReportRecorder&) = delete;
 
-    int Count() const { return static_cast<int>(reports.size()); }
-    int CountFrom(const std::string& file) const {  // file such as "Src\\BasicTools"
-        return static_cast<int>(std::count_if(reports.begin(), reports.end(),
-                                              [&](const auto& report) { return report.file == file; }));
+    // Reports naming the source file (such as "Src\\BasicTools"), or all reports.
+    int Count(const std::string& file = {}) const {
+        int count = 0;
+        for (const auto& report : reports) count += file.empty() || report.file == file ? 1 : 0;
+        return count;
     }
 
 private:
