@@ -136,19 +136,16 @@ std::int32_t DWordAt(const Bytes& bytes, std::size_t at) {
 
 }  // namespace
 
-// Reads through the compressing streams cover the plain case.
+// Reads through the compressing streams cover the rest.
 TEST(ArrayReadStreamTest, ReadWithoutArrayIsReportedAndNegativeCountsDoNothing) {
     ReportRecorder reports;
-    const unsigned char bytes[10] = {};
-    unsigned char target[10];
+    unsigned char bytes[4] = {};
     Tolm::CPtr<Korvan::CArrayReadStream> stream = new Korvan::CArrayReadStream;
-    EXPECT_EQ(0, stream->Read(target, 4));
+    EXPECT_EQ(0, stream->Read(bytes, 4));
     EXPECT_EQ(1, reports.CountFrom(kStoreSource));
-    stream->SetArray(bytes, 10);
-    EXPECT_EQ(0, stream->Read(target, -3));
+    stream->SetArray(bytes, 4);
+    EXPECT_EQ(0, stream->Read(bytes, -3));
     EXPECT_EQ(0, stream->Skip(-3));
-    EXPECT_EQ(4, stream->Skip(4));
-    EXPECT_EQ(6, stream->Read(target, 10));
 }
 
 // Pages 5, 4, 3 hold a 10000-byte record; a record of exactly the page's data
@@ -258,7 +255,6 @@ class StoreModelTest : public ::testing::TestWithParam<std::tuple<int, bool>> {}
 TEST_P(StoreModelTest, AgreesWithAMapOverThousandsOfOperations) {
     const auto [pageSize, compress] = GetParam();
     CFileDataStorage store(pageSize, compress);
-    const int pageData = pageSize - CFileDataStorage::kPageHeaderSize;
     std::map<int, Bytes> model;
     std::mt19937 random(20261206u + static_cast<unsigned>(pageSize));
     long long storedSum = 0;
@@ -268,7 +264,7 @@ TEST_P(StoreModelTest, AgreesWithAMapOverThousandsOfOperations) {
         if (model.empty() || pick < 4) {
             // Mostly short records, some of a few pages, now and then many.
             const unsigned shape = random() % 20;
-            const unsigned limit = shape < 12 ? pageData : shape < 19 ? pageData * 6 : 70000;
+            const unsigned limit = shape < 12 ? pageSize - 12 : shape < 19 ? (pageSize - 12) * 6 : 70000;
             const Bytes bytes = Pattern(1 + random() % limit, random(), compress);
             const int record = Write(store, bytes);
             ASSERT_GE(record, 1);
@@ -446,9 +442,9 @@ TEST(StoreFailureTest, DiskFullMidWriteLeavesTheStoreAsItWas) {
         EXPECT_EQ(ENOSPC, caught.systemError) << caught.message;
         EXPECT_EQ(storedBefore, store.GetStoredDataSize());
         // The stack is as before, with the refills' new pages underneath.
-        const std::vector<int> freeAfter = Access::FreePages(store);
-        ASSERT_GE(freeAfter.size(), freeBefore.size());
-        EXPECT_TRUE(std::equal(freeBefore.rbegin(), freeBefore.rend(), freeAfter.rbegin()));
+        const std::vector<int> after = Access::FreePages(store);
+        EXPECT_TRUE(after.size() >= freeBefore.size() &&
+                    std::equal(freeBefore.rbegin(), freeBefore.rend(), after.rbegin()));
         EXPECT_FALSE(Access::SourceHoldsArray(store));
         // The next write starts where the failed one did, on the stack's top.
         const int again = Write(store, big);
