@@ -72,7 +72,8 @@ public:
             if (position_ >= size_ || !isBlank(data_[position_])) damaged("no blank after the header");
             ++position_;
             const long long bytesPerSample = maxval_ > 255 ? 2 : 1;
-            const long long rowBytes = isBitmap ? (width_ + 7LL) / 8 : width_ * channels * bytesPerSample;
+            const long long rowBytes =
+                isBitmap ? (width_ + 7LL) / 8 : static_cast<long long>(width_) * channels * bytesPerSample;
             if (height_ > (available - 1) / rowBytes)
                 damaged(truncationText(rowBytes * height_, available - 1));
         } else {
