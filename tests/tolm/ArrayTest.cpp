@@ -78,11 +78,11 @@ TEST(FastArray, CopiesAndMovesOnBothSidesOfTheBoundary) {
 }
 
 TEST(FastArray, AddingOwnElementWhileGrowingKeepsItsValue) {
-    Bytes bytes = filled(32);
-    bytes[31] = 99;
-    bytes.Add(bytes[31]);  // the element lives in the room that growth leaves
-    ASSERT_EQ(33, bytes.GetSize());
-    EXPECT_EQ(99, bytes[32]);
+    Bytes bytes = filled(64);
+    bytes[63] = 99;
+    bytes.Add(bytes[63]);  // the element lives in the block that growth frees
+    ASSERT_EQ(65, bytes.GetSize());
+    EXPECT_EQ(99, bytes[64]);
 
     Tolm::CArray<int> numbers;
     for (int i = 0; i < 16; ++i) numbers.Add(i);

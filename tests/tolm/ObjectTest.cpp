@@ -59,7 +59,7 @@ TEST(Object, SharedCountsAreInterlocked) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&square] {
-            for (int i = 0; i < 10000; ++i) CPtr<Square> copy(square);
+            for (int i = 0; i < 100000; ++i) CPtr<Square> copy(square);
         });
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(1, square->GetRefCount());
