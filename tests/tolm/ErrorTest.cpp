@@ -42,15 +42,7 @@ TEST(Memory, BlocksAreUniqueAndNeverNullAndExhaustionThrowsAMemoryError) {
 #endif
 }
 
-// Closes any static part a failed assertion left open.
-class StaticPart : public testing::Test {
-protected:
-    void TearDown() override {
-        while (Tolm::IsInsideStaticPart()) Tolm::EndStaticPart();
-    }
-};
-
-TEST_F(StaticPart, ReportInsideIsRecordedUntilTheOutermostPartReopens) {
+TEST(StaticPart, ReportInsideIsRecordedUntilTheOutermostPartReopens) {
     Tolm::BeginStaticPart();
     Tolm::BeginStaticPart();
     testing::internal::CaptureStderr();
@@ -74,7 +66,7 @@ TEST_F(StaticPart, ReportInsideIsRecordedUntilTheOutermostPartReopens) {
 }
 
 // A host that watches reports with a handler must still see a failed load fail.
-TEST_F(StaticPart, HandlerSeesEveryReportAndTheFlagStillRecords) {
+TEST(StaticPart, HandlerSeesEveryReportAndTheFlagStillRecords) {
     ReportRecorder recorder;
     EXPECT_FALSE(reportBrokenPrecondition(7));  // outside: no throw with a handler
     Tolm::BeginStaticPart();
@@ -92,7 +84,7 @@ TEST_F(StaticPart, HandlerSeesEveryReportAndTheFlagStillRecords) {
 
 // Outside a static part a report throws with file and line, and a report on
 // another thread is no failure of this thread's static part.
-TEST_F(StaticPart, StaticPartBelongsToItsThread) {
+TEST(StaticPart, StaticPartBelongsToItsThread) {
     Tolm::BeginStaticPart();
     bool insideElsewhere = true;
     TolmTest::Thrown thrownElsewhere;
