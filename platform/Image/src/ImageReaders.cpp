@@ -74,8 +74,7 @@ public:
             const long long bytesPerSample = maxval_ > 255 ? 2 : 1;
             const long long rowBytes =
                 isBitmap ? (width_ + 7LL) / 8 : static_cast<long long>(width_) * channels * bytesPerSample;
-            if (height_ > (available - 1) / rowBytes)
-                damaged(truncationText(rowBytes * height_, available - 1));
+            if (height_ > (available - 1) / rowBytes) damaged(truncationText(rowBytes, available - 1));
         } else {
             // Every sample takes at least one character, and all but P1's
             // need a blank after them.
@@ -111,9 +110,11 @@ private:
     static bool isDigit(unsigned char c) noexcept { return c >= '0' && c <= '9'; }
 
     [[noreturn]] void damaged(const std::string& what) const { throwDamaged(name_, what); }
-    std::string truncationText(long long needed, long long present) const {
+    // Rows and row size are named apart: their product may not fit 64 bits.
+    std::string truncationText(long long rowBytes, long long present) const {
         return "the pixel data is cut short: " + std::to_string(width_) + " x " + std::to_string(height_) +
-               " pixels need " + std::to_string(needed) + " bytes, " + std::to_string(present) + " are there";
+               " pixels need " + std::to_string(height_) + " rows of " + std::to_string(rowBytes) +
+               " bytes, " + std::to_string(present) + " are there";
     }
 
     void skipBlanksAndComments() noexcept {
