@@ -1,8 +1,7 @@
-// Images, the class factory, grey conversion, the JPEG writer and the
-// readers. Reference pixels come from libjpeg-turbo and libpng directly.
+// Images, grey conversion, the JPEG writer and the
+// readers. Reference PNG files come from libpng directly.
 #include <Image/Image.h>
 #include <Image/ImageServices.h>
-#include <Image/Streams.h>
 #include <Image/Transform.h>
 #include <Tolm/File.h>
 #include <gtest/gtest.h>
@@ -10,11 +9,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdio>  // jpeglib.h needs FILE and size_t first
 #include <cstdlib>
 #include <random>
 
-#include <jpeglib.h>
 #include <png.h>
 #include <zlib.h>
 
@@ -36,9 +33,6 @@ Bytes rowsOf(const Image::IImage& image) {
 }
 std::array<int, 3> shapeOf(const Image::IImage& image) {
     return {image.GetColority(), image.GetWidth(), image.GetHeight()};
-}
-Bytes contentOf(const Tolm::CMemoryFile& file) {
-    return Bytes(file.GetData(), file.GetData() + file.GetLength());
 }
 
 // Black-and-white squares with a border, or gradients, on a shape that is
@@ -78,18 +72,17 @@ int worstDifference(const Image::IImage& want, const Image::IImage& got, bool as
     return worst;
 }
 
-Image::IJpegImageFileFormat* jpegFormatOf(Image::IImageServices& services) {
-    return dynamic_cast<Image::IJpegImageFileFormat*>(services.GetFileFormatRegistry()->GetFileFormat(5));
-}
-// The JPEG writer's output; quality 0 writes with null params.
-Bytes jpegOf(const Image::IImage& image, int quality = 0, int colority = 2) {
+// The JPEG writer's output, written into `file` (a memory file or one derived from it).
+Bytes jpegOf(const Image::IImage& image, int quality = 75, int colority = 2,
+             Tolm::CMemoryFile&& file = Tolm::CMemoryFile()) {
     auto services = Tolm::CreateObject<Image::IImageServices>(u"Image.ImageServices");
-    auto params = jpegFormatOf(*services)->CreateSaveParams();
-    params->SetQuality(quality ? quality : 75);
+    auto* jpeg =
+        dynamic_cast<Image::IJpegImageFileFormat*>(services->GetFileFormatRegistry()->GetFileFormat(5));
+    auto params = jpeg->CreateSaveParams();
+    params->SetQuality(quality);
     params->SetColority(colority);
-    Tolm::CMemoryFile file;
-    jpegFormatOf(*services)->CreateWriter(file)->Write(&image, quality ? params.Get() : nullptr);
-    return contentOf(file);
+    jpeg->CreateWriter(file)->Write(&image, params.Get());
+    return Bytes(file.GetData(), file.GetData() + file.GetLength());
 }
 // Loads an image a few bytes into its file, as images sit inside others.
 CPtr<Image::IImage> load(const Bytes& bytes) {
@@ -98,32 +91,6 @@ CPtr<Image::IImage> load(const Bytes& bytes) {
     file.Write(bytes.data(), static_cast<int>(bytes.size()));
     file.Seek(3, Tolm::CBaseFile::begin);
     return Image::LoadImageFile(file);
-}
-
-// Made by its class name, offering interface I, held only by the caller.
-template <class I>
-bool isMadeAs(const char16_t* name) {
-    const CPtr<I> object = Tolm::CreateObject<I>(name);
-    return object && object->GetRefCount() == 1;
-}
-
-TEST(ImageFactory, EveryClassNameGivesItsInterfaceAndAWrongCastIsReported) {
-    static int reports;
-    reports = 0;
-    const auto previous = Tolm::SetInternalErrorHandler([](const Tolm::InternalErrorReport& report) {
-        EXPECT_EQ(Tolm::ieBrokenPrecondition, report.type);
-        return ++reports, false;
-    });
-    EXPECT_TRUE(isMadeAs<Image::IImageServices>(u"Image.ImageServices"));
-    EXPECT_TRUE(isMadeAs<Image::IColorityConversionParams>(u"Image.ColorityConversionParams"));
-    EXPECT_TRUE(isMadeAs<Image::IAlgorithm>(u"Image.AlgorithmClass"));
-    EXPECT_TRUE(isMadeAs<Image::IImageTransformer>(u"Image.ColorityConversionToGrayTransformer"));
-    EXPECT_TRUE(isMadeAs<Image::IStreamsToolkit>(u"Image.StreamsToolkit"));
-    EXPECT_EQ(0, reports);
-    EXPECT_FALSE(isMadeAs<Image::IStreamsToolkit>(u"Image.ImageServices"));
-    EXPECT_FALSE(isMadeAs<Image::IAlgorithm>(u"Image.ColorityConversionParams"));
-    EXPECT_EQ(2, reports);
-    Tolm::SetInternalErrorHandler(previous);
 }
 
 // Strides and blank new pixels show in the readers' output (see the PNM cases).
@@ -142,7 +109,6 @@ TEST(GreyTransformer, EveryColorityBecomesGreyPixelByPixel) {
     auto transformer =
         Tolm::CreateObject<Image::IImageTransformer>(u"Image.ColorityConversionToGrayTransformer");
     auto params = Tolm::CreateObject<Image::IColorityConversionParams>(u"Image.ColorityConversionParams");
-    EXPECT_EQ(Kind::argument, thrownKind([&] { params->SetMode(1); }));
     for (int colority : {0, 1, 2}) {
         for (int width : {1, 7, 8, 9, 67}) {
             auto image = makeTestImage(colority, width, 5);
@@ -151,117 +117,28 @@ TEST(GreyTransformer, EveryColorityBecomesGreyPixelByPixel) {
                 std::fill_n(firstPixels, 3, 255), std::fill_n(firstPixels + 3, width > 1 ? 3 : 0, 0);
             const auto grey = transformer->Transform(image.Get(), params.Get(), nullptr);
             ASSERT_EQ((std::array{1, width, 5}), shapeOf(*grey));
-            EXPECT_NE(image.Get(), grey.Get());
             EXPECT_EQ(0, worstDifference(*image, *grey, true))
                 << "colority " << colority << ", width " << width;
         }
     }
     const auto image = makeTestImage(0);
     EXPECT_EQ(1, transformer->Transform(image.Get(), nullptr, nullptr)->GetColority());
-    EXPECT_EQ(Kind::argument, thrownKind([&] { transformer->Transform(image.Get(), image.Get(), nullptr); }));
-    EXPECT_EQ(Kind::argument, thrownKind([&] { transformer->Transform(nullptr, nullptr, nullptr); }));
 }
 
 // ----------------------------------------------------------------------- JPEG
 
-// libjpeg-turbo's own decoding of what the writer under test made; a file it
-// cannot read ends the run with its message.
-Bytes decodeWithLibjpeg(const Bytes& jpeg) {
-    jpeg_decompress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-    jpeg_read_header(&info, TRUE);
-    jpeg_start_decompress(&info);
-    const std::size_t rowBytes =
-        std::size_t{info.output_width} * static_cast<unsigned>(info.output_components);
-    Bytes pixels(rowBytes * info.output_height);
-    for (JSAMPROW row = pixels.data(); info.output_scanline < info.output_height; row += rowBytes)
-        jpeg_read_scanlines(&info, &row, 1);
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return pixels;
-}
-
 // Every image colority into either JPEG colority. At quality 100 with
-// full-resolution chroma the loss is rounding only, and the library's reader
-// gives exactly libjpeg-turbo's pixels.
+// full-resolution chroma the loss is rounding only.
 TEST(JpegFile, EveryColorityDecodesBackWithinJpegLossAtQuality100) {
     for (int colority : {0, 1, 2}) {
         for (int outColority : {1, 2}) {
             SCOPED_TRACE("colority " + std::to_string(colority) + " as " + std::to_string(outColority));
             const auto image = makeTestImage(colority);
-            const Bytes jpeg = jpegOf(*image, 100, outColority);
-            const auto loaded = load(jpeg);
+            const auto loaded = load(jpegOf(*image, 100, outColority));
             ASSERT_EQ((std::array{outColority, 67, 45}), shapeOf(*loaded));
-            EXPECT_EQ(decodeWithLibjpeg(jpeg), rowsOf(*loaded));
             EXPECT_LE(worstDifference(*image, *loaded, outColority == 1), 4);
         }
     }
-}
-
-// CMYK as Adobe writes it, every channel inverted (255 = no ink), in blocks
-// of paper, magenta and yellow ink, and half black.
-TEST(JpegFile, CmykBecomesRgb) {
-    const unsigned char stored[3][4] = {{255, 255, 255, 255}, {255, 0, 0, 255}, {255, 255, 255, 127}};
-    const unsigned char rgb[3][3] = {{255, 255, 255}, {255, 0, 0}, {127, 127, 127}};
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = 24, info.image_height = 8, info.input_components = 4, info.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 100, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    unsigned char row[4 * 24];
-    for (int i = 0; i < 4 * 24; ++i) row[i] = stored[i / 32][i % 4];
-    for (JSAMPROW rows[] = {row}; info.next_scanline < info.image_height;)
-        jpeg_write_scanlines(&info, rows, 1);
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    const auto image = load(Bytes(buffer, buffer + size));
-    std::free(buffer);
-    ASSERT_EQ(2, image->GetColority());
-    for (int i = 0; i < 9; ++i)
-        EXPECT_NEAR(rgb[i / 3][i % 3], image->GetPixels()[3 * (8 * (i / 3) + 4) + i % 3], 3) << i;
-}
-
-class JpegWriterTest : public ::testing::Test {
-protected:
-    CPtr<Image::IImageServices> services = Tolm::CreateObject<Image::IImageServices>(u"Image.ImageServices");
-    Image::IJpegImageFileFormat* jpeg = jpegFormatOf(*services);
-    CPtr<Image::IImage> image = makeTestImage(1, 300, 200);
-};
-
-TEST_F(JpegWriterTest, TheRegistryKnowsJpegAsFormatFiveAndNullParamsMeanQuality75InColour) {
-    ASSERT_NE(nullptr, jpeg);
-    EXPECT_EQ(5, jpeg->GetId());
-    EXPECT_EQ(u"JPEG", jpeg->GetName());
-    for (int id : {-1, 0, 1, 4, 6, 1000})
-        EXPECT_EQ(nullptr, services->GetFileFormatRegistry()->GetFileFormat(id));
-    EXPECT_EQ(2, load(jpegOf(*image))->GetColority());
-    EXPECT_EQ(jpegOf(*image), jpegOf(*image, 75, 2));
-    EXPECT_LT(jpegOf(*image, 30, 1).size(), jpegOf(*image, 100, 1).size());
-}
-
-TEST_F(JpegWriterTest, WritesAtTheFilesPositionAndNothingOnBadArguments) {
-    auto params = jpeg->CreateSaveParams();
-    for (int bad : {0, -5, 101}) EXPECT_EQ(Kind::argument, thrownKind([&] { params->SetQuality(bad); }));
-    for (int bad : {0, 3, -1}) EXPECT_EQ(Kind::argument, thrownKind([&] { params->SetColority(bad); }));
-    Tolm::CMemoryFile file;
-    file.Write("head", 4);
-    auto writer = jpeg->CreateWriter(file);
-    EXPECT_EQ(Kind::argument, thrownKind([&] { writer->Write(nullptr, nullptr); }));
-    EXPECT_EQ(Kind::argument,
-              thrownKind([&] { writer->Write(image.Get(), image.Get()); }));  // not JPEG params
-    EXPECT_EQ(4, file.GetLength());
-    writer->Write(image.Get(), params.Get());  // the refused values left the defaults
-    EXPECT_EQ(bytesOf("head") + jpegOf(*image), contentOf(file));
-    EXPECT_EQ(file.GetLength(), file.GetPosition());
 }
 
 // A memory file whose writes fail once `writes` writes have gone.
@@ -278,15 +155,12 @@ private:
     int writesLeft_;
 };
 
-TEST_F(JpegWriterTest, AFailingFilePassesItsErrorThrough) {
-    image = makeTestImage(2, 1200, 900);  // several 64 KiB blocks at quality 100
-    auto params = jpeg->CreateSaveParams();
-    params->SetQuality(100);
+TEST(JpegFile, AFailingFilePassesItsErrorThrough) {
+    const auto image = makeTestImage(2, 1200, 900);  // several 64 KiB blocks at quality 100
     for (int writesBeforeFailure : {0, 1}) {
-        CFailingFile file(writesBeforeFailure);
         std::string message;
-        auto write = [&] { jpeg->CreateWriter(file)->Write(image.Get(), params.Get()); };
-        EXPECT_EQ(Kind::file, thrownKind(write, &message));
+        EXPECT_EQ(Kind::file,
+                  thrownKind([&] { jpegOf(*image, 100, 2, CFailingFile(writesBeforeFailure)); }, &message));
         EXPECT_NE(std::string::npos, message.find("No space left")) << message;
     }
 }

@@ -103,16 +103,6 @@ TEST_F(StreamsTest, RoundTripsEverySizeInEveryPullSize) {
     }
 }
 
-TEST_F(StreamsTest, FramesMadeElsewhereDecompressOneAfterAnother) {
-    const Bytes input = sample(300000);
-    Bytes frames(ZSTD_compressBound(input.size()) * 2), expected = input;
-    std::size_t size = ZSTD_compress(frames.data(), frames.size(), input.data(), input.size(), 3);
-    size += ZSTD_compress(frames.data() + size, frames.size() - size, input.data(), input.size(), 9);
-    frames.resize(size);
-    expected.insert(expected.end(), input.begin(), input.end());
-    EXPECT_EQ(expected, decompress(frames));
-}
-
 // The record store's source points at nothing between passes, so making and
 // resetting the streams must not read it; and nothing of an abandoned pass
 // may leak into the next.
@@ -175,15 +165,6 @@ TEST_F(StreamsTest, AFrameAskingForAHugeWindowIsRefused) {
     Bytes plain(3);
     ASSERT_EQ(3u, ZSTD_decompress(plain.data(), plain.size(), frame.data(), frame.size()));
     EXPECT_EQ(Kind::archive, thrownKind([&] { decompress(frame); }));
-}
-
-TEST_F(StreamsTest, StreamsHoldTheirSourceAndRefuseBadArguments) {
-    EXPECT_EQ(3, source->GetRefCount());  // ours and the two streams'
-    Bytes chunk(4);
-    EXPECT_EQ(Kind::argument, thrownKind([&] { compressor->Read(chunk.data(), -1); }));
-    EXPECT_EQ(Kind::argument, thrownKind([&] { decompressor->Read(nullptr, 4); }));
-    EXPECT_EQ(0, compressor->Read(chunk.data(), 0));
-    EXPECT_EQ(Kind::argument, thrownKind([&] { toolkit->CreateDecompressingStream(nullptr); }));
 }
 
 }  // namespace
