@@ -3,8 +3,9 @@
 // Input: compressed bytes, read through the decompressing stream in pulls of
 // 4096 bytes until it delivers nothing (at most 16 MiB, so that small inputs
 // that expand hugely do not stall the search). Only a CException is allowed
-// out. Reset must make the stream deliver the same bytes again, and the input
-// itself, compressed and then decompressed, must come back unchanged.
+// out. Reset must make the stream deliver the same bytes again, and an input
+// that does not start like a frame, compressed and then decompressed, must
+// come back unchanged.
 //
 // Reports of broken preconditions throw; a report of kind internal reaching
 // the target is a finding (damaged bytes must fail as archive errors).
@@ -74,6 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                "after Reset: %zu bytes (failed %d), before: %zu bytes (failed %d)", second.bytes.size(),
                second.failed, first.bytes.size(), first.failed);
 
+    // A compressing stream costs several times a decompressing one, so the
+    // round trip takes only inputs that do not open like a frame (28 B5 2F
+    // FD); frames are left to the decompressor alone.
+    if (size > 0 && data[0] == 0x28) return 0;
     const Tolm::CPtr<Korvan::CArrayReadStream> plain = new Korvan::CArrayReadStream;
     plain->SetArray(data, count);
     const Tolm::CPtr<Image::CReadImageStream> compressing = toolkit().CreateCompressingStream(plain.Get());
