@@ -5,6 +5,7 @@
 
 #include <Tolm/Error.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,31 +17,25 @@ inline CByteArray bytes(const std::vector<int>& values) {
     return array;
 }
 
-// Records broken-precondition reports instead of letting the framework throw,
-// so that tests can check what the library does after a report returns.
-// One recorder at a time; the handler is process-wide.
+// Records the files that broken-precondition reports name, instead of letting
+// the framework throw, so that tests can check what the library does after a
+// report returns. One recorder at a time; the handler is process-wide.
 class CReportRecorder {
 public:
-    CReportRecorder() : previous_(Tolm::SetInternalErrorHandler(&record)) { reports.clear(); }
+    CReportRecorder() { files.clear(); }
     ~CReportRecorder() { Tolm::SetInternalErrorHandler(previous_); }
     CReportRecorder(const CReportRecorder&) = delete;
     CReportRecorder& operator=(const CReportRecorder&) = delete;
 
     // Reports naming the source file (such as "Src\\BasicTools"), or all reports.
     int Count(const std::string& file = {}) const {
-        int count = 0;
-        for (const auto& report : reports) count += file.empty() || report.file == file ? 1 : 0;
-        return count;
+        return static_cast<int>(file.empty() ? files.size() : std::count(files.begin(), files.end(), file));
     }
 
 private:
-    static bool record(const Tolm::InternalErrorReport& report) {
-        reports.push_back(report);
-        return false;
-    }
-
-    inline static std::vector<Tolm::InternalErrorReport> reports;
-    Tolm::InternalErrorHandler previous_;
+    inline static std::vector<std::string> files;
+    Tolm::InternalErrorHandler previous_ = Tolm::SetInternalErrorHandler(
+        [](const Tolm::InternalErrorReport& report) { return files.emplace_back(report.file), false; });
 };
 
 }  // namespace Korvan::testing
