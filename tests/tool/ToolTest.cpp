@@ -1,79 +1,229 @@
 // The gearset tool end to end: arguments, exit status, and the output that
 // scripts rely on, checked exactly. Library edge cases are the library tests'.
-#include "ToolRunner.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
-#include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <jpeglib.h>
+#include <regex.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-namespace gearset::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Zones written as POSIX TZ rules, so that no zone database is needed.
-const std::map<std::string, std::string> kUtc{{"TZ", "UTC0"}};
-const std::map<std::string, std::string> kPlus3{{"TZ", "<+03>-3"}};
-const std::map<std::string, std::string> kMinus330{{"TZ", "<-0330>3:30"}};
+using Result = std::tuple<int, std::string, std::string>;  // exit status, stdout, stderr
+
+std::string Quoted(const std::string& text) {
+    std::string word = "'";
+    for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return word + "'";
+}
+
+// Whether the whole text matches the extended regular expression.
+bool Matches(const std::string& text, const std::string& pattern) {
+    regex_t compiled;
+    if (::regcomp(&compiled, ("^" + pattern + "$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) return false;
+    const bool matched = ::regexec(&compiled, text.c_str(), 0, nullptr, 0) == 0;
+    ::regfree(&compiled);
+    return matched;
+}
 
 class ToolTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("gearset-tool-test-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    void SetUp() override { fs::create_directories(dir_); }
+    void TearDown() override {
         fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        fs::remove(outPath_);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-    std::string WriteFile(const std::string& name, const std::string& bytes) const {
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    void Write(const std::string& name, const std::string& bytes) const {
         std::ofstream(Path(name), std::ios::binary) << bytes;
-        return Path(name);
     }
-    static std::string ReadFile(const std::string& path) {
+    static std::string Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-
-    // Exit status, stdout and stderr at once, so that a failure shows all three.
-    static void ExpectResult(const ToolResult& result, int exitCode, const std::string& out,
-                             const std::string& err = "") {
-        EXPECT_EQ(result.exitCode, exitCode) << result.err;
-        EXPECT_EQ(result.out, out);
-        EXPECT_EQ(result.err, err);
+    // Runs the tool on a shell command line where "@name" stands for a file in the
+    // test's directory, where its temporary files go too. stderr is read from a
+    // pipe, as under a script, so the tool must draw no progress there.
+    Result Run(const std::string& arguments, const std::string& zone = "UTC0") const {
+        std::string command =
+            "TZ=" + Quoted(zone) + " TMPDIR=" + Quoted(dir_) + " " + Quoted(GEARSET_TOOL_PATH) + " ";
+        for (char c : arguments) command += c == '@' ? Quoted(dir_) + "/" : std::string(1, c);
+        command += " </dev/null 2>&1 >" + Quoted(outPath_);
+        std::string err;
+        std::FILE* pipe = ::popen(command.c_str(), "r");
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            err.append(buffer, got);
+        const int status = ::pclose(pipe);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), Read(outPath_), err};
     }
-    // A failure: nothing on stdout, one line on stderr naming the command.
-    static void ExpectFailure(const ToolResult& result, int exitCode, const std::string& mentions) {
-        EXPECT_EQ(result.exitCode, exitCode) << result.err;
-        EXPECT_EQ(result.out, "");
-        ASSERT_EQ(Lines(result.err).size(), 1u) << result.err;
-        EXPECT_TRUE(result.err.ends_with("\n"));
-        EXPECT_EQ(result.err.rfind("gearset", 0), 0u) << result.err;
-        EXPECT_NE(result.err.find(mentions), std::string::npos) << result.err;
+    // The output of a run that must succeed quietly.
+    std::string Succeed(const std::string& arguments, const std::string& zone = "UTC0") const {
+        const auto [status, out, err] = Run(arguments, zone);
+        EXPECT_EQ(std::tuple(status, err), std::tuple(0, "")) << arguments;
+        return out;
+    }
+    // A failure: nothing on stdout, one line on stderr naming the tool and what failed.
+    void ExpectFailure(const std::string& arguments, int exitCode, const std::string& mentions) const {
+        const auto [status, out, err] = Run(arguments);
+        EXPECT_EQ(std::tuple(status, out), std::tuple(exitCode, "")) << arguments << ": " << err;
+        EXPECT_TRUE(err.starts_with("gearset") && err.find('\n') == err.size() - 1 &&
+                    err.find(mentions) != std::string::npos)
+            << arguments << ": " << err;
     }
 
-    fs::path dir_;
+    const std::string dir_ =
+        (fs::temp_directory_path() / ("gearset-tool-test-" + std::to_string(::getpid()))).string();
+    const std::string outPath_ = dir_ + ".out";
 };
 
-struct Decoded {
-    int width = 0;
-    int height = 0;
-    int components = 0;
-    std::vector<unsigned char> pixels;
-};
+TEST_F(ToolTest, VersionAndHelpGoToStdoutWithStatusZero) {
+    EXPECT_EQ(Succeed("--version"), "gearset " GEARSET_VERSION "\n");
+    const std::string help = Succeed("--help");
+    for (const std::string command : {"demo", "date parse", "date format", "text encode", "text decode",
+                                      "scan", "copy", "mkdir", "jpeg", "store bench"}) {
+        EXPECT_NE(help.find("\n  " + command + " "), std::string::npos) << command;
+        EXPECT_TRUE(Succeed(command + " --help").starts_with("Usage: gearset " + command)) << command;
+    }
+    const std::string group = Succeed("date --help");
+    EXPECT_NE(group.find("date parse TEXT..."), std::string::npos) << group;
+    EXPECT_NE(group.find("date format [--iso] [TIME]"), std::string::npos) << group;
+}
 
-Decoded DecodeJpeg(const std::string& bytes) {
+TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
+    Write("a.pdf", "%PDF-1.7\n");
+    // Grouped by command: the command, then what follows it.
+    const std::pair<std::string, std::vector<const char*>> mistakes[] = {
+        {"", {"frobnicate", "--frob", "date"}},
+        {"date ",
+         {"parse", "format yesterday", "format '2024-13-01 00:00:00'", "format --iso=1",
+          "format 2024-01-02 03:04:05 x"}},
+        {"text ", {"encode", "encode a b", "encode \xFF", "decode", "decode F", "decode ZZ"}},
+        {"scan ",
+         {"--before 5 @a.pdf PDF", "--last --before x @a.pdf PDF", "--last --before -1 @a.pdf PDF",
+          "@a.pdf '\\q'", "@a.pdf ''"}},
+        {"store bench ",
+         {"--count 0", "--page-size 12", "--size x", "--count 100000 --size 100000", "extra"}},
+        {"", {"copy @a.pdf", "mkdir", "mkdir a b", "jpeg @a.pdf", "demo extra"}},
+    };
+    for (const auto& [command, rest] : mistakes)
+        for (const char* arguments : rest) ExpectFailure(command + arguments, 2, "--help')");
+    EXPECT_EQ(Run("scan @a.pdf"),
+              Result(2, "", "gearset scan: missing PATTERN (see 'gearset scan --help')\n"));
+    EXPECT_EQ(Run("date when"),
+              Result(2, "", "gearset date: unknown subcommand 'when' (see 'gearset date --help')\n"));
+    EXPECT_EQ(Run(""), Result(2, "", "gearset: missing COMMAND (see 'gearset --help')\n"));
+}
+
+TEST_F(ToolTest, CommandsPrintExactlyThisAndExitZeroOrOneWhenNothingIsFound) {
+    //                      0         1         2         3
+    //                      0123456789012345678901234567890123456789
+    Write("a.pdf", "%PDF-1.7\n1 0 obj\nendobj\n2 0 obj\nendobj\n%%EOF\n");
+    Write("empty", "");
+    struct Row {
+        const char* arguments;
+        const char* out;
+        int exitCode = 0;
+        const char* zone = "UTC0";  // POSIX rules, so that no zone database is needed
+    };
+    const char* plus3 = "<+03>-3";
+    const char* minus330 = "<-0330>3:30";
+    const Row rows[] = {
+        {"date parse D:20240102030405Z 2024-01-02T03:04:05+03:00 ''",
+         "2024-01-02 03:04:05\n2024-01-02 00:04:05\nunset\n"},
+        {"date parse D:20240102030405Z \"D:20240102030405+03'00'\" 2024-01-02",
+         "2024-01-02 06:04:05\n2024-01-02 03:04:05\n2024-01-02 03:00:00\n", 0, plus3},
+        {"date parse 2024-01-02T03:04:05Z", "2024-01-01 23:34:05\n", 0, minus330},
+        {"date format '2024-01-02 03:04:05'", "D:20240102030405Z00'00'\n"},
+        {"date format '2024-01-02 03:04:05'", "D:20240102030405+03'00'\n", 0, plus3},
+        {"date format '2024-01-02 03:04:05'", "D:20240102030405-03'30'\n", 0, minus330},
+        {"date format --iso 2024-01-02 03:04:05", "2024-01-02T03:04:05Z\n"},
+        {"date format --iso 2024-01-02 03:04:05", "2024-01-02T03:04:05+03:00\n", 0, plus3},
+        {"date format --iso 2024-01-02 03:04:05", "2024-01-02T03:04:05-03:30\n", 0, minus330},
+        {"text encode abc", "61 62 63\n"},
+        {"text encode --unicode abc", "FE FF 00 61 00 62 00 63\n"},
+        {"text encode \xC3\xA9", "FE FF 00 E9\n"},
+        {"text encode \xF0\x9F\x98\x80", "FE FF D8 3D DE 00\n"},
+        {"text encode --unicode ''", "\n"},
+        {"text decode feff 0041", "A\n"},
+        {"text decode '41 00 42'", "A B\n"},
+        {"text decode 'FE FF 00 E9'", "\xC3\xA9\n"},
+        {"text decode --codepoints 'FF FE 41 00'", "U+00FF U+00FE U+0041 U+0020\n"},
+        {"text decode --codepoints 'FE FF D8 3D DE 00'", "U+D83D U+DE00\n"},
+        {"scan @a.pdf endobj", "17\n"},
+        {"scan --last @a.pdf endobj", "32\n"},
+        {"scan --last --before 37 @a.pdf endobj", "32\n"},
+        {"scan --last --before 36 @a.pdf endobj", "17\n"},
+        {"scan --last --before 21 @a.pdf endobj", "-1\n", 1},
+        {"scan @a.pdf 'obj\\x0Aendobj'", "13\n"},
+        {"scan @a.pdf xref", "-1\n", 1},
+        {"scan @empty x", "-1\n", 1},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(Run(row.arguments, row.zone), Result(row.exitCode, row.out, ""))
+            << row.arguments << " " << row.zone;
+    EXPECT_TRUE(Matches(Succeed("date format", plus3), "D:[0-9]{14}\\+03'00'\n"));
+}
+
+TEST_F(ToolTest, FailuresExitOneWithOneLineAndLeaveFilesAlone) {
+    Write("from.bin", "source bytes");
+    Write("file", "x");
+    Write("text.png", "not an image");
+    Write("in.pgm", "P2\n1 1\n255\n7\n");
+    const std::pair<const char*, const char*> cases[] = {
+        {"scan @missing.pdf x", "missing.pdf"},
+        {"scan @ x", "not a regular file"},
+        {"copy @missing @to", "missing"},
+        {"copy @from.bin @from.bin", "same file"},
+        {"copy @from.bin @no/such/dir/to", "to"},
+        {"mkdir @file/sub", "file"},
+        {"jpeg @missing.png @out.jpg", "missing.png"},
+        {"jpeg @text.png @out.jpg", "text.png"},
+        {"jpeg @in.pgm @none/out.jpg", "out.jpg"},
+    };
+    for (const auto& [arguments, mentions] : cases) ExpectFailure(arguments, 1, mentions);
+    EXPECT_FALSE(fs::exists(Path("to")));
+    EXPECT_FALSE(fs::exists(Path("out.jpg")));
+    EXPECT_EQ(Read(Path("from.bin")), "source bytes");
+}
+
+TEST_F(ToolTest, CopyReplacesTheTargetWithTheSource) {
+    std::string source;
+    for (int i = 0; i < 10000; ++i) source += static_cast<char>(i * 7 % 251);
+    Write("from.bin", source);
+    Write("to.bin", std::string(20000, 'x'));
+    EXPECT_EQ(Succeed("copy @from.bin @to.bin"), "");
+    EXPECT_EQ(Read(Path("to.bin")), source);
+}
+
+TEST_F(ToolTest, MkdirCreatesParentsAndStampedPrintsANewDirectoryEachTime) {
+    EXPECT_EQ(Succeed("mkdir @a/b/c"), "");
+    EXPECT_EQ(Succeed("mkdir @a/b/c"), "");
+    EXPECT_TRUE(fs::is_directory(Path("a/b/c")));
+    const std::string first = Succeed("mkdir --stamped @runs"), second = Succeed("mkdir --stamped @runs");
+    EXPECT_NE(first, second);
+    for (const std::string& made : {first, second}) {
+        EXPECT_TRUE(made.starts_with(Path("runs/")) &&
+                    Matches(made.substr(Path("runs/").size()),
+                            "[0-9]{4}\\.[0-9]{2}\\.[0-9]{2} [0-9]{2}-[0-9]{2}-[0-9]{2}(\\([0-9]+\\))*\n"))
+            << made;
+        EXPECT_TRUE(fs::is_directory(made.substr(0, made.size() - 1))) << made;
+    }
+}
+
+// Width, height and components of a JPEG image, as its header gives them.
+std::tuple<int, int, int> JpegShape(const std::string& bytes) {
     jpeg_decompress_struct info{};
     jpeg_error_mgr errors{};
     info.err = jpeg_std_error(&errors);
@@ -81,266 +231,45 @@ Decoded DecodeJpeg(const std::string& bytes) {
     jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
                  static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&info, TRUE);
-    jpeg_start_decompress(&info);
-    Decoded image{static_cast<int>(info.output_width),
-                  static_cast<int>(info.output_height),
-                  info.output_components,
-                  {}};
-    image.pixels.resize(static_cast<std::size_t>(image.width) * image.height * image.components);
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = image.pixels.data() +
-                       static_cast<std::size_t>(info.output_scanline) * image.width * image.components;
-        jpeg_read_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_decompress(&info);
+    const std::tuple shape(static_cast<int>(info.image_width), static_cast<int>(info.image_height),
+                           info.num_components);
     jpeg_destroy_decompress(&info);
-    return image;
+    return shape;
 }
 
-TEST_F(ToolTest, VersionAndHelpGoToStdoutWithStatusZero) {
-    ExpectResult(RunTool({"--version"}), 0, "gearset " GEARSET_VERSION "\n");
-    const ToolResult help = RunTool({"--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_EQ(help.err, "");
-    for (const char* command : {"demo", "date parse", "date format", "text encode", "text decode", "scan",
-                                "copy", "mkdir", "jpeg", "store bench"}) {
-        EXPECT_NE(help.out.find("\n  " + std::string(command) + " "), std::string::npos) << command;
-        std::vector<std::string> args;
-        for (std::size_t from = 0, space = 0; from != std::string::npos;
-             from = space == std::string::npos ? space : space + 1) {
-            space = std::string(command).find(' ', from);
-            args.push_back(std::string(command).substr(from, space - from));
-        }
-        args.push_back("--help");
-        const ToolResult commandHelp = RunTool(args);
-        EXPECT_EQ(commandHelp.exitCode, 0) << command;
-        EXPECT_EQ(commandHelp.out.rfind("Usage: gearset " + std::string(command), 0), 0u) << commandHelp.out;
-        EXPECT_EQ(commandHelp.err, "");
-    }
-    const ToolResult group = RunTool({"date", "--help"});
-    EXPECT_EQ(group.exitCode, 0);
-    EXPECT_NE(group.out.find("date parse TEXT..."), std::string::npos) << group.out;
-    EXPECT_NE(group.out.find("date format [--iso] [TIME]"), std::string::npos) << group.out;
-}
-
-TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
-    const std::string file = WriteFile("a.pdf", "%PDF-1.7\n");
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"frobnicate"},
-        {"--frob"},
-        {"date"},
-        {"date", "when"},
-        {"date", "parse"},
-        {"date", "format", "2024-13-01 00:00:00"},
-        {"date", "format", "yesterday"},
-        {"date", "format", "--iso=1"},
-        {"date", "format", "2024-01-02", "03:04:05", "x"},
-        {"text", "encode"},
-        {"text", "encode", "a", "b"},
-        {"text", "encode", "\xFF"},
-        {"text", "decode"},
-        {"text", "decode", "F"},
-        {"text", "decode", "ZZ"},
-        {"scan", file},
-        {"scan", "--before", "5", file, "PDF"},
-        {"scan", "--last", "--before", "x", file, "PDF"},
-        {"scan", "--last", "--before", "-1", file, "PDF"},
-        {"scan", file, "\\q"},
-        {"scan", file, ""},
-        {"copy", file},
-        {"mkdir"},
-        {"mkdir", "a", "b"},
-        {"jpeg", file},
-        {"store", "bench", "--count", "0"},
-        {"store", "bench", "--page-size", "12"},
-        {"store", "bench", "--size", "x"},
-        {"store", "bench", "--count", "100000", "--size", "100000"},
-        {"store", "bench", "extra"},
-        {"demo", "extra"},
-    };
-    for (const auto& args : cases) {
-        SCOPED_TRACE(::testing::PrintToString(args));
-        const ToolResult result = RunTool(args);
-        ExpectFailure(result, 2, "--help')");
-    }
-    ExpectResult(RunTool({"scan", file}), 2, "",
-                 "gearset scan: missing PATTERN (see 'gearset scan --help')\n");
-    ExpectResult(RunTool({"date", "when"}), 2, "",
-                 "gearset date: unknown subcommand 'when' (see 'gearset date --help')\n");
-    ExpectResult(RunTool({}), 2, "", "gearset: missing COMMAND (see 'gearset --help')\n");
-}
-
-TEST_F(ToolTest, DateParsePrintsLocalTimeOrUnsetPerText) {
-    ExpectResult(RunTool({"date", "parse", "D:20240102030405Z", "2024-01-02T03:04:05+03:00", ""}, kUtc), 0,
-                 "2024-01-02 03:04:05\n2024-01-02 00:04:05\nunset\n");
-    ExpectResult(
-        RunTool({"date", "parse", "D:20240102030405Z", "D:20240102030405+03'00'", "2024-01-02"}, kPlus3), 0,
-        "2024-01-02 06:04:05\n2024-01-02 03:04:05\n2024-01-02 03:00:00\n");
-    ExpectResult(RunTool({"date", "parse", "2024-01-02T03:04:05Z"}, kMinus330), 0, "2024-01-01 23:34:05\n");
-}
-
-TEST_F(ToolTest, DateFormatWritesTheLocalOffset) {
-    struct Row {
-        std::map<std::string, std::string> zone;
-        const char* docInfo;
-        const char* iso;
-    };
-    const Row rows[] = {
-        {kUtc, "D:20240102030405Z00'00'\n", "2024-01-02T03:04:05Z\n"},
-        {kPlus3, "D:20240102030405+03'00'\n", "2024-01-02T03:04:05+03:00\n"},
-        {kMinus330, "D:20240102030405-03'30'\n", "2024-01-02T03:04:05-03:30\n"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.zone.at("TZ"));
-        ExpectResult(RunTool({"date", "format", "2024-01-02 03:04:05"}, row.zone), 0, row.docInfo);
-        ExpectResult(RunTool({"date", "format", "--iso", "2024-01-02", "03:04:05"}, row.zone), 0, row.iso);
-    }
-    const ToolResult now = RunTool({"date", "format"}, kPlus3);
-    EXPECT_EQ(now.exitCode, 0);
-    EXPECT_TRUE(std::regex_match(now.out, std::regex("D:\\d{14}\\+03'00'\n"))) << now.out;
-}
-
-TEST_F(ToolTest, TextEncodePrintsHexPairs) {
-    ExpectResult(RunTool({"text", "encode", "abc"}), 0, "61 62 63\n");
-    ExpectResult(RunTool({"text", "encode", "--unicode", "abc"}), 0, "FE FF 00 61 00 62 00 63\n");
-    ExpectResult(RunTool({"text", "encode", "\xC3\xA9"}), 0, "FE FF 00 E9\n");
-    ExpectResult(RunTool({"text", "encode", "\xF0\x9F\x98\x80"}), 0, "FE FF D8 3D DE 00\n");
-    ExpectResult(RunTool({"text", "encode", "--unicode", ""}), 0, "\n");
-    ExpectResult(RunTool({"text", "encode", "--", "-x"}), 0, "2D 78\n");
-}
-
-TEST_F(ToolTest, TextDecodePrintsTextOrCodeUnits) {
-    ExpectResult(RunTool({"text", "decode", "FE FF 00 41"}), 0, "A\n");
-    ExpectResult(RunTool({"text", "decode", "feff", "0041"}), 0, "A\n");
-    ExpectResult(RunTool({"text", "decode", "41 00 42"}), 0, "A B\n");
-    ExpectResult(RunTool({"text", "decode", "FE FF 00 E9"}), 0, "\xC3\xA9\n");
-    ExpectResult(RunTool({"text", "decode", "FEFF"}), 0, "\n");
-    ExpectResult(RunTool({"text", "decode", "--codepoints", "FF FE 41 00"}), 0,
-                 "U+00FF U+00FE U+0041 U+0020\n");
-    ExpectResult(RunTool({"text", "decode", "--codepoints", "FE FF D8 3D DE 00"}), 0, "U+D83D U+DE00\n");
-}
-
-TEST_F(ToolTest, ScanPrintsTheOffsetAndExitsOneWhenNothingIsFound) {
-    //                                     0         1         2         3
-    //                                     0123456789012345678901234567890123456789
-    const std::string file = WriteFile("a.pdf", "%PDF-1.7\n1 0 obj\nendobj\n2 0 obj\nendobj\n%%EOF\n");
-    ExpectResult(RunTool({"scan", file, "endobj"}), 0, "17\n");
-    ExpectResult(RunTool({"scan", "--last", file, "endobj"}), 0, "32\n");
-    ExpectResult(RunTool({"scan", "--last", "--before", "37", file, "endobj"}), 0, "32\n");
-    ExpectResult(RunTool({"scan", "--last", "--before", "36", file, "endobj"}), 0, "17\n");
-    ExpectResult(RunTool({"scan", "--last", "--before", "21", file, "endobj"}), 1, "-1\n");
-    ExpectResult(RunTool({"scan", file, "obj\\x0Aendobj"}), 0, "13\n");
-    ExpectResult(RunTool({"scan", file, "xref"}), 1, "-1\n");
-    ExpectResult(RunTool({"scan", "--last", file, "xref"}), 1, "-1\n");
-    ExpectResult(RunTool({"scan", WriteFile("empty", ""), "x"}), 1, "-1\n");
-    ExpectFailure(RunTool({"scan", Path("missing.pdf"), "x"}), 1, "missing.pdf");
-    ExpectFailure(RunTool({"scan", dir_.string(), "x"}), 1, "not a regular file");
-}
-
-TEST_F(ToolTest, CopyReplacesTheTargetWithTheSource) {
-    std::string source(10000, '\0');
-    std::mt19937 random(3);
-    for (char& c : source) c = static_cast<char>(random());
-    const std::string from = WriteFile("from.bin", source);
-    const std::string to = WriteFile("to.bin", std::string(20000, 'x'));
-    ExpectResult(RunTool({"copy", from, to}), 0, "");
-    EXPECT_EQ(ReadFile(to), source);
-    ExpectResult(RunTool({"copy", WriteFile("empty", ""), to}), 0, "");
-    EXPECT_EQ(ReadFile(to), "");
-}
-
-TEST_F(ToolTest, CopyFailuresLeaveFilesAlone) {
-    const std::string from = WriteFile("from.bin", "source bytes");
-    ExpectFailure(RunTool({"copy", Path("missing"), Path("to")}), 1, "missing");
-    EXPECT_FALSE(fs::exists(Path("to")));
-    ExpectFailure(RunTool({"copy", from, from}), 1, "same file");
-    EXPECT_EQ(ReadFile(from), "source bytes");
-    ExpectFailure(RunTool({"copy", from, Path("no/such/dir/to")}), 1, "to");
-}
-
-TEST_F(ToolTest, MkdirCreatesParentsAndStampedPrintsTheNewDirectory) {
-    ExpectResult(RunTool({"mkdir", Path("a/b/c")}), 0, "");
-    EXPECT_TRUE(fs::is_directory(Path("a/b/c")));
-    ExpectResult(RunTool({"mkdir", Path("a/b/c")}), 0, "");
-
-    const std::string root = Path("runs");
-    const ToolResult first = RunTool({"mkdir", "--stamped", root});
-    const ToolResult second = RunTool({"mkdir", "--stamped", root});
-    for (const ToolResult* result : {&first, &second}) {
-        EXPECT_EQ(result->exitCode, 0) << result->err;
-        EXPECT_EQ(result->err, "");
-        ASSERT_TRUE(std::regex_match(
-            result->out, std::regex(std::regex_replace(root, std::regex("[.^$|()\\[\\]{}*+?\\\\]"), "\\$&") +
-                                    "/\\d{4}\\.\\d\\d\\.\\d\\d \\d\\d-\\d\\d-\\d\\d(\\(\\d+\\))*\n")))
-            << result->out;
-        EXPECT_TRUE(fs::is_directory(result->out.substr(0, result->out.size() - 1)));
-    }
-    EXPECT_NE(first.out, second.out);
-
-    WriteFile("file", "x");
-    ExpectFailure(RunTool({"mkdir", Path("file/sub")}), 1, "file");
-}
-
-TEST_F(ToolTest, JpegWritesColourAndGreyImages) {
+TEST_F(ToolTest, JpegWritesColourAndBlackAndWhiteAsGrey) {
     std::string ppm = "P6\n8 6\n255\n";
-    for (int i = 0; i < 8 * 6; ++i)
-        ppm += std::string{static_cast<char>(i * 5), static_cast<char>(200), static_cast<char>(40)};
-    ExpectResult(RunTool({"jpeg", WriteFile("in.ppm", ppm), Path("out.jpg")}), 0, "");
-    const Decoded colour = DecodeJpeg(ReadFile(Path("out.jpg")));
-    EXPECT_EQ(colour.width, 8);
-    EXPECT_EQ(colour.height, 6);
-    EXPECT_EQ(colour.components, 3);
-
-    // Black and white: written from a grey copy.
-    ExpectResult(RunTool({"jpeg", WriteFile("in.pbm", "P1\n3 2\n1 0 1\n0 1 0\n"), Path("out.jpg")}), 0, "");
-    const Decoded grey = DecodeJpeg(ReadFile(Path("out.jpg")));
-    EXPECT_EQ(grey.components, 1);
-    ASSERT_EQ(grey.pixels.size(), 6u);
-    EXPECT_LT(grey.pixels[0], 40);
-    EXPECT_GT(grey.pixels[1], 215);
+    for (int i = 0; i < 8 * 6 * 3; ++i) ppm += static_cast<char>(i * 5);
+    Write("in.ppm", ppm);
+    Write("in.pbm", "P1\n3 2\n1 0 1\n0 1 0\n");
+    EXPECT_EQ(Succeed("jpeg @in.ppm @colour.jpg"), "");
+    EXPECT_EQ(Succeed("jpeg @in.pbm @grey.jpg"), "");
+    EXPECT_EQ(JpegShape(Read(Path("colour.jpg"))), std::tuple(8, 6, 3));
+    EXPECT_EQ(JpegShape(Read(Path("grey.jpg"))), std::tuple(3, 2, 1));
 }
 
-TEST_F(ToolTest, JpegFailsOnMissingOrUnreadableInputAndUnwritableOutput) {
-    ExpectFailure(RunTool({"jpeg", Path("missing.png"), Path("out.jpg")}), 1, "missing.png");
-    ExpectFailure(RunTool({"jpeg", WriteFile("text.png", "not an image"), Path("out.jpg")}), 1, "text.png");
-    EXPECT_FALSE(fs::exists(Path("out.jpg")));
-    ExpectFailure(RunTool({"jpeg", WriteFile("in.pgm", "P2\n1 1\n255\n7\n"), Path("none/out.jpg")}), 1,
-                  "out.jpg");
-}
-
-TEST_F(ToolTest, StoreBenchPrintsOneLinePerPhase) {
-    for (const std::vector<std::string>& extra :
-         {std::vector<std::string>{}, {"--compress", "--page-size", "512"}}) {
-        std::vector<std::string> args{"store", "bench", "--count", "300", "--size", "3000"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        const ToolResult result = RunTool(args, {{"TMPDIR", dir_.string()}});
-        EXPECT_EQ(result.exitCode, 0) << result.err;
-        EXPECT_EQ(result.err, "");  // no progress: stderr is not a terminal
-        const std::vector<std::string> lines = Lines(result.out);
-        ASSERT_EQ(lines.size(), 3u) << result.out;
-        EXPECT_TRUE(std::regex_match(lines[0], std::regex("write \\d+ records/s \\d+\\.\\d MB/s")))
-            << lines[0];
-        EXPECT_TRUE(std::regex_match(lines[1], std::regex("read \\d+ records/s \\d+\\.\\d MB/s")))
-            << lines[1];
-        EXPECT_TRUE(std::regex_match(lines[2], std::regex("free \\d+ records/s"))) << lines[2];
+TEST_F(ToolTest, StoreBenchPrintsOneLinePerPhaseAndRemovesItsStore) {
+    for (const std::string options : {"", " --compress --page-size 512"}) {
+        const std::string out = Succeed("store bench --count 300 --size 3000" + options);
+        EXPECT_TRUE(Matches(out,
+                            "write [0-9]+ records/s [0-9]+\\.[0-9] MB/s\n"
+                            "read [0-9]+ records/s [0-9]+\\.[0-9] MB/s\n"
+                            "free [0-9]+ records/s\n"))
+            << out;
     }
-    EXPECT_TRUE(fs::is_empty(dir_));  // the store's temporary file is gone
+    EXPECT_TRUE(fs::is_empty(dir_));
 }
 
 TEST_F(ToolTest, DemoRunsEveryFamilyWithoutFilesAndLeavesNothingBehind) {
-    const ToolResult result = RunTool({"demo"}, {{"TMPDIR", dir_.string()}});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.err, "");
+    const std::string out = Succeed("demo");
     for (const char* step :
          {"record store", "wrote record", "read record", "freed record", "object cache", "parked", "rebuilt",
           "PDF text strings", "encoded \"Invoice 42\" as 49 6E 76", "PDF dates",
           "read both back as 2024-01-02 03:04:05", "found \"endobj\"", "folders", "removed both",
           "image saving", "bytes of JPEG", "removed it", "done: every family ran once"}) {
-        EXPECT_NE(result.out.find(step), std::string::npos) << step << "\n" << result.out;
+        EXPECT_NE(out.find(step), std::string::npos) << step << "\n" << out;
     }
     EXPECT_TRUE(fs::is_empty(dir_));
 }
 
 }  // namespace
-}  // namespace gearset::testing

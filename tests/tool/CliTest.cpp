@@ -1,0 +1,210 @@
+// The parts of the tool linked in directly: the argument parser, the texts of
+// the command line, the progress line and the windowed scan.
+#include "Arguments.h"
+#include "Formats.h"
+#include "Progress.h"
+#include "WindowedScan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <unistd.h>
+
+namespace gearset {
+namespace {
+
+const CommandSyntax kScan{"scan",
+                          "[--last] [--before N] FILE PATTERN",
+                          "Finds a byte pattern.",
+                          {{"last", "", "last match"}, {"before", "N", "end at or before N"}},
+                          {"FILE", "PATTERN"},
+                          2,
+                          2};
+
+// What the parser made of the arguments, or its one-line complaint.
+std::string Parsed(const CommandSyntax& syntax, const std::vector<std::string>& args) {
+    try {
+        const ParsedArguments parsed = ParseArguments(syntax, std::span<const std::string>(args));
+        std::string text = parsed.HelpRequested() ? "help " : parsed.Has("last") ? "last " : "";
+        if (parsed.Value("before")) text += "before=" + *parsed.Value("before") + " ";
+        for (const std::string& positional : parsed.Positionals()) text += "[" + positional + "]";
+        return text;
+    } catch (const UsageError& error) {
+        return error.what();
+    }
+}
+
+TEST(ArgumentsTest, ParsesOrSaysWhatIsWrongInOneLine) {
+    const std::pair<std::vector<std::string>, const char*> rows[] = {
+        {{"--last", "--before", "9", "f", "p"}, "last before=9 [f][p]"},
+        {{"f", "--last", "p", "--before=9"}, "last before=9 [f][p]"},
+        {{"-", "--", "--last"}, "[-][--last]"},
+        {{"--before", "--last", "--before=", "f", "p"}, "before= [f][p]"},  // the last value wins
+        {{"--bogus", "-h"}, "help "},
+        {{"--help"}, "help "},
+        {{"--", "--help"}, "missing PATTERN"},
+        {{}, "missing FILE"},
+        {{"f", "p", "x"}, "unexpected argument 'x'"},
+        {{"--lats=3", "f", "p"}, "unknown option '--lats'"},
+        {{"-l", "f", "p"}, "unknown option '-l'"},
+        {{"--last=yes", "f", "p"}, "option --last takes no value"},
+        {{"f", "p", "--before"}, "option --before needs a value N"},
+    };
+    for (const auto& [args, expected] : rows) EXPECT_EQ(Parsed(kScan, args), expected);
+    const CommandSyntax list{"date parse", "TEXT...", "", {}, {"TEXT"}, 1, CommandSyntax::kUnbounded};
+    EXPECT_EQ(Parsed(list, {}), "missing TEXT");
+    EXPECT_EQ(Parsed(list, {"a", "", "c", "d"}), "[a][][c][d]");
+    EXPECT_EQ(FormatHelp(kScan),
+              "Usage: gearset scan [--last] [--before N] FILE PATTERN\n\nFinds a byte pattern.\n\nOptions:\n"
+              "  --last      last match\n  --before N  end at or before N\n  -h, --help  show this help and "
+              "exit\n");
+}
+
+TEST(ArgumentsTest, IntegersMustBeWholeAndInRange) {
+    for (const auto& [text, value] :
+         {std::pair("0", std::int64_t{0}), {"+10", 10}, {"-5", -5}, {"9223372036854775807", INT64_MAX}})
+        EXPECT_EQ(ParseInteger(text, "N", -5, INT64_MAX), value);
+    for (const char* bad :
+         {"", "+", "-", "+-1", "11", "-6", "1x", " 1", "1 ", "0x1", "1e3", "99999999999999999999"})
+        EXPECT_THROW(ParseInteger(bad, "--count", -5, 10), UsageError) << "'" << bad << "'";
+    try {
+        ParseInteger("x", "--count", 1, 5);
+        ADD_FAILURE() << "accepted 'x'";
+    } catch (const UsageError& error) {
+        EXPECT_STREQ(error.what(), "--count must be a whole number from 1 to 5, not 'x'");
+    }
+}
+
+TEST(FormatsTest, HexPairsMaySpreadOverArgumentsAndBlanksButNotBeSplit) {
+    using Args = std::vector<std::string>;
+    const std::vector<unsigned char> bytes{0xFE, 0xFF, 0x00, 0x41};
+    for (const Args& args : {Args{"FE FF 00 41"}, Args{"feff0041"}, Args{"FE", "FF", " 00\t41 "}})
+        EXPECT_EQ(ParseHexBytes(args), bytes) << args[0];
+    EXPECT_EQ(ParseHexBytes(Args{""}), std::vector<unsigned char>{});
+    for (const Args& bad :
+         {Args{"F"}, Args{"F", "E"}, Args{"F E"}, Args{"FEF"}, Args{"GG"}, Args{"0x41"}, Args{"4-1"}})
+        EXPECT_THROW(ParseHexBytes(bad), UsageError) << bad[0];
+    EXPECT_EQ(FormatHexBytes(bytes.data(), 4), "FE FF 00 41");
+}
+
+TEST(FormatsTest, PatternsTakeBytesAsTheyStandWithHexAndBackslashEscapes) {
+    for (const auto& [text, bytes] : {std::pair("endobj", std::string("endobj")),
+                                      {"obj\\x0A", "obj\n"},
+                                      {"\\x00\\xff\\xFF", std::string("\0\xff\xff", 3)},
+                                      {"a\\\\b", "a\\b"},
+                                      {"\\\\x41", "\\x41"}}) {
+        EXPECT_EQ(ParsePattern(text), bytes) << text;
+    }
+    for (const char* bad : {"", "\\", "\\n", "a\\x4", "\\xG1", "\\x"})
+        EXPECT_THROW(ParsePattern(bad), UsageError) << bad;
+}
+
+TEST(FormatsTest, TimeTextRoundTripsAndRefusesImpossibleFields) {
+    EXPECT_EQ(FormatTimeText(ParseTimeText("2024-02-29T23:59:59")), "2024-02-29 23:59:59");
+    EXPECT_EQ(FormatTimeText(ParseTimeText("1601-01-01 00:00:00")), "1601-01-01 00:00:00");
+    for (const char* bad :
+         {"", "2024-01-02", "2024-01-02 03:04", "2024-01-02  03:04:05", "2023-02-29 00:00:00",
+          "2024-13-01 00:00:00", "2024-00-10 00:00:00", "2024-04-31 00:00:00", "2024-01-02 24:00:00",
+          "2024-01-02 00:60:00", "2024-01-02 00:00:60", "1600-12-31 23:59:59", "2024-01-02 03:04:0x",
+          "2024/01/02 03:04:05"}) {
+        EXPECT_THROW(ParseTimeText(bad), UsageError) << bad;
+    }
+}
+
+TEST(FormatsTest, Utf8ValidationRefusesMalformedSequences) {
+    for (const char* good :
+         {"", "abc", "Gr\xC3\xBC\xC3\x9F", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"})
+        EXPECT_TRUE(IsValidUtf8(good)) << good;
+    for (const char* bad : {"\x80", "\xC3", "\xC0\x80", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                            "\xF8\x88\x80\x80\x80", "a\xC3(", "\xE2\x82"}) {
+        EXPECT_FALSE(IsValidUtf8(bad)) << bad;
+    }
+}
+
+TEST(ProgressTest, DescribesPercentAndAmountInAReadableUnit) {
+    using Unit = ProgressMeter::Unit;
+    for (const auto& [done, total, unit, expected] :
+         {std::tuple(std::int64_t{512}, std::int64_t{2048}, Unit::bytes, "copy: 25% (0.5 of 2.0 KiB)"),
+          {5, 1000, Unit::bytes, "copy: 0% (5 of 1000 bytes)"},
+          {std::int64_t{1} << 29, std::int64_t{3} << 30, Unit::bytes, "copy: 16% (0.5 of 3.0 GiB)"},
+          {700, 10000, Unit::records, "copy: 7% (700 of 10000 records)"},
+          {0, 0, Unit::records, "copy: 100% (0 of 0 records)"}}) {
+        EXPECT_EQ(ProgressMeter::Describe("copy", done, total, unit), expected);
+    }
+}
+
+TEST(ProgressTest, DrawsOneRewrittenLineAndErasesItOnlyWhenEnabled) {
+    for (const auto& [enabled, updates, expected] :
+         {std::tuple(true, 2, "\rcopy: 33% (1.0 of 3.0 MiB)\x1b[K\r\x1b[K"), {false, 2, ""}, {true, 0, ""}}) {
+        std::FILE* stream = std::tmpfile();
+        {
+            ProgressMeter meter("copy", 3 << 20, ProgressMeter::Unit::bytes, enabled, stream);
+            for (int i = 1; i <= updates; ++i)
+                meter.Update(i << 20);  // the second within the redraw interval
+        }
+        std::string text(100, '\0');
+        std::rewind(stream);
+        text.resize(std::fread(text.data(), 1, text.size(), stream));
+        std::fclose(stream);
+        EXPECT_EQ(text, expected);
+    }
+}
+
+namespace fs = std::filesystem;
+
+class WindowedScanTest : public ::testing::Test {
+protected:
+    void TearDown() override { fs::remove(path_); }
+    FileWindows Write(const std::string& bytes) const {
+        std::ofstream(path_, std::ios::binary) << bytes;
+        return FileWindows(path_.string());
+    }
+    const fs::path path_ = fs::temp_directory_path() / ("gearset-scan-test-" + std::to_string(::getpid()));
+};
+
+// Random bytes from a small alphabet, so that partial matches abound, with the
+// pattern planted across window edges; and a file that matches at both ends.
+TEST_F(WindowedScanTest, AgreesWithAPlainScanForEveryWindowSize) {
+    std::mt19937 random(7);
+    std::string random5000(5000, '\0');
+    for (char& c : random5000) c = "abc"[random() % 3];
+    random5000.replace(1021, 5, "abcab");  // across a 1024-byte window edge
+    random5000.replace(4093, 5, "abcab");
+    for (const std::string& content : {random5000, std::string("xyzxyz"), std::string()}) {
+        FileWindows file = Write(content);
+        for (const std::string pattern : {"abcab", "c", "aaaaaaaa", "abcabcabcx", "xyz", "xyzxyzx"}) {
+            const Tolm::CString wanted(pattern.data(), static_cast<int>(pattern.size()));
+            const auto plain = [](std::size_t at) { return at == std::string::npos ? -1 : std::int64_t(at); };
+            for (std::int64_t window : {1, 2, 7, 64, 1024, 1 << 20}) {
+                SCOPED_TRACE(pattern + " in " + std::to_string(content.size()) + " window " +
+                             std::to_string(window));
+                EXPECT_EQ(FindFirst(file, wanted, window), plain(content.find(pattern)));
+                for (std::int64_t lastByte : {-1, 4, 5, 1025, 4097, 1 << 30}) {
+                    // The last match that ends at or before lastByte.
+                    const std::string head =
+                        content.substr(0, std::clamp<std::int64_t>(lastByte + 1, 0, std::ssize(content)));
+                    EXPECT_EQ(FindLast(file, wanted, lastByte, window), plain(head.rfind(pattern)))
+                        << lastByte;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(WindowedScanTest, ProgressCountsUpToTheBytesSearched) {
+    FileWindows file = Write(std::string(1000, 'a'));
+    std::vector<std::int64_t> seen;
+    FindFirst(file, Tolm::CString("b"), 300, [&](std::int64_t done) { seen.push_back(done); });
+    EXPECT_EQ(seen, (std::vector<std::int64_t>{300, 600, 900, 1000}));
+}
+
+}  // namespace
+}  // namespace gearset
