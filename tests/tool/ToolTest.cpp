@@ -21,11 +21,8 @@ namespace fs = std::filesystem;
 
 using Result = std::tuple<int, std::string, std::string>;  // exit status, stdout, stderr
 
-std::string Quoted(const std::string& text) {
-    std::string word = "'";
-    for (char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return word + "'";
-}
+// A shell word; the paths and zones quoted here hold no quote.
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 // Whether the whole text matches the extended regular expression.
 bool Matches(const std::string& text, const std::string& pattern) {
