@@ -6,8 +6,6 @@
 
 #include "TestSupport.h"
 
-using TolmTest::ReportRecorder;
-
 namespace {
 
 // Leaks of the heap blocks are left to the leak checker of the sanitizer build.
@@ -26,28 +24,20 @@ bool holdsSequence(const Bytes& bytes, int count) {
     return true;
 }
 
-TEST(FastArray, StaysInlineUpToItsRoomAndDoublesOnTheHeapBeyond) {
-    const struct { int count, capacity; } cases[] = {{0, 32}, {1, 32}, {32, 32}, {33, 64}, {200, 256}};
+// Emptying keeps the capacity, and growing again must not show the old elements.
+TEST(FastArray, StaysInlineUpToItsRoomDoublesOnTheHeapBeyondAndRegrowsZeroed) {
+    const struct { int count, capacity; } cases[] = {{0, 32}, {3, 32}, {32, 32}, {33, 64}, {200, 256}};
     for (const auto& c : cases) {
-        const Bytes bytes = filled(c.count);
+        Bytes bytes = filled(c.count);
         EXPECT_TRUE(holdsSequence(bytes, c.count)) << c.count;
         EXPECT_EQ(c.capacity == 32, bytes.IsInline()) << c.count;
         EXPECT_EQ(c.capacity, bytes.GetCapacity()) << c.count;
-    }
-}
-
-TEST(FastArray, EmptyingKeepsCapacityAndRegrowingZeroesTheOldElements) {
-    for (const int count : {3, 40}) {
-        Bytes bytes = filled(count);
-        const int capacity = bytes.GetCapacity();
         bytes.RemoveAll();
-        bytes.SetSize(0);
-        EXPECT_EQ(capacity, bytes.GetCapacity());
-        bytes.SetSize(count + 30);
-        for (int i = 0; i < count + 30; ++i) EXPECT_EQ(0, bytes[i]) << count << ": " << i;
+        EXPECT_EQ(c.capacity, bytes.GetCapacity()) << c.count;
+        bytes.SetSize(c.count + 30);
+        for (int i = 0; i < c.count + 30; ++i) ASSERT_EQ(0, bytes[i]) << c.count << ": " << i;
         bytes.FreeMemory();
-        EXPECT_TRUE(bytes.IsInline());
-        EXPECT_EQ(32, bytes.GetCapacity());
+        EXPECT_TRUE(bytes.IsInline() && bytes.GetCapacity() == 32);
     }
 }
 
@@ -64,16 +54,12 @@ TEST(FastArray, CopiesAndMovesOnBothSidesOfTheBoundary) {
 
         Bytes moved(std::move(copy));
         EXPECT_TRUE(holdsSequence(moved, count));
-        EXPECT_TRUE(copy.IsInline() && copy.GetSize() == 0);
-        copy.Add(7);  // a moved-from array is usable
-        EXPECT_EQ(1, copy.GetSize());
+        copy.Add(7);  // a moved-from array is empty and usable
+        EXPECT_TRUE(copy.IsInline() && copy.GetSize() == 1);
         Bytes moveAssigned = filled(60);
         moveAssigned = std::move(moved);
         EXPECT_TRUE(holdsSequence(moveAssigned, count));
         EXPECT_EQ(count <= 32, moveAssigned.IsInline());
-        Bytes other = filled(3);
-        other.Swap(moveAssigned);
-        EXPECT_TRUE(holdsSequence(other, count) && holdsSequence(moveAssigned, 3));
     }
 }
 
@@ -93,30 +79,15 @@ TEST(FastArray, AddingOwnElementWhileGrowingKeepsItsValue) {
 }
 
 TEST(FastArray, MisuseIsReportedAndNeverTouchesMemoryAroundTheArray) {
-    ReportRecorder recorder;
+    TolmTest::ReportRecorder recorder;
     Bytes bytes = filled(3);
     bytes.SetSize(-1);
-    EXPECT_TRUE(holdsSequence(bytes, 3));
     bytes[3] = 0xEE;  // bad indexes reach a zeroed stand-in
     bytes[-1] = 0xEE;
-    EXPECT_EQ(0, bytes[3]);
-    EXPECT_EQ(0, std::as_const(bytes)[100]);
+    EXPECT_EQ(0, std::as_const(bytes)[3]);
     EXPECT_TRUE(holdsSequence(bytes, 3));
-    bytes.RemoveAll();
-    bytes.RemoveLast();
-    bytes.GetLast() = 1;
-    EXPECT_EQ(0, bytes.GetLast());
-    EXPECT_EQ(0, bytes.GetSize());
-    EXPECT_EQ(8, recorder.count());
-    EXPECT_TRUE(TolmTest::fromFramework(recorder.last()));
-}
-
-TEST(FastArrayDefault, OutOfRangeIndexThrowsAnInternalErrorOutsideAStaticPart) {
-    Tolm::CFastArray<int, 4> numbers;
-    numbers.Add(1);
-    const TolmTest::Thrown thrown = TolmTest::catchFrom([&numbers] { (void)numbers[1]; });
-    EXPECT_EQ(Tolm::CException::Kind::internal, thrown.kind);
-    EXPECT_NE(std::string::npos, thrown.message.find("platform/Tolm/src/Array.cpp")) << thrown.message;
+    filled(0).RemoveLast();
+    EXPECT_TRUE(recorder.count() == 5 && recorder.lastFromFramework());
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // Test helpers of the framework's tests: a recorder of internal-error reports
-// (installed for the life of the object, so that a test can count reports and
-// go on after them), a catcher of framework exceptions and readable printing of
-// framework strings.
+// (installed for the life of the object, so a test can count reports and go on
+// after them) and a catcher of framework exceptions.
 #pragma once
 
 #include <Tolm/Error.h>
@@ -26,6 +25,8 @@ public:
 
     int count() const { return static_cast<int>(reports.size()); }
     const Tolm::InternalErrorReport& last() const { return reports.back(); }
+    // True when the last report names a source file of the framework itself.
+    bool lastFromFramework() const { return last().file.find("platform/Tolm/src/") != std::string::npos; }
     inline static std::vector<Tolm::InternalErrorReport> reports;
 
 private:
@@ -36,14 +37,8 @@ private:
     Tolm::InternalErrorHandler previous_;
 };
 
-// True when the report names a source file of the framework itself.
-inline bool fromFramework(const Tolm::InternalErrorReport& report) {
-    return report.file.find("platform/Tolm/src/") != std::string::npos;
-}
-
-// What a call threw; thrown is false when it threw nothing.
+// What a call threw; the message stays empty when it threw nothing.
 struct Thrown {
-    bool thrown = false;
     Tolm::CException::Kind kind{};
     std::string message;
     int systemError = 0;
@@ -53,7 +48,7 @@ Thrown catchFrom(Call call) {
     try {
         call();
     } catch (Tolm::CException* error) {
-        Thrown result{true, error->GetKind(), error->GetMessage(), error->GetSystemError()};
+        Thrown result{error->GetKind(), error->GetMessage(), error->GetSystemError()};
         error->Delete();
         return result;
     }
