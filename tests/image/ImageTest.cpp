@@ -2,6 +2,7 @@
 // readers. Reference PNG files come from libpng directly.
 #include <Image/Image.h>
 #include <Image/ImageServices.h>
+#include <Image/Streams.h>
 #include <Image/Transform.h>
 #include <Tolm/File.h>
 #include <gtest/gtest.h>
@@ -101,6 +102,17 @@ TEST(CreateImage, RefusesShapesWithoutPixelsOrTooLargeToHold) {
         EXPECT_EQ(Kind::argument, thrownKind([&] { Image::CreateImage(width, height, colority); }))
             << width << " x " << height << " colority " << colority;
     }
+}
+
+// Every class the image library registers is made by name and offers its
+// interface; a cast to an interface the object lacks is reported once.
+TEST(Factory, EveryClassNameMakesItsInterfaceAndAWrongCastIsReported) {
+    EXPECT_TRUE(Tolm::CreateObject<Image::IImageServices>(u"Image.ImageServices"));
+    EXPECT_TRUE(Tolm::CreateObject<Image::IColorityConversionParams>(u"Image.ColorityConversionParams"));
+    EXPECT_TRUE(Tolm::CreateObject<Image::IAlgorithm>(u"Image.AlgorithmClass"));
+    EXPECT_TRUE(Tolm::CreateObject<Image::IImageTransformer>(u"Image.ColorityConversionToGrayTransformer"));
+    EXPECT_TRUE(Tolm::CreateObject<Image::IStreamsToolkit>(u"Image.StreamsToolkit"));
+    EXPECT_EQ(Kind::internal, thrownKind([] { Tolm::CreateObject<Image::IAlgorithm>(u"Image.StreamsToolkit"); }));
 }
 
 // Every colority, at widths around the byte boundary of a 1-bit row, into
