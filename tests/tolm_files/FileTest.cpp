@@ -577,7 +577,7 @@ TEST_F(ArchiveTest, DamageAndMisuseTable) {
         {deep, "nested"},
     };
     for (const auto& [bytes, inMessage] : rows) {
-        auto caught = Catch([&] { Load(bytes); });
+        auto caught = Catch([&archive = bytes] { Load(archive); });  // clang 14 cannot capture a binding
         EXPECT_TRUE(caught.kind == CException::Kind::archive && Contains(caught.message, inMessage) &&
                     Contains(caught.message, "memory file"))
             << inMessage << ": " << caught.message;
