@@ -16,9 +16,9 @@
 // the chosen numbers are read and freed too. Only a CException may come out,
 // and a record written after all that must read back as written.
 //
-// Reports of broken preconditions return (and are counted): a page whose used
-// size is zero is reported and then must still be handled safely, which is
-// the path this target wants to exercise.
+// Reports of broken preconditions return: a page whose used size is zero is
+// reported and must then still be handled safely, which is the path this
+// target wants to exercise.
 #include "FuzzSupport.h"
 
 #include <Korvan/FileDataStorage.h>
