@@ -70,12 +70,6 @@ TEST(ArgumentsTest, IntegersMustBeWholeAndInRange) {
         EXPECT_EQ(ParseInteger(text, "N", -5, INT64_MAX), value);
     for (const char* bad : {"", "+", "+-1", "11", "-6", "1x", " 1", "99999999999999999999"})
         EXPECT_THROW(ParseInteger(bad, "--count", -5, 10), UsageError) << "'" << bad << "'";
-    try {
-        ParseInteger("x", "--count", 1, 5);
-        ADD_FAILURE() << "accepted 'x'";
-    } catch (const UsageError& error) {
-        EXPECT_STREQ(error.what(), "--count must be a whole number from 1 to 5, not 'x'");
-    }
 }
 
 TEST(FormatsTest, PatternsTakeBytesAsTheyStandWithHexAndBackslashEscapes) {

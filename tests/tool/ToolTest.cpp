@@ -104,10 +104,13 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
     // the parser's complaints are the CLI tests'.
     for (const char* arguments :
          {"frobnicate", "--frob", "date", "date format yesterday", "text encode \xFF", "text decode F",
-          "text decode F E", "text decode ZZ", "scan --before 5 @a.pdf PDF",
-          "scan --last --before x @a.pdf PDF", "scan @a.pdf '\\q'", "scan @a.pdf ''",
-          "store bench --page-size 12", "store bench --count 100000 --size 100000"})
+          "text decode F E", "text decode ZZ", "scan --before 5 @a.pdf PDF", "scan @a.pdf '\\q'",
+          "scan @a.pdf ''", "store bench --page-size 12", "store bench --count 100000 --size 100000"})
         ExpectFailure(arguments, 2, "--help')");
+    EXPECT_EQ(Run("scan --last --before x @a.pdf PDF"),
+              Result(2, "",
+                     "gearset scan: --before must be a whole number from 0 to 9223372036854775807, not 'x' "
+                     "(see 'gearset scan --help')\n"));
     EXPECT_EQ(Run("scan @a.pdf"),
               Result(2, "", "gearset scan: missing PATTERN (see 'gearset scan --help')\n"));
     EXPECT_EQ(Run("date when"),
