@@ -1,6 +1,6 @@
 // The framework's files: CFile against the disk (the write-back window checked
 // against a byte-vector model, exact lengths, open flags, the fault seam),
-// temporary files, CMemoryFile, and CArchive (exact bytes, round trips, and
+// temporary files, and CArchive on a CMemoryFile (exact bytes, round trips, and
 // every way a damaged archive must fail as an archive error, never a crash).
 #include <Tolm/Archive.h>
 #include <Tolm/File.h>
@@ -312,22 +312,6 @@ TEST_F(FileTest, TemporaryFilesAreFreshPrivateAndNamedFromTheirParts) {
     EXPECT_EQ(-1, FileLength(*names.begin()));
     for (const char16_t* bad : {u"../escape", u"a/b"})
         EXPECT_EQ(CException::Kind::argument, Catch([&] { Tolm::TempFile::New(bad, u"tmp"); }).kind);
-}
-
-TEST(MemoryFileTest, GrowsOneContiguousBlockAndReadsCutBytesAsZero) {
-    CMemoryFile file(1);  // a new block at every write
-    Bytes model(60000);
-    for (std::size_t i = 0; i < model.size(); ++i) model[i] = static_cast<unsigned char>(i * 7 + (i >> 8));
-    for (std::size_t at = 0; at < model.size(); at += 3) file.Write(model.data() + at, 3);
-    ASSERT_EQ(std::ssize(model), file.GetLength());
-    EXPECT_EQ(model, Bytes(file.GetData(), file.GetData() + model.size()));
-    file.SetLength(1);  // cut bytes, skipped over, and lengthening read as zero
-    file.Seek(4, CMemoryFile::begin);
-    file.Write("z", 1);
-    file.SetLength(9);
-    EXPECT_EQ((Bytes{0, 0, 0, 'z', 0, 0, 0, 0}), Bytes(file.GetData() + 1, file.GetData() + 9));
-    EXPECT_EQ(5, file.GetPosition());
-    EXPECT_TRUE(Catch([] { CMemoryFile bad(0); }).thrown && Catch([&] { file.SetLength(1LL << 40); }).thrown);
 }
 
 // A node with one of each value kind and child objects, some of them null.
