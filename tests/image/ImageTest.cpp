@@ -98,9 +98,10 @@ CPtr<Image::IImage> load(const Bytes& bytes) {
 TEST(CreateImage, RefusesShapesWithoutPixelsOrTooLargeToHold) {
     const std::array<int, 3> cases[] = {{0, 1, 1}, {1, 0, 1},  {-4, 1, 1},
                                         {1, 1, 3}, {1, 1, -1}, {50000, 50000, 1}};
-    for (const auto& [width, height, colority] : cases) {
-        EXPECT_EQ(Kind::argument, thrownKind([&] { Image::CreateImage(width, height, colority); }))
-            << width << " x " << height << " colority " << colority;
+    for (const auto& shape : cases) {
+        // Indexes, not a structured binding: clang 14 cannot capture a binding.
+        EXPECT_EQ(Kind::argument, thrownKind([&] { Image::CreateImage(shape[0], shape[1], shape[2]); }))
+            << shape[0] << " x " << shape[1] << " colority " << shape[2];
     }
 }
 
