@@ -305,13 +305,22 @@ struct CFile::Impl {
         usedLow = usedHigh = dirtyLow = dirtyHigh = 0;
     }
 
+    // The words of the known and dirty maps that cover the used range.
+    struct UsedWords {
+        std::int64_t first;
+        std::int64_t end;
+        std::size_t bytes() const { return static_cast<std::size_t>(end - first) * sizeof(detail::Word); }
+    };
+    UsedWords usedWords() const {
+        return {usedLow / detail::kBitsPerWord, (usedHigh + detail::kBitsPerWord - 1) / detail::kBitsPerWord};
+    }
+
     // Forgets every byte of the window; nothing may be dirty.
     void clearWindow() {
         if (isUsed()) {
-            const std::int64_t firstWord = usedLow / detail::kBitsPerWord;
-            const std::int64_t endWord = (usedHigh + detail::kBitsPerWord - 1) / detail::kBitsPerWord;
-            std::memset(known + firstWord, 0, static_cast<std::size_t>(endWord - firstWord) * sizeof(detail::Word));
-            std::memset(dirty + firstWord, 0, static_cast<std::size_t>(endWord - firstWord) * sizeof(detail::Word));
+            const UsedWords used = usedWords();
+            std::memset(known + used.first, 0, used.bytes());
+            std::memset(dirty + used.first, 0, used.bytes());
         }
         usedLow = usedHigh = dirtyLow = dirtyHigh = 0;
     }
@@ -332,12 +341,10 @@ struct CFile::Impl {
         const std::int64_t shift = base - newBase;  // a multiple of kWindowAlign
         if (isUsed()) {
             std::memcpy(newBuffer + usedLow + shift, buffer + usedLow, static_cast<std::size_t>(usedHigh - usedLow));
-            const std::int64_t firstWord = usedLow / detail::kBitsPerWord;
-            const std::int64_t endWord = (usedHigh + detail::kBitsPerWord - 1) / detail::kBitsPerWord;
+            const UsedWords used = usedWords();
             const std::int64_t wordShift = shift / detail::kBitsPerWord;
-            const auto wordBytes = static_cast<std::size_t>(endWord - firstWord) * sizeof(detail::Word);
-            std::memcpy(newKnown + firstWord + wordShift, known + firstWord, wordBytes);
-            std::memcpy(newDirty + firstWord + wordShift, dirty + firstWord, wordBytes);
+            std::memcpy(newKnown + used.first + wordShift, known + used.first, used.bytes());
+            std::memcpy(newDirty + used.first + wordShift, dirty + used.first, used.bytes());
         }
         doFree(buffer);
         doFree(known);
@@ -361,12 +368,12 @@ struct CFile::Impl {
         const std::int64_t shift = base - newBase;  // a multiple of kWindowAlign
         if (isUsed() && shift != 0) {
             std::memmove(buffer + usedLow + shift, buffer + usedLow, static_cast<std::size_t>(usedHigh - usedLow));
-            const std::int64_t firstWord = usedLow / detail::kBitsPerWord;
-            const std::int64_t endWord = (usedHigh + detail::kBitsPerWord - 1) / detail::kBitsPerWord;
+            const UsedWords used = usedWords();
+            const std::int64_t firstWord = used.first;
+            const std::int64_t endWord = used.end;
             const std::int64_t wordShift = shift / detail::kBitsPerWord;
-            const auto wordBytes = static_cast<std::size_t>(endWord - firstWord) * sizeof(detail::Word);
-            std::memmove(known + firstWord + wordShift, known + firstWord, wordBytes);
-            std::memmove(dirty + firstWord + wordShift, dirty + firstWord, wordBytes);
+            std::memmove(known + firstWord + wordShift, known + firstWord, used.bytes());
+            std::memmove(dirty + firstWord + wordShift, dirty + firstWord, used.bytes());
             // Words the move left behind (outside the new place) are cleared.
             const std::int64_t clearLow = shift > 0 ? firstWord : std::max(firstWord, endWord + wordShift);
             const std::int64_t clearHigh = shift > 0 ? std::min(endWord, firstWord + wordShift) : endWord;
