@@ -17,11 +17,12 @@
 
 namespace {
 
-// Progressive and arithmetic-coded JPEG files may declare up to 65535 x 65535
-// pixels in a few bytes and still decode (the missing data reads as zero);
-// the library accepts such images below 2 GiB, so decoding them is slow by
-// design, not a fault. The search skips any input whose frame headers
-// declare more than this many pixels; smaller frames reach the same code.
+// Progressive and arithmetic-coded JPEG files may declare up to 65536 pixels
+// a byte of file and still decode (the missing data reads as zero), so a
+// kilobyte can legitimately ask for tens of megapixels: slow under the
+// sanitizers by design, not a fault. The search skips any input whose frame
+// headers declare more than this many pixels; smaller frames reach the same
+// code.
 constexpr long long kMaxJpegPixels = 1 << 22;
 
 bool declaresHugeJpegFrame(const std::uint8_t* data, std::size_t size) {

@@ -319,8 +319,12 @@ Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, const 
 
 // Baseline Huffman coding spends at least two bits on every 8 x 8 block of
 // the fullest component, so the file bounds the pixel count. Progressive and
-// arithmetic-coded files have no such bound; libjpeg's own memory is capped.
+// arithmetic-coded files can go far below that on flat content, so they get
+// a bound of 1024 blocks a byte, which no real image approaches but which
+// stops a header of a few bytes from declaring a gigapixel; libjpeg's own
+// memory is capped as well.
 constexpr long long kMaxPixelsPerJpegByte = 256;
+constexpr long long kMaxPixelsPerCodedJpegByte = 1 << 16;
 constexpr long long kJpegBoundSlack = 1 << 16;
 constexpr long kMaxJpegDecoderMemory = 768L << 20;
 constexpr int kJpegRowsPerCall = 16;
@@ -349,7 +353,7 @@ void onJpegMessage(j_common_ptr info, int level) {
 // Reads the header and starts decompressing. For a progressive file that
 // already reads every scan, so damage and libjpeg's memory cap show up before
 // the image is allocated.
-bool startJpeg(JpegDecoding& decoding, const unsigned char* data, std::size_t size, long long pixelBound) {
+bool startJpeg(JpegDecoding& decoding, const unsigned char* data, std::size_t size) {
     jpeg_decompress_struct& info = decoding.info;
     if (setjmp(decoding.jump)) return false;
     jpeg_create_decompress(&info);
@@ -363,8 +367,10 @@ bool startJpeg(JpegDecoding& decoding, const unsigned char* data, std::size_t si
     } else {
         info.out_color_space = JCS_RGB;
     }
-    if (!info.progressive_mode && !info.arith_code &&
-        static_cast<long long>(info.image_width) * info.image_height > pixelBound) {
+    const long long pixelsPerByte =
+        info.progressive_mode || info.arith_code ? kMaxPixelsPerCodedJpegByte : kMaxPixelsPerJpegByte;
+    if (static_cast<long long>(info.image_width) * info.image_height >
+        pixelsPerByte * static_cast<long long>(size) + kJpegBoundSlack) {
         std::snprintf(decoding.message, sizeof decoding.message,
                       "the file is far too short for %u x %u pixels", info.image_width, info.image_height);
         return false;
@@ -421,8 +427,7 @@ Tolm::CPtr<IImage> decodeJpeg(const unsigned char* data, std::size_t size, const
         ~Guard() { jpeg_destroy_decompress(&info); }
     } guard{decoding.info};
 
-    const long long pixelBound = kMaxPixelsPerJpegByte * static_cast<long long>(size) + kJpegBoundSlack;
-    if (!startJpeg(decoding, data, size, pixelBound))
+    if (!startJpeg(decoding, data, size))
         throwDamaged(name, std::string("JPEG: ") + decoding.message);
     const long long width = decoding.info.output_width;
     const long long height = decoding.info.output_height;
