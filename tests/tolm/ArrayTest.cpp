@@ -49,7 +49,8 @@ TEST(FastArray, CopiesAndMovesOnBothSidesOfTheBoundary) {
         EXPECT_TRUE(count == 0 || copy.GetData() != original.GetData());
         Bytes assigned = filled(5);
         assigned = original;
-        assigned = assigned;
+        const Bytes& itself = assigned;
+        assigned = itself;
         EXPECT_TRUE(holdsSequence(assigned, count));
 
         Bytes moved(std::move(copy));

@@ -38,7 +38,8 @@ TEST(Object, CountStartsAtZeroAndTheLastReferenceDestroys) {
         CPtr<IShape> converted(first);
         CPtr<Square> moved(std::move(first));
         EXPECT_TRUE(first.IsEmpty());
-        moved = moved;  // self-assignment keeps the reference
+        const CPtr<Square>& itself = moved;
+        moved = itself;  // self-assignment keeps the reference
         EXPECT_EQ(2, square->GetRefCount());
         const CPtr<Square> other(new Square);
         moved = other;  // releases the old object
