@@ -352,14 +352,7 @@ struct CFile::Impl {
         buffer = newBuffer;
         known = newKnown;
         dirty = newDirty;
-        if (isUsed()) {
-            usedLow += shift;
-            usedHigh += shift;
-        }
-        if (isDirty()) {
-            dirtyLow += shift;
-            dirtyHigh += shift;
-        }
+        if (isUsed()) moveRanges(shift);
         base = newBase;
         capacity = newCapacity;
     }
@@ -382,14 +375,20 @@ struct CFile::Impl {
                 std::memset(known + clearLow, 0, clearBytes);
                 std::memset(dirty + clearLow, 0, clearBytes);
             }
-            usedLow += shift;
-            usedHigh += shift;
-            if (isDirty()) {
-                dirtyLow += shift;
-                dirtyHigh += shift;
-            }
+            moveRanges(shift);
         }
         base = newBase;
+    }
+
+    // The used and dirty ranges follow their bytes when the window moves by
+    // shift (nothing is dirty outside the used range).
+    void moveRanges(std::int64_t shift) {
+        usedLow += shift;
+        usedHigh += shift;
+        if (isDirty()) {
+            dirtyLow += shift;
+            dirtyHigh += shift;
+        }
     }
 
     // Makes the file bytes [fileLow, fileHigh) addressable in the window
