@@ -196,7 +196,12 @@ void CFileDataStorage::initFile() {
     const Tolm::CUnicodeString name = Tolm::TempFile::New(u"fileChunksFile", u"tmp");
     try {
         file = std::make_unique<Tolm::CFile>(name, Tolm::CFile::kNewReadWrite);
+        // Nameless, the file lives only while it is open: none outlives its
+        // process, however the process ends. The destructor's delete then
+        // finds no file and goes on.
+        Tolm::TempFile::RemoveName(name);
     } catch (...) {
+        file.reset();
         // Do not leave a stray temporary file behind for every failed attempt.
         try {
             Tolm::TempFile::Delete(name);

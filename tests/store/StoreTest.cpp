@@ -123,10 +123,16 @@ Bytes Read(CFileDataStorage& store, int record) {
 }
 
 // The store's file as it stands on disk, after its buffer is written out.
+// The file has no name any more: it is read through the store's own handle.
 Bytes FileBytes(CFileDataStorage& store) {
-    Access::File(store)->Flush();
-    std::ifstream in(Tolm::ToNativePath(Access::FileName(store)), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    Tolm::CFile& file = *Access::File(store);
+    file.Flush();
+    const std::int64_t position = file.GetPosition();
+    Bytes bytes(static_cast<std::size_t>(file.GetLength()));
+    file.SeekToBegin();
+    file.ReadExactly(bytes.data(), static_cast<int>(bytes.size()));
+    file.Seek(position, Tolm::CBaseFile::begin);
+    return bytes;
 }
 
 std::int32_t DWordAt(const Bytes& bytes, std::size_t at) {
@@ -180,7 +186,9 @@ TEST(StoreLayoutTest, PagesAndHeadersReadFromTheFileBytes) {
         EXPECT_EQ(4096, std::count(file.begin(), file.begin() + 4096, 0));
         EXPECT_EQ(4096 - 12 - 1832,
                   std::count(file.begin() + 3 * 4096 + 12 + 1832, file.begin() + 4 * 4096, 0));
+        // The file has already lost its name: a killed process leaves nothing behind.
         path = Tolm::ToNativePath(Access::FileName(store));
+        EXPECT_FALSE(std::ifstream(path).good());
     }
     EXPECT_FALSE(std::ifstream(path).good());
 }

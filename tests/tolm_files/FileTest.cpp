@@ -314,6 +314,78 @@ TEST_F(FileTest, TemporaryFilesAreFreshPrivateAndNamedFromTheirParts) {
         EXPECT_EQ(CException::Kind::argument, Catch([&] { Tolm::TempFile::New(bad, u"tmp"); }).kind);
 }
 
+// Whoever can write the temporary folder may swap the name between its
+// creation and the open: the open must refuse what it finds, and empty nothing.
+TEST_F(FileTest, TemporaryFileSwappedForALinkOrAnotherFileIsRefusedAndNothingEmptied) {
+    const Bytes victimBytes = {'k', 'e', 'e', 'p'};
+    Put(PathOf("victim"), victimBytes);
+    const std::function<void(const std::string&)> swaps[] = {
+        [&](const std::string& name) { std::filesystem::create_symlink(PathOf("victim"), name); },
+        [&](const std::string& name) {
+            Put(PathOf("other"), victimBytes);
+            std::filesystem::rename(PathOf("other"), name);
+        },
+    };
+    for (const auto& swap : swaps) {
+        const Tolm::CUnicodeString name = Tolm::TempFile::New(u"fileChunksFile", u"tmp");
+        std::filesystem::rename(name.ToUtf8(), PathOf("aside"));  // kept, so that its inode stays taken
+        swap(name.ToUtf8());
+        const Caught caught = Catch([&] { CFile file(name, CFile::kNewReadWrite); });
+        EXPECT_EQ(CException::Kind::file, caught.kind) << caught.message;
+        EXPECT_EQ(victimBytes, Contents(name.ToUtf8()));
+        EXPECT_EQ(victimBytes, Contents(PathOf("victim")));
+        Tolm::TempFile::Delete(name);
+    }
+    // The genuine file opens, and without its name lives on while open.
+    const Tolm::CUnicodeString name = Tolm::TempFile::New(u"fileChunksFile", u"tmp");
+    CFile file(name, CFile::kNewReadWrite);
+    EXPECT_TRUE(Tolm::TempFile::RemoveName(name));
+    EXPECT_EQ(-1, FileLength(name.ToUtf8()));
+    file.Write("abc", 3);
+    file.SeekToBegin();
+    char back[3] = {};
+    EXPECT_EQ(3, file.Read(back, 3));
+    EXPECT_EQ(0, std::memcmp(back, "abc", 3));
+    EXPECT_EQ(CException::Kind::file, Catch([&] { Tolm::TempFile::Delete(name); }).kind);
+}
+
+// A file open for reading that another process cuts or lengthens: reads give
+// the bytes that are there, short only at the real end, never made-up zeros.
+TEST_F(FileTest, ReaderSeesTheFileCutOrGrownUnderIt) {
+    // Read on in pieces through the window, and in one direct transfer.
+    for (const auto& [size, piece] : {std::pair{256 << 10, 4096}, std::pair{1 << 20, 1 << 20}}) {
+        Bytes bytes(static_cast<std::size_t>(size));
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(1 + i % 251);
+        Put(PathOf("changing"), bytes);
+        auto file = Open("changing", CFile::modeRead);
+        Bytes got(bytes.size());
+        ASSERT_EQ(100, file->Read(got.data(), 100));
+        std::filesystem::resize_file(PathOf("changing"), size / 2);
+        int rest = 0;
+        for (int n = 1; n > 0 && 100 + rest < size; rest += n) {
+            n = file->Read(got.data() + 100 + rest, std::min(piece, size - 100 - rest));
+        }
+        EXPECT_EQ(size / 2 - 100, rest) << size;
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + size / 2, bytes.begin())) << size;
+        EXPECT_EQ(size / 2, file->GetLength()) << size;
+        EXPECT_EQ(0, file->Read(got.data(), 1));
+        std::ofstream(PathOf("changing"), std::ios::binary | std::ios::app).write("xyz", 3);
+        EXPECT_EQ(size / 2 + 3, file->GetLength()) << size;
+        char tail[8] = {};
+        EXPECT_EQ(3, file->Read(tail, 8)) << size;
+        EXPECT_EQ(0, std::memcmp(tail, "xyz", 3)) << size;
+    }
+}
+
+// Messages name the path the system was given, not the long-path form.
+TEST_F(FileTest, MessagesNameThePathWithoutTheLongPathPrefix) {
+    const std::string missing = PathOf("no/such/file");
+    const Caught caught =
+        Catch([&] { CFile file(Tolm::CUnicodeString::FromUtf8("\\\\?\\" + missing), CFile::modeRead); });
+    EXPECT_TRUE(Contains(caught.message, "'" + missing + "'")) << caught.message;
+    EXPECT_FALSE(Contains(caught.message, "?")) << caught.message;
+}
+
 // A node with one of each value kind and child objects, some of them null.
 class CTestNode : public Tolm::ISerializable {
 public:

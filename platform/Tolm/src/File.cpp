@@ -67,7 +67,7 @@ std::string systemErrorText(int systemError) {
 std::string quotedPath(const CUnicodeString& path) {
     // Built by appending: GCC 12 warns falsely (-Wrestrict) on "'" + text + "'".
     std::string quoted(1, '\'');
-    quoted.append(path.ToUtf8());
+    quoted.append(ToNativePath(path));  // the name the system was given
     quoted.push_back('\'');
     return quoted;
 }
@@ -106,8 +106,8 @@ void CBaseFile::ReadExactly(void* buffer, int count) {
         const int got = Read(target + done, count - done);
         if (got <= 0) {
             ThrowFileError("unexpected end of file in " + quotedPath(GetFileName()) + " at offset " +
-                               std::to_string(start) + ": wanted " + std::to_string(count) + " bytes, found " +
-                               std::to_string(done),
+                               std::to_string(start) + ": wanted " + std::to_string(count) +
+                               " bytes, found " + std::to_string(done),
                            0);
         }
         done += got;
@@ -231,8 +231,8 @@ struct CFile::Impl {
             }
             if (written < 0) {
                 if (errno == EINTR) continue;
-                fail("cannot write " + std::to_string(count) + " bytes at offset " + std::to_string(fileOffset) +
-                         " of",
+                fail("cannot write " + std::to_string(count) + " bytes at offset " +
+                         std::to_string(fileOffset) + " of",
                      errno);
             }
             if (written == 0) fail("no byte written at offset " + std::to_string(fileOffset) + " of", EIO);
@@ -247,11 +247,12 @@ struct CFile::Impl {
         std::int64_t done = 0;
         while (done < count) {
             gSystemReads.fetch_add(1, std::memory_order_relaxed);
-            const ssize_t got = ::pread(fd, bytes + done, static_cast<std::size_t>(count - done), fileOffset + done);
+            const ssize_t got =
+                ::pread(fd, bytes + done, static_cast<std::size_t>(count - done), fileOffset + done);
             if (got < 0) {
                 if (errno == EINTR) continue;
-                fail("cannot read " + std::to_string(count) + " bytes at offset " + std::to_string(fileOffset) +
-                         " of",
+                fail("cannot read " + std::to_string(count) + " bytes at offset " +
+                         std::to_string(fileOffset) + " of",
                      errno);
             }
             if (got == 0) break;
@@ -340,7 +341,8 @@ struct CFile::Impl {
         std::memset(newDirty, 0, words * sizeof(detail::Word));
         const std::int64_t shift = base - newBase;  // a multiple of kWindowAlign
         if (isUsed()) {
-            std::memcpy(newBuffer + usedLow + shift, buffer + usedLow, static_cast<std::size_t>(usedHigh - usedLow));
+            std::memcpy(newBuffer + usedLow + shift, buffer + usedLow,
+                        static_cast<std::size_t>(usedHigh - usedLow));
             const UsedWords used = usedWords();
             const std::int64_t wordShift = shift / detail::kBitsPerWord;
             std::memcpy(newKnown + used.first + wordShift, known + used.first, used.bytes());
@@ -360,7 +362,8 @@ struct CFile::Impl {
     void shiftInPlace(std::int64_t newBase) {
         const std::int64_t shift = base - newBase;  // a multiple of kWindowAlign
         if (isUsed() && shift != 0) {
-            std::memmove(buffer + usedLow + shift, buffer + usedLow, static_cast<std::size_t>(usedHigh - usedLow));
+            std::memmove(buffer + usedLow + shift, buffer + usedLow,
+                         static_cast<std::size_t>(usedHigh - usedLow));
             const UsedWords used = usedWords();
             const std::int64_t firstWord = used.first;
             const std::int64_t endWord = used.end;
@@ -402,7 +405,8 @@ struct CFile::Impl {
             // Empty: a quarter of the room behind the new bytes, the rest ahead.
             std::int64_t newCapacity = std::max(capacity, kInitialBufferBytes);
             while (newCapacity < 2 * (fileHigh - fileLow) && newCapacity < kMaxBufferBytes) newCapacity *= 2;
-            const std::int64_t newBase = alignDown(std::max<std::int64_t>(0, fileLow - newCapacity / 4), kWindowAlign);
+            const std::int64_t newBase =
+                alignDown(std::max<std::int64_t>(0, fileLow - newCapacity / 4), kWindowAlign);
             if (newCapacity != capacity) {
                 relocate(newBase, newCapacity);
             } else {
@@ -474,6 +478,35 @@ struct CFile::Impl {
         if (length > diskLength) truncateTo(length);
     }
 
+    // The file ends at fileEnd, before where this object thought: someone
+    // else cut it. Its bytes beyond are gone; a reader sees the new end (a
+    // writer keeps its own length, and the missing bytes read as zero by
+    // rule 4).
+    void noteEndFound(std::int64_t fileEnd) {
+        diskLength = fileEnd;
+        if (!canWrite) length = std::min(length, fileEnd);
+    }
+
+    // A file open for reading only may change under us: its length is the
+    // one the system gives now. Bytes known from where the old and new
+    // lengths part are forgotten, since they may no longer be the file's.
+    void refreshLength() {
+        if (canWrite) return;  // a writer's length is its own (rule 3)
+        struct stat status {};
+        if (::fstat(fd, &status) != 0) fail("cannot get the length of", errno);
+        const std::int64_t size = status.st_size;
+        if (size == diskLength && size == length) return;
+        forgetFrom(std::min(size, diskLength));
+        length = diskLength = size;
+    }
+    void forgetFrom(std::int64_t fileOffset) {
+        if (!isUsed() || fileOffset >= base + usedHigh) return;
+        const std::int64_t cut = std::max(fileOffset - base, usedLow);
+        detail::clearBits(known, cut, usedHigh);
+        usedHigh = cut;
+        if (usedHigh <= usedLow) usedLow = usedHigh = 0;
+    }
+
     // Makes the file bytes [fileLow, fileHigh) known, loading the aligned
     // block around them with one read. The bytes must lie in the window and
     // below length.
@@ -495,7 +528,10 @@ struct CFile::Impl {
             const std::int64_t count = diskEnd - low;
             if (detail::findBit(known, low, diskEnd, true) == diskEnd) {
                 const std::int64_t got = readUpTo(buffer + low, count, base + low);
-                if (got < count) std::memset(buffer + low + got, 0, static_cast<std::size_t>(count - got));
+                if (got < count) {
+                    std::memset(buffer + low + got, 0, static_cast<std::size_t>(count - got));
+                    noteEndFound(base + low + got);
+                }
             } else {
                 // Known bytes inside (some may be dirty): read aside and
                 // take only the bytes the window does not know.
@@ -508,7 +544,10 @@ struct CFile::Impl {
                     scratchSize = size;
                 }
                 const std::int64_t got = readUpTo(scratch, count, base + low);
-                if (got < count) std::memset(scratch + got, 0, static_cast<std::size_t>(count - got));
+                if (got < count) {
+                    std::memset(scratch + got, 0, static_cast<std::size_t>(count - got));
+                    noteEndFound(base + low + got);
+                }
                 copyUnknown(scratch, low, diskEnd);
             }
         }
@@ -544,6 +583,8 @@ struct CFile::Impl {
         noteDirty(low, low + count);
     }
 
+    // Reads count bytes at the position, fewer when the file turns out to
+    // end sooner (cut by someone else): never bytes that are not there.
     int readSlow(unsigned char* target, std::int64_t count) {
         const std::int64_t fileLow = position;
         const std::int64_t fileHigh = position + count;
@@ -551,15 +592,18 @@ struct CFile::Impl {
             if (isDirty() && fileLow < base + dirtyHigh && fileHigh > base + dirtyLow) flushWindow();
             const std::int64_t fromDisk = std::clamp(diskLength - fileLow, std::int64_t{0}, count);
             const std::int64_t got = fromDisk > 0 ? readUpTo(target, fromDisk, fileLow) : 0;
+            if (got < fromDisk) noteEndFound(fileLow + got);
+            count = std::min(count, std::max<std::int64_t>(0, length - fileLow));
             if (got < count) std::memset(target + got, 0, static_cast<std::size_t>(count - got));
             // Bytes the window knows may be newer than the disk only if dirty,
             // and those were written out above; known clean bytes equal it.
         } else {
             ensureWindow(fileLow, fileHigh);
             loadKnown(fileLow, fileHigh);
+            count = std::min(count, std::max<std::int64_t>(0, length - fileLow));
             std::memcpy(target, buffer + (fileLow - base), static_cast<std::size_t>(count));
         }
-        position = fileHigh;
+        position = fileLow + count;
         return static_cast<int>(count);
     }
 
@@ -607,18 +651,38 @@ CFile::CFile(const CUnicodeString& path, unsigned openFlags) : impl_(std::make_u
         if (!(openFlags & modeNoTruncate) && impl_->canWrite) flags |= O_TRUNC;
     }
     const std::string native = ToNativePath(path);
+    // A temporary file of ours is opened as the file it was created as: no
+    // link is followed, nothing is created, and it is emptied only once it
+    // proved to be that file.
+    detail::CreatedTempFile created;
+    const bool isOwnTempFile = detail::findCreatedTempFile(native, created);
+    const bool emptyAfterCheck = isOwnTempFile && (flags & O_TRUNC) != 0;
+    if (isOwnTempFile) flags = (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW;
     int fd;
     do {
         fd = ::open(native.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) throwSystemFileError("cannot open " + quotedPath(path) + " for " + accessText(openFlags), errno);
+    if (fd < 0)
+        throwSystemFileError("cannot open " + quotedPath(path) + " for " + accessText(openFlags), errno);
     struct stat status {};
     if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
         const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
         ::close(fd);
         throwSystemFileError("cannot open " + quotedPath(path) + " for " + accessText(openFlags), error);
     }
+    if (isOwnTempFile &&
+        (!S_ISREG(status.st_mode) || static_cast<unsigned long long>(status.st_dev) != created.device ||
+         static_cast<unsigned long long>(status.st_ino) != created.inode)) {
+        ::close(fd);
+        ThrowFileError("cannot open " + quotedPath(path) + " for " + accessText(openFlags) +
+                           ": it is no longer the temporary file created under that name",
+                       EEXIST);
+    }
     impl_->fd = fd;
+    if (emptyAfterCheck && status.st_size != 0) {
+        impl_->truncateTo(0);
+        status.st_size = 0;
+    }
     impl_->length = impl_->diskLength = status.st_size;
 }
 
@@ -641,8 +705,13 @@ int CFile::Read(void* buffer, int count) {
         return 0;
     }
     if (buffer == nullptr) ThrowArgumentError("no buffer to read into");
-    const std::int64_t available = f.length - f.position;
-    if (available <= 0) return 0;
+    std::int64_t available = f.length - f.position;
+    if (available <= 0) {
+        // The end as last seen; a reader's file may have grown since.
+        f.refreshLength();
+        available = f.length - f.position;
+        if (available <= 0) return 0;
+    }
     const std::int64_t n = std::min<std::int64_t>(count, available);
     const std::int64_t low = f.position - f.base;
     // The common case: the bytes are known to the window.
@@ -682,12 +751,20 @@ std::int64_t CFile::Seek(std::int64_t offset, int origin) {
     f.checkOpen();
     std::int64_t from;
     switch (origin) {
-    case begin: from = 0; break;
-    case current: from = f.position; break;
-    case end: from = f.length; break;
-    default: ThrowArgumentError("unknown seek origin " + std::to_string(origin));
+        case begin:
+            from = 0;
+            break;
+        case current:
+            from = f.position;
+            break;
+        case end:
+            from = f.length;
+            break;
+        default:
+            ThrowArgumentError("unknown seek origin " + std::to_string(origin));
     }
-    if ((offset < 0 && from + offset < 0) || (offset > 0 && from > std::numeric_limits<std::int64_t>::max() - offset)) {
+    if ((offset < 0 && from + offset < 0) ||
+        (offset > 0 && from > std::numeric_limits<std::int64_t>::max() - offset)) {
         ThrowArgumentError("seek to offset " + std::to_string(offset) + " from " + std::to_string(from) +
                            " is outside " + quotedPath(f.path));
     }
@@ -702,6 +779,7 @@ std::int64_t CFile::GetPosition() const {
 
 std::int64_t CFile::GetLength() const {
     impl_->checkOpen();
+    impl_->refreshLength();
     return impl_->length;
 }
 
@@ -709,7 +787,8 @@ void CFile::SetLength(std::int64_t length) {
     Impl& f = *impl_;
     f.checkOpen();
     if (!f.canWrite) ThrowFileError("file " + quotedPath(f.path) + " is not open for writing", EBADF);
-    if (length < 0) ThrowArgumentError("negative length " + std::to_string(length) + " for " + quotedPath(f.path));
+    if (length < 0)
+        ThrowArgumentError("negative length " + std::to_string(length) + " for " + quotedPath(f.path));
     if (length >= f.length) {
         // Noted only; the disk follows at the next flush (rule 3).
         f.length = length;

@@ -2,12 +2,14 @@
 
 #include <Tolm/File.h>
 #include <Tolm/FileSystem.h>
-#include <sys/stat.h>
-#include <sys/types.h>
+
+#include "FileSupport.h"
 
 #include <cerrno>
 #include <string>
-#include <system_error>
+
+#include <sys/stat.h>
+#include <sys/types.h>
 
 namespace Tolm::FileSystem {
 
@@ -51,9 +53,7 @@ bool MakeDir(const CUnicodeString& path, bool throwOnError) {
     // create a directory and go on whoever made it.
     if (error == EEXIST && isDirectory(nativePath)) return false;
     if (!throwOnError) return false;
-    ThrowFileError("cannot create directory '" + path.ToUtf8() +
-                       "': " + std::error_code(error, std::generic_category()).message(),
-                   error);
+    detail::throwSystemFileError("cannot create directory " + detail::quotedPath(path), error);
 }
 
 CUnicodeString CombinePath(const CUnicodeString& directory, const CUnicodeString& name) {

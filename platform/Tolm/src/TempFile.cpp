@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <random>
 
 #include <fcntl.h>
@@ -50,11 +52,32 @@ std::string temporaryDirectory() {
 // A name piece must stay a piece: no separator, no zero, no "..".
 void checkNamePart(const std::string& part, const char* what) {
     if (part.find('/') != std::string::npos || part.find('\0') != std::string::npos || part == "..") {
-        ThrowArgumentError(std::string("temporary file ") + what + " '" + part + "' may not contain '/' or NUL");
+        ThrowArgumentError(std::string("temporary file ") + what + " '" + part +
+                           "' may not contain '/' or NUL");
     }
 }
 
+// The temporary files created and not yet deleted, by native name.
+std::mutex createdFilesMutex;
+std::map<std::string, detail::CreatedTempFile>& createdFiles() {
+    static auto* files = new std::map<std::string, detail::CreatedTempFile>;  // outlives static teardown
+    return *files;
+}
+
+void forgetCreated(const std::string& native) {
+    const std::lock_guard lock(createdFilesMutex);
+    createdFiles().erase(native);
+}
+
 }  // namespace
+
+bool detail::findCreatedTempFile(const std::string& native, CreatedTempFile& identity) {
+    const std::lock_guard lock(createdFilesMutex);
+    const auto found = createdFiles().find(native);
+    if (found == createdFiles().end()) return false;
+    identity = found->second;
+    return true;
+}
 
 namespace TempFile {
 
@@ -73,20 +96,43 @@ CUnicodeString New(const CUnicodeString& prefix, const CUnicodeString& extension
         if (fd >= 0) {
             // The mode given to open passes through the umask; make sure.
             ::fchmod(fd, S_IRUSR | S_IWUSR);
+            struct stat status {};
+            const int statResult = ::fstat(fd, &status);
+            const int statError = errno;
             ::close(fd);
+            if (statResult != 0) {
+                ::unlink(path.c_str());
+                detail::throwSystemFileError("cannot identify the temporary file '" + path + "'", statError);
+            }
+            {
+                const std::lock_guard lock(createdFilesMutex);
+                createdFiles()[path] = {static_cast<unsigned long long>(status.st_dev),
+                                        static_cast<unsigned long long>(status.st_ino)};
+            }
             return CUnicodeString::FromUtf8(path);
         }
         lastError = errno;
         if (lastError != EEXIST && lastError != EINTR) break;
     }
-    detail::throwSystemFileError("cannot create a temporary file in '" + directory + "' (last tried '" + path + "')",
-                                 lastError);
+    detail::throwSystemFileError(
+        "cannot create a temporary file in '" + directory + "' (last tried '" + path + "')", lastError);
 }
 
 void Delete(const CUnicodeString& path) {
-    if (::unlink(ToNativePath(path).c_str()) != 0) {
+    const std::string native = ToNativePath(path);
+    forgetCreated(native);
+    if (::unlink(native.c_str()) != 0) {
         detail::throwSystemFileError("cannot delete " + detail::quotedPath(path), errno);
     }
+}
+
+bool RemoveName(const CUnicodeString& path) {
+    const std::string native = ToNativePath(path);
+    if (::unlink(native.c_str()) != 0) {
+        detail::throwSystemFileError("cannot remove the name of " + detail::quotedPath(path), errno);
+    }
+    forgetCreated(native);
+    return true;
 }
 
 }  // namespace TempFile

@@ -166,9 +166,18 @@ namespace TempFile {
 // Creates a fresh, uniquely named empty file in the system's temporary folder
 // (TMPDIR honoured on POSIX), exclusively and readable and writable by its
 // owner alone, and returns its full path: <tmp>/<prefix>-XXXXXX.<extension>.
+// A CFile opened on that path later is that very file or fails: a name that
+// meanwhile leads elsewhere (a symbolic link, another file) is refused, and
+// nothing is emptied before the check.
 TOLM_API CUnicodeString New(const CUnicodeString& prefix, const CUnicodeString& extension);
 // Removes the file; a missing file is a file error.
 TOLM_API void Delete(const CUnicodeString& path);
+// Removes the name of a temporary file that is open, where the system lets an
+// open file lose its name (POSIX): the file then lives on until its last
+// descriptor closes and never outlives the process, however it ends. Returns
+// false where the system keeps the name (the file is then deleted as usual);
+// a later Delete finds no file (a file error).
+TOLM_API bool RemoveName(const CUnicodeString& path);
 }  // namespace TempFile
 
 // The path as the operating system takes it: long-path prefix dropped, UTF-8
