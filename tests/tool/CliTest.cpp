@@ -33,7 +33,11 @@ const CommandSyntax kScan{"scan",
 std::string Parsed(const CommandSyntax& syntax, const std::vector<std::string>& args) {
     try {
         const ParsedArguments parsed = ParseArguments(syntax, std::span<const std::string>(args));
-        std::string text = parsed.HelpRequested() ? "help " : parsed.Has("last") ? "last " : "";
+        std::string text = parsed.HelpRequested()      ? "help "
+                           : parsed.VersionRequested() ? "version "
+                           : parsed.Has("last")        ? "last "
+                                                       : "";
+        if (parsed.Quiet()) text += "quiet ";
         if (parsed.Value("before")) text += "before=" + *parsed.Value("before") + " ";
         for (const std::string& positional : parsed.Positionals()) text += "[" + positional + "]";
         return text;
@@ -50,6 +54,10 @@ TEST(ArgumentsTest, ParsesOrSaysWhatIsWrongInOneLine) {
         {{"--before", "--last", "--before=", "f", "p"}, "before= [f][p]"},  // the last value wins
         {{"--bogus", "-h"}, "help "},
         {{"--", "--help"}, "missing PATTERN"},
+        {{"-V", "-h"}, "version "},  // the first of help and version wins
+        {{"f", "--help", "--version"}, "help "},
+        {{"f", "-q", "p", "--quiet"}, "quiet [f][p]"},
+        {{"--", "-q", "-V"}, "[-q][-V]"},
         {{}, "missing FILE"},
         {{"f", "p", "x"}, "unexpected argument 'x'"},
         {{"--lats=3", "f", "p"}, "unknown option '--lats'"},
@@ -60,8 +68,12 @@ TEST(ArgumentsTest, ParsesOrSaysWhatIsWrongInOneLine) {
     for (const auto& [args, expected] : rows) EXPECT_EQ(Parsed(kScan, args), expected);
     EXPECT_EQ(FormatHelp(kScan),
               "Usage: gearset scan [--last] [--before N] FILE PATTERN\n\nFinds a byte pattern.\n\nOptions:\n"
-              "  --last      last match\n  --before N  end at or before N\n  -h, --help  show this help and "
-              "exit\n");
+              "  --last         last match\n"
+              "  --before N     end at or before N\n"
+              "  -q, --quiet    draw no progress on stderr\n"
+              "  -h, --help     show this help and exit\n"
+              "  -V, --version  show the version and exit\n"
+              "  --             end the options: later arguments stand as written, even '-x'\n");
 }
 
 TEST(ArgumentsTest, IntegersMustBeWholeAndInRange) {
@@ -87,18 +99,23 @@ TEST(FormatsTest, PatternsTakeBytesAsTheyStandWithHexAndBackslashEscapes) {
 TEST(FormatsTest, TimeTextRoundTripsAndRefusesImpossibleFields) {
     EXPECT_EQ(FormatTimeText(ParseTimeText("2024-02-29T23:59:59")), "2024-02-29 23:59:59");
     EXPECT_EQ(FormatTimeText(ParseTimeText("1601-01-01 00:00:00")), "1601-01-01 00:00:00");
+    EXPECT_EQ(FormatTimeText(ParseTimeText("2000-02-29 12:00:00")), "2000-02-29 12:00:00");
     for (const char* bad :
          {"2024-01-02", "2024/01/02 03:04:05", "2024-01-02 03:04:0x", "1600-12-31 23:59:59",
-          "2024-13-01 00:00:00", "2024-00-10 00:00:00", "2023-02-29 00:00:00", "2024-04-31 00:00:00",
-          "2024-01-02 24:00:00", "2024-01-02 00:60:00", "2024-01-02 00:00:60"})
+          "2024-13-01 00:00:00", "2024-00-10 00:00:00", "2023-02-29 00:00:00", "2100-02-29 00:00:00",
+          "2024-04-31 00:00:00", "2024-01-02 24:00:00", "2024-01-02 00:60:00", "2024-01-02 00:00:60"})
         EXPECT_THROW(ParseTimeText(bad), UsageError) << bad;
 }
 
 TEST(FormatsTest, Utf8ValidationRefusesMalformedSequences) {
-    for (const char* good : {"abc\xC3\xBC", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"})
+    // U+FFFD written out is text like any other, not a sign of a decoding error.
+    for (const char* good :
+         {"abc\xC3\xBC", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF", "\xEF\xBF\xBD"})
         EXPECT_TRUE(IsValidUtf8(good)) << good;
-    // A stray continuation, a cut sequence, a bad continuation, overlong, surrogate, past U+10FFFF.
-    for (const char* bad : {"\x80", "a\xC3", "a\xC3(", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80"})
+    // A stray continuation, a cut sequence, a bad continuation, overlong, surrogate, a pair of
+    // surrogates each written as three bytes, past U+10FFFF, a five-byte lead.
+    for (const char* bad : {"\x80", "a\xC3", "a\xC3(", "\xE0\x80\x80", "\xC0\xAF", "\xED\xA0\x80",
+                            "\xED\xA0\xBD\xED\xB2\xA9", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80"})
         EXPECT_FALSE(IsValidUtf8(bad)) << bad;
 }
 

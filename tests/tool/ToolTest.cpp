@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -86,7 +87,8 @@ protected:
 };
 
 TEST_F(ToolTest, VersionAndHelpGoToStdoutWithStatusZero) {
-    EXPECT_EQ(Succeed("--version"), "gearset " GEARSET_VERSION "\n");
+    for (const char* arguments : {"--version", "-V", "date -V", "date parse --version", "scan @none -V x"})
+        EXPECT_EQ(Succeed(arguments), "gearset " GEARSET_VERSION "\n") << arguments;
     const std::string help = Succeed("--help");
     for (const std::string command : {"demo", "date parse", "date format", "text encode", "text decode",
                                       "scan", "copy", "mkdir", "jpeg", "store bench"}) {
@@ -96,6 +98,20 @@ TEST_F(ToolTest, VersionAndHelpGoToStdoutWithStatusZero) {
     const std::string group = Succeed("date --help");
     EXPECT_NE(group.find("date parse TEXT..."), std::string::npos) << group;
     EXPECT_NE(group.find("date format [--iso] [TIME]"), std::string::npos) << group;
+}
+
+TEST_F(ToolTest, EveryDateFormTheHelpNamesReadsAsTheTimeItWrites) {
+    const std::string help = Succeed("date parse --help");
+    const std::size_t heading = help.find("Accepted forms:\n");
+    ASSERT_NE(heading, std::string::npos) << help;
+    const std::size_t start = heading + std::string("Accepted forms:\n").size();
+    std::istringstream line(help.substr(start, help.find('\n', start) - start));
+    int forms = 0;
+    // Each form writes 2024-01-02 03:04:05 at +03:00, so in that zone it must read back unchanged;
+    // a form the reader does not take would come out as the 1970-01-01 fallback.
+    for (std::string form; line >> form; ++forms)
+        EXPECT_EQ(Succeed("date parse \"" + form + "\"", "<+03>-3"), "2024-01-02 03:04:05\n") << form;
+    EXPECT_GE(forms, 3) << help;
 }
 
 TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {

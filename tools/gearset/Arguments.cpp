@@ -15,14 +15,15 @@ const OptionSyntax* findOption(const CommandSyntax& syntax, std::string_view nam
     return nullptr;
 }
 
-bool isHelp(std::string_view arg) { return arg == "--help" || arg == "-h"; }
-
 std::string positionalName(const CommandSyntax& syntax, std::size_t index) {
     if (syntax.positionalNames.empty()) return "argument";
     return std::string(syntax.positionalNames[std::min(index, syntax.positionalNames.size() - 1)]);
 }
 
 }  // namespace
+
+bool IsHelpArgument(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+bool IsVersionArgument(std::string_view arg) { return arg == "--version" || arg == "-V"; }
 
 bool ParsedArguments::Has(std::string_view option) const {
     return std::any_of(options_.begin(), options_.end(),
@@ -38,13 +39,13 @@ std::optional<std::string> ParsedArguments::Value(std::string_view option) const
 
 ParsedArguments ParseArguments(const CommandSyntax& syntax, std::span<const std::string> args) {
     ParsedArguments parsed;
-    // Help first, so that "gearset scan --help" works whatever else is wrong.
+    // Help and version first, so that "gearset scan --help" works whatever else
+    // is wrong; the first of the two wins.
     for (const std::string& arg : args) {
         if (arg == "--") break;
-        if (isHelp(arg)) {
-            parsed.helpRequested_ = true;
-            return parsed;
-        }
+        parsed.helpRequested_ = IsHelpArgument(arg);
+        parsed.versionRequested_ = IsVersionArgument(arg);
+        if (parsed.helpRequested_ || parsed.versionRequested_) return parsed;
     }
 
     bool optionsEnded = false;
@@ -56,6 +57,10 @@ ParsedArguments ParseArguments(const CommandSyntax& syntax, std::span<const std:
         }
         if (arg == "--") {
             optionsEnded = true;
+            continue;
+        }
+        if (arg == "-q" || arg == "--quiet") {
+            parsed.quiet_ = true;
             continue;
         }
         if (arg.size() < 2 || arg[1] != '-') throw UsageError("unknown option " + quoted(arg));
@@ -109,7 +114,11 @@ std::string FormatHelp(const CommandSyntax& syntax) {
         }
         rows.emplace_back(std::move(left), option.help);
     }
+    rows.emplace_back("-q, --quiet", "draw no progress on stderr");
     rows.emplace_back("-h, --help", "show this help and exit");
+    rows.emplace_back("-V, --version", "show the version and exit");
+    if (syntax.maxPositionals != 0)
+        rows.emplace_back("--", "end the options: later arguments stand as written, even '-x'");
     std::size_t width = 0;
     for (const auto& row : rows) width = std::max(width, row.first.size());
     for (const auto& [left, help] : rows) {

@@ -57,6 +57,9 @@ struct CommandSyntax {
 class ParsedArguments {
 public:
     bool HelpRequested() const noexcept { return helpRequested_; }
+    bool VersionRequested() const noexcept { return versionRequested_; }
+    // -q or --quiet: no progress line, whatever stderr is.
+    bool Quiet() const noexcept { return quiet_; }
     bool Has(std::string_view option) const;
     // The value of an option that takes one; nullopt when it was not given.
     std::optional<std::string> Value(std::string_view option) const;
@@ -65,6 +68,8 @@ public:
 private:
     friend ParsedArguments ParseArguments(const CommandSyntax&, std::span<const std::string>);
     bool helpRequested_ = false;
+    bool versionRequested_ = false;
+    bool quiet_ = false;
     std::vector<std::pair<std::string, std::string>> options_;  // name, value ("" for flags)
     std::vector<std::string> positionals_;
 };
@@ -74,6 +79,10 @@ inline ParsedArguments ParseArguments(const CommandSyntax& syntax, std::initiali
     const std::vector<std::string> list(args);
     return ParseArguments(syntax, std::span<const std::string>(list));
 }
+
+// "--help" or "-h"; "--version" or "-V". Every command and group takes them.
+bool IsHelpArgument(std::string_view arg);
+bool IsVersionArgument(std::string_view arg);
 
 // The text that "--help" prints for the command.
 std::string FormatHelp(const CommandSyntax& syntax);

@@ -41,7 +41,7 @@ const Command kCommands[] = {
       CommandSyntax::kUnbounded,
       "Prints one line per TEXT: the local time as YYYY-MM-DD HH:MM:SS, or 'unset'\n"
       "for a text that gives no time (an empty one). Accepted forms:\n"
-      "  D:20240102030405+03'00'   20240102030405Z   2024-01-02T03:04:05+03:00\n"
+      "  D:20240102030405+03'00'   20240102030405+03'00'   2024-01-02T03:04:05+03:00\n"
       "Unreadable fields fall back to defaults; no TEXT is an error.\n"},
      runParse},
     {{"date format",

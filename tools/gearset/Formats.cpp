@@ -14,13 +14,6 @@ int hexDigitValue(char c) {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int daysInMonth(int year, int month) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
-}
-
 // Reads `width` decimal digits at `at`; -1 when any is not a digit.
 int readDigits(std::string_view text, std::size_t at, std::size_t width) {
     int value = 0;
@@ -101,14 +94,17 @@ Tolm::CTime ParseTimeText(std::string_view text) {
     const int hour = shaped ? readDigits(text, 11, 2) : -1;
     const int minute = shaped ? readDigits(text, 14, 2) : -1;
     const int second = shaped ? readDigits(text, 17, 2) : -1;
-    const bool valid = year >= 1601 && month >= 1 && month <= 12 && day >= 1 &&
-                       day <= daysInMonth(year, month) && hour >= 0 && hour <= 23 && minute >= 0 &&
-                       minute <= 59 && second >= 0 && second <= 59;
+    // The calendar clamps what it cannot hold (a 30 February, hour 24, a year
+    // before 1601), so a time that keeps every field as written is a real one.
+    const bool read = year >= 0 && month >= 0 && day >= 0 && hour >= 0 && minute >= 0 && second >= 0;
+    const Tolm::CTime time(year, month, day, hour, minute, second, 0, 0);
+    const bool valid = read && time.GetYear() == year && time.GetMonth() == month && time.GetDay() == day &&
+                       time.GetHour() == hour && time.GetMinute() == minute && time.GetSecond() == second;
     if (!valid) {
         throw UsageError("TIME must be a valid local time written YYYY-MM-DD HH:MM:SS, not '" +
                          std::string(text) + "'");
     }
-    return Tolm::CTime(year, month, day, hour, minute, second, 0, 0);
+    return time;
 }
 
 std::string FormatTimeText(const Tolm::CTime& time) {
@@ -119,40 +115,9 @@ std::string FormatTimeText(const Tolm::CTime& time) {
 }
 
 bool IsValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        int extra = 0;
-        std::uint32_t codePoint = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1;
-            codePoint = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            codePoint = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3;
-            codePoint = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + static_cast<std::size_t>(extra) >= text.size()) return false;
-        for (int k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-            if ((next & 0xC0) != 0x80) return false;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF.
-        if ((extra == 2 && codePoint < 0x800) || (extra == 3 && codePoint < 0x10000) ||
-            codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-            return false;
-        }
-        i += static_cast<std::size_t>(extra) + 1;
-    }
-    return true;
+    // The framework's decoder turns every malformed sequence into U+FFFD and
+    // writes only well-formed UTF-8 back, so only valid text survives the trip.
+    return Tolm::CUnicodeString::FromUtf8(text).ToUtf8() == text;
 }
 
 std::string FormatCodeUnits(const Tolm::CUnicodeString& text) {

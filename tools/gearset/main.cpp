@@ -37,7 +37,7 @@ std::vector<const Command*> allCommands() {
 std::string toolHelp(const std::vector<const Command*>& commands) {
     std::string text =
         "Usage: gearset COMMAND [ARGUMENTS...]\n"
-        "       gearset --help | --version\n\n"
+        "       gearset -h | --help | -V | --version\n\n"
         "Runs the utilities of the Korvan.Gearset library from the command line.\n\n"
         "Commands:\n";
     std::size_t width = 0;
@@ -48,7 +48,8 @@ std::string toolHelp(const std::vector<const Command*>& commands) {
                 std::string(command->syntax.summary) + "\n";
     }
     text +=
-        "\n'gearset COMMAND --help' describes a command and its output.\n"
+        "\n'gearset COMMAND --help' describes a command and its output. Every command takes\n"
+        "-q (--quiet) for no progress, -V (--version), and '--' to end its options.\n"
         "Exit status: 0 success, 1 failure or nothing found, 2 a mistake in the command line.\n";
     return text;
 }
@@ -90,6 +91,11 @@ int usageFailure(const std::string& who, const std::string& message, const std::
     return 2;
 }
 
+int printVersion() {
+    std::fputs("gearset " GEARSET_VERSION "\n", stdout);
+    return 0;
+}
+
 int runCommand(const Command& command, std::span<const std::string> args) {
     const std::string who = "gearset " + std::string(command.syntax.name);
     try {
@@ -98,8 +104,9 @@ int runCommand(const Command& command, std::span<const std::string> args) {
             std::fputs(FormatHelp(command.syntax).c_str(), stdout);
             return 0;
         }
+        if (parsed.VersionRequested()) return printVersion();
         Context context;
-        context.showProgress = IsTerminal(stderr);
+        context.showProgress = !parsed.Quiet() && IsTerminal(stderr);
         return command.run(parsed, context);
     } catch (const UsageError& error) {
         return usageFailure(who, error.what(), who);
@@ -120,23 +127,21 @@ int run(const std::vector<std::string>& args) {
     const std::vector<const Command*> commands = allCommands();
     if (args.empty()) return usageFailure("gearset", "missing COMMAND", "gearset");
     const std::string& first = args[0];
-    if (first == "--help" || first == "-h" || first == "help") {
+    if (IsHelpArgument(first) || first == "help") {
         std::fputs(toolHelp(commands).c_str(), stdout);
         return 0;
     }
-    if (first == "--version") {
-        std::fputs("gearset " GEARSET_VERSION "\n", stdout);
-        return 0;
-    }
+    if (IsVersionArgument(first)) return printVersion();
     if (first.starts_with("-")) return usageFailure("gearset", "unknown option '" + first + "'", "gearset");
 
     if (isGroup(commands, first)) {
         const std::string who = "gearset " + first;
         if (args.size() < 2) return usageFailure(who, "missing SUBCOMMAND", who);
-        if (args[1] == "--help" || args[1] == "-h") {
+        if (IsHelpArgument(args[1])) {
             std::fputs(groupHelp(commands, first).c_str(), stdout);
             return 0;
         }
+        if (IsVersionArgument(args[1])) return printVersion();
         for (const Command* command : commands) {
             if (command->syntax.name == first + " " + args[1]) {
                 return runCommand(*command, std::span<const std::string>(args).subspan(2));
