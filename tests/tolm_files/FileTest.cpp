@@ -5,6 +5,8 @@
 #include <Tolm/Archive.h>
 #include <Tolm/File.h>
 
+#include "MemorySystem.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -294,6 +296,76 @@ TEST_F(FileTest, FailingSystemWriteSurfacesAsFileErrorAndCanBeRetried) {
     file->Write("x", 1);
     CFile::FailSystemWriteAfter(0, ENOSPC);
     file.reset();  // no throw out of the destructor
+}
+
+// A fault at every system call of a sequence, through the in-memory binding:
+// the call that meets it throws (never a silent success), and retrying that
+// call loses nothing: every Flush that returns leaves the file equal to the
+// model, as does the end.
+TEST(FileFaults, EveryFailedSystemCallThrowsThereAndARetryLosesNothing) {
+    struct Step {
+        enum { write, setLength, read, flush, close } kind;
+        std::int64_t at;
+        std::int64_t count;
+    };
+    const std::vector<Step> steps = {
+        {Step::write, 0, 100},      {Step::write, 5000, 10},     {Step::setLength, 20000, 0},
+        {Step::read, 4990, 50},     {Step::flush, 0, 0},         {Step::write, 8192, 300 << 10},
+        {Step::write, 10 << 20, 8}, {Step::read, 8190, 16},      {Step::setLength, 9 << 20, 0},
+        {Step::write, 9000, 4097},  {Step::read, 8000, 2 << 10}, {Step::flush, 0, 0},
+        {Step::close, 0, 0},
+    };
+    for (long fault = 0;; ++fault) {
+        SCOPED_TRACE("failing call " + std::to_string(fault));
+        Tolm::testing::MemorySystem system;
+        Bytes model;
+        auto file = std::make_unique<CFile>(u"/mem/f", CFile::kNewReadWrite);
+        system.FailCall(system.Calls() + fault, ENOSPC);
+        for (std::size_t i = 0; i < steps.size(); ++i) {
+            const Step& step = steps[i];
+            Bytes bytes(static_cast<std::size_t>(step.count));
+            for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<unsigned char>(i * 31 + k);
+            const auto run = [&] {
+                switch (step.kind) {
+                    case Step::write:
+                        file->Seek(step.at, CFile::begin);
+                        file->Write(bytes.data(), static_cast<int>(step.count));
+                        break;
+                    case Step::setLength:
+                        file->SetLength(step.at);
+                        break;
+                    case Step::read: {
+                        file->Seek(step.at, CFile::begin);
+                        file->ReadExactly(bytes.data(), static_cast<int>(step.count));
+                        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), model.begin() + step.at)) << i;
+                        break;
+                    }
+                    case Step::flush:
+                        file->Flush();
+                        EXPECT_EQ(model, system.Contents("/mem/f")) << i;
+                        break;
+                    case Step::close:
+                        file->Close();
+                        break;
+                }
+            };
+            const bool failedBefore = system.Failed();
+            const Caught caught = Catch(run);
+            EXPECT_EQ(!failedBefore && system.Failed(), caught.thrown) << "step " << i;
+            if (caught.thrown) {
+                EXPECT_EQ(ENOSPC, caught.systemError) << caught.message;
+                if (step.kind != Step::close) run();  // a closed file stays closed
+            }
+            if (step.kind == Step::write) {
+                model.resize(std::max<std::size_t>(model.size(), step.at + step.count));
+                std::copy(bytes.begin(), bytes.end(), model.begin() + step.at);
+            } else if (step.kind == Step::setLength) {
+                model.resize(static_cast<std::size_t>(step.at));
+            }
+        }
+        EXPECT_EQ(model, system.Contents("/mem/f"));
+        if (!system.Failed()) break;  // past the last call
+    }
 }
 
 TEST_F(FileTest, TemporaryFilesAreFreshPrivateAndNamedFromTheirParts) {

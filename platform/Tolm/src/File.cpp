@@ -2,6 +2,7 @@
 
 #include "BitRange.h"
 #include "FileSupport.h"
+#include "SystemFile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,12 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-static_assert(sizeof(off_t) == 8, "the framework's files need 64-bit file offsets");
 
 // Design notes on CFile's window.
 //
@@ -184,7 +179,7 @@ struct CFile::Impl {
     TOLM_HEAP_THROUGH_FRAMEWORK
 
     CUnicodeString path;
-    int fd = -1;
+    std::unique_ptr<detail::SystemFile> system;  // null once closed
     bool canRead = false;
     bool canWrite = false;
     std::int64_t position = 0;
@@ -214,28 +209,26 @@ struct CFile::Impl {
         throwSystemFileError(what + " " + quotedPath(path), systemError);
     }
     void checkOpen() const {
-        if (fd < 0) ThrowFileError("file " + quotedPath(path) + " is closed", EBADF);
+        if (!system) ThrowFileError("file " + quotedPath(path) + " is closed", EBADF);
     }
 
     // --- system calls
     void writeAll(const unsigned char* bytes, std::int64_t count, std::int64_t fileOffset) {
         while (count > 0) {
-            ssize_t written;
+            std::int64_t written;
+            int error = 0;
+            gSystemWrites.fetch_add(1, std::memory_order_relaxed);
             if (isInjectedFault()) {
-                gSystemWrites.fetch_add(1, std::memory_order_relaxed);
-                errno = gFaultError.load(std::memory_order_relaxed);
+                error = gFaultError.load(std::memory_order_relaxed);
                 written = -1;
             } else {
-                gSystemWrites.fetch_add(1, std::memory_order_relaxed);
-                written = ::pwrite(fd, bytes, static_cast<std::size_t>(count), fileOffset);
+                written = system->writeAt(bytes, count, fileOffset, error);
             }
-            if (written < 0) {
-                if (errno == EINTR) continue;
+            if (written <= 0) {
                 fail("cannot write " + std::to_string(count) + " bytes at offset " +
                          std::to_string(fileOffset) + " of",
-                     errno);
+                     error);
             }
-            if (written == 0) fail("no byte written at offset " + std::to_string(fileOffset) + " of", EIO);
             bytes += written;
             count -= written;
             fileOffset += written;
@@ -247,13 +240,12 @@ struct CFile::Impl {
         std::int64_t done = 0;
         while (done < count) {
             gSystemReads.fetch_add(1, std::memory_order_relaxed);
-            const ssize_t got =
-                ::pread(fd, bytes + done, static_cast<std::size_t>(count - done), fileOffset + done);
+            int error = 0;
+            const std::int64_t got = system->readAt(bytes + done, count - done, fileOffset + done, error);
             if (got < 0) {
-                if (errno == EINTR) continue;
                 fail("cannot read " + std::to_string(count) + " bytes at offset " +
                          std::to_string(fileOffset) + " of",
-                     errno);
+                     error);
             }
             if (got == 0) break;
             done += got;
@@ -262,9 +254,8 @@ struct CFile::Impl {
     }
     void truncateTo(std::int64_t newLength) {
         gLengthChanges.fetch_add(1, std::memory_order_relaxed);
-        while (::ftruncate(fd, newLength) != 0) {
-            if (errno != EINTR) fail("cannot set the length to " + std::to_string(newLength) + " of", errno);
-        }
+        if (const int error = system->setLength(newLength))
+            fail("cannot set the length to " + std::to_string(newLength) + " of", error);
         diskLength = newLength;
     }
 
@@ -492,9 +483,9 @@ struct CFile::Impl {
     // lengths part are forgotten, since they may no longer be the file's.
     void refreshLength() {
         if (canWrite) return;  // a writer's length is its own (rule 3)
-        struct stat status {};
-        if (::fstat(fd, &status) != 0) fail("cannot get the length of", errno);
-        const std::int64_t size = status.st_size;
+        detail::SystemFileStatus status;
+        if (const int error = system->status(status)) fail("cannot get the length of", error);
+        const std::int64_t size = status.length;
         if (size == diskLength && size == length) return;
         forgetFrom(std::min(size, diskLength));
         length = diskLength = size;
@@ -642,52 +633,50 @@ CFile::CFile(const CUnicodeString& path, unsigned openFlags) : impl_(std::make_u
     }
     impl_->canRead = (openFlags & modeRead) != 0;
     impl_->canWrite = (openFlags & modeWrite) != 0;
-    int flags = O_CLOEXEC;
-    flags |= impl_->canRead && impl_->canWrite ? O_RDWR : impl_->canWrite ? O_WRONLY : O_RDONLY;
-    if (openFlags & modeCreateNew) {
-        flags |= O_CREAT | O_EXCL;
-    } else if (openFlags & modeCreate) {
-        flags |= O_CREAT;
-        if (!(openFlags & modeNoTruncate) && impl_->canWrite) flags |= O_TRUNC;
-    }
+    detail::SystemOpenRequest request;
+    request.read = impl_->canRead;
+    request.write = impl_->canWrite;
+    request.create = (openFlags & (modeCreate | modeCreateNew)) != 0;
+    request.exclusive = (openFlags & modeCreateNew) != 0;
+    request.truncate =
+        !request.exclusive && (openFlags & modeCreate) && !(openFlags & modeNoTruncate) && impl_->canWrite;
     const std::string native = ToNativePath(path);
+    const auto cannotOpen = [&](int error) {
+        throwSystemFileError("cannot open " + quotedPath(path) + " for " + accessText(openFlags), error);
+    };
     // A temporary file of ours is opened as the file it was created as: no
     // link is followed, nothing is created, and it is emptied only once it
     // proved to be that file.
     detail::CreatedTempFile created;
     const bool isOwnTempFile = detail::findCreatedTempFile(native, created);
-    const bool emptyAfterCheck = isOwnTempFile && (flags & O_TRUNC) != 0;
-    if (isOwnTempFile) flags = (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW;
-    int fd;
-    do {
-        fd = ::open(native.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        throwSystemFileError("cannot open " + quotedPath(path) + " for " + accessText(openFlags), errno);
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        throwSystemFileError("cannot open " + quotedPath(path) + " for " + accessText(openFlags), error);
+    const bool emptyAfterCheck = isOwnTempFile && request.truncate;
+    if (isOwnTempFile) {
+        request.create = request.exclusive = request.truncate = false;
+        request.noFollow = true;
     }
+    int error = 0;
+    std::unique_ptr<detail::SystemFile> system = detail::openSystemFile(native, request, error);
+    if (!system) cannotOpen(error);
+    detail::SystemFileStatus status;
+    error = system->status(status);
+    if (error == 0 && status.isDirectory) error = EISDIR;
+    if (error != 0) cannotOpen(error);  // the file closes with system
     if (isOwnTempFile &&
-        (!S_ISREG(status.st_mode) || static_cast<unsigned long long>(status.st_dev) != created.device ||
-         static_cast<unsigned long long>(status.st_ino) != created.inode)) {
-        ::close(fd);
+        (!status.isRegular || status.device != created.device || status.inode != created.inode)) {
         ThrowFileError("cannot open " + quotedPath(path) + " for " + accessText(openFlags) +
                            ": it is no longer the temporary file created under that name",
                        EEXIST);
     }
-    impl_->fd = fd;
-    if (emptyAfterCheck && status.st_size != 0) {
+    impl_->system = std::move(system);
+    if (emptyAfterCheck && status.length != 0) {
         impl_->truncateTo(0);
-        status.st_size = 0;
+        status.length = 0;
     }
-    impl_->length = impl_->diskLength = status.st_size;
+    impl_->length = impl_->diskLength = status.length;
 }
 
 CFile::~CFile() {
-    if (impl_ && impl_->fd >= 0) {
+    if (impl_ && impl_->system) {
         try {
             Close();
         } catch (CException* error) {
@@ -817,20 +806,19 @@ void CFile::Flush() {
 
 void CFile::Close() {
     Impl& f = *impl_;
-    if (f.fd < 0) return;
+    if (!f.system) return;
     try {
         if (f.canWrite) f.flushAll();
     } catch (...) {
-        ::close(f.fd);
-        f.fd = -1;
+        f.system->close();
+        f.system.reset();
         f.releaseWindow();
         throw;
     }
-    const int result = ::close(f.fd);
-    const int error = errno;
-    f.fd = -1;
+    const int error = f.system->close();
+    f.system.reset();
     f.releaseWindow();
-    if (result != 0 && error != EINTR) throwSystemFileError("cannot close " + quotedPath(f.path), error);
+    if (error != 0) throwSystemFileError("cannot close " + quotedPath(f.path), error);
 }
 
 CUnicodeString CFile::GetFileName() const { return impl_->path; }

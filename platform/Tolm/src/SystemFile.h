@@ -1,0 +1,91 @@
+// What a file of the framework needs from the operating system, in one place.
+// CFile and its window talk to the system only through this interface; each
+// system has one binding (a source file that defines openPlatformFile), and the
+// build picks the one for its target. Private to Tolmbase.
+//
+// Every call reports failure as the system's error value (errno numbering,
+// e.g. ENOSPC) and never throws, so that the caller can name the file and the
+// operation in its message. An interrupted call is retried inside.
+#pragma once
+
+#include <Tolm/Types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace Tolm::detail {
+
+// What an open file is on the system: enough to tell a regular file from a
+// folder or a special file, and one file from another.
+struct SystemFileStatus {
+    bool isRegular = false;
+    bool isDirectory = false;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    std::int64_t length = 0;
+};
+
+class SystemFile {
+public:
+    SystemFile() = default;
+    SystemFile(const SystemFile&) = delete;
+    SystemFile& operator=(const SystemFile&) = delete;
+    virtual ~SystemFile() = default;
+
+    // Bytes read into bytes at offset, fewer than count when one call gave
+    // fewer (0 at the end); -1 with error set on failure.
+    virtual std::int64_t readAt(void* bytes, std::int64_t count, std::int64_t offset, int& error) = 0;
+    // Bytes written from bytes at offset, at least 1 when count > 0; -1 with
+    // error set on failure.
+    virtual std::int64_t writeAt(const void* bytes, std::int64_t count, std::int64_t offset, int& error) = 0;
+    // 0 or the error.
+    virtual int setLength(std::int64_t length) = 0;
+    virtual int status(SystemFileStatus& status) = 0;
+    // Closes; later calls are not allowed. 0 or the error.
+    virtual int close() = 0;
+
+    // A read-only view of the file bytes [offset, offset + count), offset a
+    // multiple of viewAlignment(); null where the system refuses one (a pipe,
+    // a special file) or the binding has none. A view stays valid until
+    // unmapped or the file is closed, but reading a byte of it that the file
+    // no longer holds (cut since) may kill the process: callers read only
+    // below a length they checked.
+    virtual const unsigned char* mapView(std::int64_t offset, std::int64_t count) {
+        (void)offset;
+        (void)count;
+        return nullptr;
+    }
+    virtual void unmapView(const unsigned char* view, std::int64_t count) {
+        (void)view;
+        (void)count;
+    }
+    virtual std::int64_t viewAlignment() const { return 4096; }
+};
+
+// How to open: the access, and what to do about a missing or existing file.
+struct SystemOpenRequest {
+    bool read = false;
+    bool write = false;
+    bool create = false;     // create a missing file
+    bool exclusive = false;  // with create: fail when the file exists
+    bool truncate = false;   // empty an existing file
+    bool noFollow = false;   // refuse a symbolic link as the last name
+};
+
+// Opens native (the system's form of the path); null with error set on failure.
+// The binding of the system the build is for (one source file per system).
+std::unique_ptr<SystemFile> openPlatformFile(const std::string& native, const SystemOpenRequest& request,
+                                             int& error);
+// What CFile calls: openPlatformFile, or the opener set below when there is one.
+std::unique_ptr<SystemFile> openSystemFile(const std::string& native, const SystemOpenRequest& request,
+                                           int& error);
+
+// Tests put another binding (e.g. files in memory that count every call and
+// fail a chosen one) under every CFile opened while it is set; null restores
+// the system's. Process-wide; set it while no other thread opens a file.
+using SystemFileOpener = std::unique_ptr<SystemFile> (*)(const std::string& native,
+                                                         const SystemOpenRequest& request, int& error);
+TOLM_API void setSystemFileOpener(SystemFileOpener opener);
+
+}  // namespace Tolm::detail
