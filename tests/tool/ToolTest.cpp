@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -96,7 +97,7 @@ TEST_F(ToolTest, VersionAndHelpGoToStdoutWithStatusZero) {
         EXPECT_TRUE(Succeed(command + " --help").starts_with("Usage: gearset " + command)) << command;
     }
     const std::string group = Succeed("date --help");
-    EXPECT_NE(group.find("date parse TEXT..."), std::string::npos) << group;
+    EXPECT_NE(group.find("date parse [--json] TEXT..."), std::string::npos) << group;
     EXPECT_NE(group.find("date format [--iso] [TIME]"), std::string::npos) << group;
 }
 
@@ -260,6 +261,40 @@ TEST_F(ToolTest, StoreBenchPrintsOneLinePerPhaseAndRemovesItsStore) {
             << out;
     }
     EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {
+    Write("a.pdf", "%PDF-1.7\nendobj\n");
+    const std::pair<const char*, const char*> rows[] = {
+        {"date parse --json D:20240102030405Z '' '\"\\\x01\xFF'",
+         "{\"dates\":[{\"text\":\"D:20240102030405Z\",\"time\":\"2024-01-02 03:04:05\"},"
+         "{\"text\":\"\",\"time\":null},"
+         "{\"text\":\"\\\"\\\\\\u0001\xEF\xBF\xBD\",\"time\":\"1970-01-01 00:00:00\"}]}\n"},
+        {"text decode --json 'FE FF 00 E9 D8 3D DE 00'",
+         "{\"text\":\"\xC3\xA9\xF0\x9F\x98\x80\",\"codepoints\":\"U+00E9 U+D83D U+DE00\"}\n"},
+        {"scan --json @a.pdf endobj", "{\"offset\":9,\"found\":true}\n"},
+        {"scan --json @a.pdf xref", "{\"offset\":-1,\"found\":false}\n"},
+        {"store bench --json --count 20 --size 100", nullptr},
+    };
+    for (const auto& [arguments, expected] : rows) {
+        const auto [status, out, err] = Run(arguments);
+        const int exitCode = out.find("\"found\":false") != std::string::npos ? 1 : 0;
+        EXPECT_EQ(std::tuple(status, err), std::tuple(exitCode, "")) << arguments;
+        if (expected) {
+            EXPECT_EQ(out, expected) << arguments;
+        } else {
+            EXPECT_TRUE(
+                Matches(out, "\\{\"phases\":\\[(\\{\"phase\":\"(write|read|free)\"[^}]*\\},?){3}\\]\\}\n"))
+                << out;
+        }
+        // A second document or a stray byte after the first is an error to a JSON reader too.
+        EXPECT_EQ(
+            std::system(("python3 -c 'import json,sys; json.load(open(sys.argv[1], encoding=\"utf-8\"))' " +
+                         Quoted(outPath_))
+                            .c_str()),
+            0)
+            << arguments << ": " << out;
+    }
 }
 
 TEST_F(ToolTest, DemoRunsEveryFamilyWithoutFilesAndLeavesNothingBehind) {

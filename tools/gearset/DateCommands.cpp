@@ -8,11 +8,20 @@ namespace gearset {
 namespace {
 
 int runParse(const ParsedArguments& args, Context& context) {
+    const bool json = args.Has("json");
+    std::string document = "{\"dates\":[";
     for (const std::string& text : args.Positionals()) {
         const Tolm::CTime time = Korvan::ConvertTimeStringToTime(ToUnicode(text));
-        const std::string line = time == Tolm::ZeroTime ? "unset" : FormatTimeText(time);
-        std::fprintf(context.out, "%s\n", line.c_str());
+        const bool unset = time == Tolm::ZeroTime;
+        if (!json) {
+            std::fprintf(context.out, "%s\n", unset ? "unset" : FormatTimeText(time).c_str());
+            continue;
+        }
+        if (!document.ends_with('[')) document += ',';
+        document += "{\"text\":" + JsonString(text) +
+                    ",\"time\":" + (unset ? "null" : JsonString(FormatTimeText(time))) + "}";
     }
+    if (json) std::fprintf(context.out, "%s]}\n", document.c_str());
     return 0;
 }
 
@@ -33,9 +42,9 @@ int runFormat(const ParsedArguments& args, Context& context) {
 
 const Command kCommands[] = {
     {{"date parse",
-      "TEXT...",
+      "[--json] TEXT...",
       "Reads PDF and ISO 8601 dates into local time.",
-      {},
+      {{"json", "", "print one JSON document: {\"dates\":[{\"text\":TEXT,\"time\":TIME or null}...]}"}},
       {"TEXT"},
       1,
       CommandSyntax::kUnbounded,

@@ -120,6 +120,23 @@ bool IsValidUtf8(std::string_view text) {
     return Tolm::CUnicodeString::FromUtf8(text).ToUtf8() == text;
 }
 
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : Tolm::CUnicodeString::FromUtf8(text).ToUtf8()) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
 std::string FormatCodeUnits(const Tolm::CUnicodeString& text) {
     std::string out;
     for (char16_t unit : text.View()) {

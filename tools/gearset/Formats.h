@@ -36,6 +36,10 @@ std::string FormatTimeText(const Tolm::CTime& time);
 
 bool IsValidUtf8(std::string_view text);
 
+// A JSON string of the text, quotes included. Bytes that are not UTF-8 become
+// U+FFFD, so that the document stays well-formed whatever the input was.
+std::string JsonString(std::string_view text);
+
 // Every UTF-16 code unit as "U+XXXX", separated by single spaces.
 std::string FormatCodeUnits(const Tolm::CUnicodeString& text);
 

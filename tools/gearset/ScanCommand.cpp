@@ -30,16 +30,22 @@ int runScan(const ParsedArguments& args, Context& context) {
     const std::int64_t offset = last ? FindLast(file, pattern, lastByte, kScanWindowBytes, progress)
                                      : FindFirst(file, pattern, kScanWindowBytes, progress);
     meter.Finish();
-    std::fprintf(context.out, "%lld\n", static_cast<long long>(offset));
+    if (args.Has("json")) {
+        std::fprintf(context.out, "{\"offset\":%lld,\"found\":%s}\n", static_cast<long long>(offset),
+                     offset >= 0 ? "true" : "false");
+    } else {
+        std::fprintf(context.out, "%lld\n", static_cast<long long>(offset));
+    }
     return offset >= 0 ? 0 : 1;
 }
 
 const Command kCommands[] = {
     {{"scan",
-      "[--last] [--before N] FILE PATTERN",
+      "[--last] [--before N] [--json] FILE PATTERN",
       "Finds a byte pattern in a file of any size.",
       {{"last", "", "find the last match instead of the first"},
-       {"before", "N", "with --last: the match must end at or before byte N (counted from 0)"}},
+       {"before", "N", "with --last: the match must end at or before byte N (counted from 0)"},
+       {"json", "", "print one JSON document: {\"offset\":N,\"found\":true or false}"}},
       {"FILE", "PATTERN"},
       2,
       2,

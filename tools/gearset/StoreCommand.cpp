@@ -74,12 +74,28 @@ private:
     std::string pool_;
 };
 
-void printRate(Context& context, const char* phase, std::size_t records, std::int64_t bytes,
-               Clock::duration elapsed) {
+// One phase's rates: a line of text, or, when `json` is given, one more object
+// of the document that is printed at the end.
+void printRate(Context& context, std::string* json, const char* phase, std::size_t records,
+               std::int64_t bytes, Clock::duration elapsed) {
     const double seconds = std::max(std::chrono::duration<double>(elapsed).count(), 1e-9);
-    std::fprintf(context.out, "%s %.0f records/s", phase, static_cast<double>(records) / seconds);
-    if (bytes >= 0) std::fprintf(context.out, " %.1f MB/s", static_cast<double>(bytes) / 1e6 / seconds);
-    std::fprintf(context.out, "\n");
+    const double recordRate = static_cast<double>(records) / seconds;
+    const double megabyteRate = static_cast<double>(bytes) / 1e6 / seconds;
+    if (!json) {
+        std::fprintf(context.out, "%s %.0f records/s", phase, recordRate);
+        if (bytes >= 0) std::fprintf(context.out, " %.1f MB/s", megabyteRate);
+        std::fprintf(context.out, "\n");
+        return;
+    }
+    char item[160];
+    std::snprintf(item, sizeof item, "%s{\"phase\":\"%s\",\"records_per_second\":%.0f",
+                  json->empty() ? "" : ",", phase, recordRate);
+    *json += item;
+    if (bytes >= 0) {
+        std::snprintf(item, sizeof item, ",\"megabytes_per_second\":%.1f", megabyteRate);
+        *json += item;
+    }
+    *json += "}";
 }
 
 int runBench(const ParsedArguments& args, Context& context) {
@@ -95,6 +111,8 @@ int runBench(const ParsedArguments& args, Context& context) {
     }
     const std::int64_t totalBytes = static_cast<std::int64_t>(count * size);
 
+    std::string phases;
+    std::string* const json = args.Has("json") ? &phases : nullptr;
     const PdfLikeContent content;
     std::vector<unsigned char> expected(size);
     std::vector<int> numbers(count);
@@ -112,7 +130,7 @@ int runBench(const ParsedArguments& args, Context& context) {
             meter.Update(static_cast<std::int64_t>(i + 1));
         }
         meter.Finish();
-        printRate(context, "write", count, totalBytes, elapsed);
+        printRate(context, json, "write", count, totalBytes, elapsed);
     }
 
     std::vector<std::size_t> order(count);
@@ -139,7 +157,7 @@ int runBench(const ParsedArguments& args, Context& context) {
             meter.Update(static_cast<std::int64_t>(done + 1));
         }
         meter.Finish();
-        printRate(context, "read", count, totalBytes, elapsed);
+        printRate(context, json, "read", count, totalBytes, elapsed);
     }
 
     {
@@ -152,19 +170,22 @@ int runBench(const ParsedArguments& args, Context& context) {
         }
         const auto elapsed = Clock::now() - start;
         meter.Finish();
-        printRate(context, "free", count, -1, elapsed);
+        printRate(context, json, "free", count, -1, elapsed);
     }
+    if (json) std::fprintf(context.out, "{\"phases\":[%s]}\n", phases.c_str());
     return 0;
 }
 
 const Command kCommands[] = {
     {{"store bench",
-      "[--count N] [--size BYTES] [--page-size N] [--compress]",
+      "[--count N] [--size BYTES] [--page-size N] [--compress] [--json]",
       "Measures the record store: write, read back in random order, free.",
       {{"count", "N", "number of records (default 10000)"},
        {"size", "BYTES", "bytes of each record (default 4096)"},
        {"page-size", "N", "page size of the store (default 4096, at least 13)"},
-       {"compress", "", "compress the records"}},
+       {"compress", "", "compress the records"},
+       {"json", "",
+        "print one JSON document: {\"phases\":[{\"phase\":\"write\",\"records_per_second\":N,...}]}"}},
       {},
       0,
       0,

@@ -29,6 +29,11 @@ int runDecode(const ParsedArguments& args, Context& context) {
     ByteArray bytes;
     bytes.Append(parsed.data(), static_cast<int>(parsed.size()));
     const Tolm::CUnicodeString text = Korvan::BytesToUnicodeString(bytes);
+    if (args.Has("json")) {
+        std::fprintf(context.out, "{\"text\":%s,\"codepoints\":%s}\n", JsonString(text.ToUtf8()).c_str(),
+                     JsonString(FormatCodeUnits(text)).c_str());
+        return 0;
+    }
     const std::string line = args.Has("codepoints") ? FormatCodeUnits(text) : text.ToUtf8();
     std::fprintf(context.out, "%s\n", line.c_str());
     return 0;
@@ -49,9 +54,10 @@ const Command kCommands[] = {
       "  gearset text encode --unicode abc  FE FF 00 61 00 62 00 63\n"},
      runEncode},
     {{"text decode",
-      "[--codepoints] HEX...",
+      "[--codepoints | --json] HEX...",
       "Reads the bytes of a PDF text string back into text.",
-      {{"codepoints", "", "print each UTF-16 code unit as U+XXXX instead of the text"}},
+      {{"codepoints", "", "print each UTF-16 code unit as U+XXXX instead of the text"},
+       {"json", "", "print one JSON document with both: {\"text\":...,\"codepoints\":\"U+0041 ...\"}"}},
       {"HEX"},
       1,
       CommandSyntax::kUnbounded,
