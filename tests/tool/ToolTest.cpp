@@ -54,11 +54,17 @@ protected:
     // Runs the tool on a shell command line where "@name" stands for a file in the
     // test's directory, where its temporary files go too. stderr is read from a
     // pipe, as under a script, so the tool must draw no progress there.
-    Result Run(const std::string& arguments, const std::string& zone = "UTC0") const {
-        std::string command =
-            "TZ=" + Quoted(zone) + " TMPDIR=" + Quoted(dir_) + " " + Quoted(GEARSET_TOOL_PATH) + " ";
+    // Standard input is /dev/null; with `input` "|name" a pipe fed with that file of the directory,
+    // with "<name" the file itself.
+    Result Run(const std::string& arguments, const std::string& zone = "UTC0",
+               const std::string& input = "") const {
+        const bool piped = input.starts_with('|');
+        std::string command = (piped ? "cat " + Quoted(Path(input.substr(1))) + " | " : "") +
+                              "TZ=" + Quoted(zone) + " TMPDIR=" + Quoted(dir_) + " " +
+                              Quoted(GEARSET_TOOL_PATH) + " ";
         for (char c : arguments) command += c == '@' ? Quoted(dir_) + "/" : std::string(1, c);
-        command += " </dev/null 2>&1 >" + Quoted(outPath_);
+        if (!piped) command += " <" + (input.empty() ? "/dev/null" : Quoted(Path(input.substr(1))));
+        command += " 2>&1 >" + Quoted(outPath_);
         std::string err;
         std::FILE* pipe = ::popen(command.c_str(), "r");
         char buffer[4096];
@@ -261,6 +267,28 @@ TEST_F(ToolTest, StoreBenchPrintsOneLinePerPhaseAndRemovesItsStore) {
             << out;
     }
     EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+TEST_F(ToolTest, DashReadsStandardInputWhetherAPipeOrAFile) {
+    Write("a.pdf", "%PDF-1.7\nendobj\nendobj\n");
+    Write("hex", "FE FF\n00 41\n");
+    const std::tuple<const char*, const char*, Result> rows[] = {
+        {"scan - endobj", "|a.pdf", Result(0, "9\n", "")},
+        {"scan --last - endobj", "|a.pdf", Result(0, "16\n", "")},
+        {"scan - xref", "|a.pdf", Result(1, "-1\n", "")},
+        {"scan --last - endobj", "<a.pdf", Result(0, "16\n", "")},
+        {"scan - x", "", Result(1, "-1\n", "")},
+        {"text decode -", "|hex", Result(0, "A\n", "")},
+        {"text decode - 00 42", "<hex", Result(0, "AB\n", "")},
+        {"text decode - -", "|hex",
+         Result(2, "",
+                "gearset text decode: '-' (standard input) may be given once "
+                "(see 'gearset text decode --help')\n")},
+    };
+    for (const auto& [arguments, input, expected] : rows)
+        EXPECT_EQ(Run(arguments, "UTC0", input), expected) << arguments;
+    // The copy of a piped input is gone with the run.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
 }
 
 TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {
