@@ -1,0 +1,58 @@
+// CFile's write-back window over one file of the system: the bytes of a
+// bounded stretch of the file, which of them are known and which are still
+// to be written, and the reads and writes that pass through it. The rules it
+// keeps are numbered (1)-(6) in FileWindow.cpp. Private to Tolmbase.
+#pragma once
+
+#include "SystemFile.h"
+
+#include <Tolm/String.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace Tolm::detail {
+
+class FileWindow {
+public:
+    // Over an open file of the given length; path names it in messages.
+    FileWindow(const CUnicodeString& path, std::unique_ptr<SystemFile> system, bool canRead, bool canWrite,
+               std::int64_t length);
+    ~FileWindow();
+    FileWindow(const FileWindow&) = delete;
+    FileWindow& operator=(const FileWindow&) = delete;
+
+    bool isOpen() const;
+    std::int64_t position() const;
+    void moveTo(std::int64_t position);
+    // The length as last seen, and as the system gives it now to a reader.
+    std::int64_t lengthAsKnown() const;
+    std::int64_t length();
+
+    // As CFile's calls of the same names, on checked arguments (count > 0,
+    // a buffer, the access the file was opened for).
+    int read(void* buffer, int count);
+    void write(const void* buffer, int count);
+    void setLength(std::int64_t length);
+    void flush();
+    // Writes out and closes; after a failed write-out the file is closed all
+    // the same and the error thrown.
+    void close();
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+// System calls made by every window since the last reset, and the process-wide
+// fault that fails a chosen system write (see CFile::FailSystemWriteAfter).
+struct FileIoCounts {
+    std::int64_t reads = 0;
+    std::int64_t writes = 0;
+    std::int64_t lengthChanges = 0;
+};
+FileIoCounts fileIoCounts();
+void resetFileIoCounts();
+void failFileWriteAfter(int successfulWrites, int systemError);
+
+}  // namespace Tolm::detail
