@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -27,6 +28,21 @@ using Result = std::tuple<int, std::string, std::string>;  // exit status, stdou
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 // Whether the whole text matches the extended regular expression.
+// What a shell command writes to stdout.
+std::string Shell(const std::string& command) {
+    std::string out;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, got);
+    ::pclose(pipe);
+    return out;
+}
+
+std::set<std::string> Words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
 bool Matches(const std::string& text, const std::string& pattern) {
     regex_t compiled;
     if (::regcomp(&compiled, ("^" + pattern + "$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) return false;
@@ -323,6 +339,59 @@ TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {
             0)
             << arguments << ": " << out;
     }
+}
+
+TEST_F(ToolTest, ManualAndCompletionNameEveryCommandAndOptionOfTheHelp) {
+    std::string manual = Read(GEARSET_MANUAL_PATH);
+    for (std::size_t at; (at = manual.find("\\-")) != std::string::npos;) manual.replace(at, 2, "-");
+    const std::string help = Succeed("--help");
+    std::istringstream lines(help.substr(help.find("Commands:\n") + 10));
+    std::set<std::string> firstWords = {"--help", "--version"};
+    int commands = 0;
+    for (std::string line; std::getline(lines, line) && line.starts_with("  "); ++commands) {
+        const std::string command = line.substr(2, line.find("  ", 2) - 2);
+        firstWords.insert(command.substr(0, command.find(' ')));
+        const std::string usage = Succeed(command + " --help");
+        const std::string synopsis = usage.substr(15, usage.find('\n') - 15);  // after "Usage: gearset "
+
+        // The long options of the help's left column, and those the manual gives the command.
+        std::set<std::string> options;
+        std::istringstream rows(usage.substr(usage.find("\nOptions:\n") + 10));
+        for (std::string row; std::getline(rows, row);) {
+            for (const std::string& word : Words(row.substr(0, row.find("  ", 2)))) {
+                if (word.starts_with("--") && word.size() > 2) options.insert(word);
+            }
+        }
+        const std::size_t heading = manual.find(".SS \"gearset " + synopsis + "\"\n");
+        ASSERT_NE(heading, std::string::npos) << "no manual section for: " << synopsis;
+        const std::size_t end =
+            std::min(manual.find("\n.SS", heading + 1), manual.find("\n.SH", heading + 1));
+        std::set<std::string> documented = {"--quiet", "--help", "--version"};  // given once for all
+        std::istringstream section(manual.substr(heading, end - heading));
+        for (std::string row; std::getline(section, row);) {
+            std::istringstream words(row);
+            std::string macro, option;
+            if ((words >> macro >> option) && (macro == ".B" || macro == ".BI") && option.starts_with("--") &&
+                option.size() > 2)
+                documented.insert(option);
+        }
+        EXPECT_EQ(documented, options) << command;
+
+        EXPECT_EQ(
+            Words(Shell("bash -c 'source \"$0\"; COMP_WORDS=(gearset $1 --); COMP_CWORD=${#COMP_WORDS[@]}; "
+                        "((COMP_CWORD--)); _gearset; echo \"${COMPREPLY[*]}\"' " +
+                        Quoted(GEARSET_COMPLETION_PATH) + " " + Quoted(command))),
+            options)
+            << command;
+    }
+    EXPECT_GE(commands, 10);
+    EXPECT_EQ(Words(Shell("bash -c 'source \"$0\"; COMP_WORDS=(gearset \"\"); COMP_CWORD=1; _gearset; "
+                          "echo \"${COMPREPLY[*]}\"' " +
+                          Quoted(GEARSET_COMPLETION_PATH))),
+              firstWords);
+    for (const char* common :
+         {".BR -q \", \" --quiet", ".BR -V \", \" --version", ".BR -h \", \" --help", "\n.B --\n"})
+        EXPECT_NE(manual.find(common), std::string::npos) << common;
 }
 
 TEST_F(ToolTest, DemoRunsEveryFamilyWithoutFilesAndLeavesNothingBehind) {
