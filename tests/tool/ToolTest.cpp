@@ -119,7 +119,7 @@ TEST_F(ToolTest, VersionAndHelpGoToStdoutWithStatusZero) {
         EXPECT_TRUE(Succeed(command + " --help").starts_with("Usage: gearset " + command)) << command;
     }
     const std::string group = Succeed("date --help");
-    EXPECT_NE(group.find("date parse [--json] TEXT..."), std::string::npos) << group;
+    EXPECT_NE(group.find("date parse [--json | --explain] TEXT..."), std::string::npos) << group;
     EXPECT_NE(group.find("date format [--iso] [TIME]"), std::string::npos) << group;
 }
 
@@ -144,7 +144,8 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
     for (const char* arguments :
          {"frobnicate", "--frob", "date", "date format yesterday", "text encode \xFF", "text decode F",
           "text decode F E", "text decode ZZ", "scan --before 5 @a.pdf PDF", "scan @a.pdf '\\q'",
-          "scan @a.pdf ''", "store bench --page-size 12", "store bench --count 100000 --size 100000"})
+          "scan @a.pdf ''", "date parse --json --explain 2024", "store bench --page-size 12",
+          "store bench --count 100000 --size 100000"})
         ExpectFailure(arguments, 2, "--help')");
     EXPECT_EQ(Run("scan --last --before x @a.pdf PDF"),
               Result(2, "",
@@ -176,6 +177,32 @@ TEST_F(ToolTest, CommandsPrintExactlyThisAndExitZeroOrOneWhenNothingIsFound) {
         {"date parse D:20240102030405Z \"D:20240102030405+03'00'\" 2024-01-02",
          "2024-01-02 06:04:05\n2024-01-02 03:04:05\n2024-01-02 03:00:00\n", 0, plus3},
         {"date parse 2024-01-02T03:04:05Z", "2024-01-01 23:34:05\n", 0, minus330},
+        {"date parse --explain 2024-01-02T03:04:05Z \"20240102030405-0330\" D:2024 D:x ''",
+         "2024-01-01 23:34:05\n"
+         "  form: ISO 8601\n"
+         "  read: year month day hour minute second\n"
+         "  defaulted: zone-hours zone-minutes\n"
+         "  zone applied: +00:00\n"
+         "  local offset used: -03:30\n"
+         "2024-01-02 03:04:05\n"
+         "  form: bare digits with a zone sign\n"
+         "  read: year month day hour minute second zone-hours zone-minutes\n"
+         "  defaulted: none\n"
+         "  zone applied: -03:30\n"
+         "  local offset used: -03:30\n"
+         "2023-12-31 20:30:00\n"
+         "  form: document information (D:...)\n"
+         "  read: year\n"
+         "  defaulted: month day hour minute second zone-hours zone-minutes\n"
+         "  zone applied: +00:00\n"
+         "  local offset used: -03:30\n"
+         "1969-12-31 20:30:00\n"
+         "  form: none\n"
+         "  no field was read: 1970-01-01 00:00:00 UTC is the fallback, not a date in the text\n"
+         "  zone applied: +00:00\n"
+         "  local offset used: -03:30\n"
+         "unset\n",
+         0, minus330},
         {"date format '2024-01-02 03:04:05'", "D:20240102030405Z00'00'\n"},
         {"date format '2024-01-02 03:04:05'", "D:20240102030405+03'00'\n", 0, plus3},
         {"date format '2024-01-02 03:04:05'", "D:20240102030405-03'30'\n", 0, minus330},

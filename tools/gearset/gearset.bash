@@ -4,7 +4,7 @@ _gearset_options() {
     local common="--quiet --help --version"
     case "$1" in
         "demo") echo "$common" ;;
-        "date parse") echo "--json $common" ;;
+        "date parse") echo "--json --explain $common" ;;
         "date format") echo "--iso $common" ;;
         "text encode") echo "--unicode $common" ;;
         "text decode") echo "--codepoints --json $common" ;;
