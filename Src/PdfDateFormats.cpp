@@ -26,21 +26,24 @@ constexpr std::int64_t kTicksPerDay = Tolm::CTimeSpan::kTicksPerDay;
 constexpr int kLowestYear = 1970;
 constexpr int kHighestYear = 65535;
 
-// The fields a date string may carry. Zone hours and minutes have the zone's
-// sign; both zero (no zone, or "Z") means UTC.
-struct CDateFields {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    int zoneHours = 0;
-    int zoneMinutes = 0;
+using Field = CTimeStringReading::Field;
 
+// The fields a date string may carry, and which of them the text gave. Zone
+// hours and minutes have the zone's sign; both zero (no zone, or "Z") means UTC.
+struct CDateFields {
+    int value[CTimeStringReading::kFieldCount] = {};
+    unsigned readMask = 0;
+
+    int& operator[](Field field) { return value[field]; }
+    // Reads the field from the text; false, and the field untouched, when it is not a number.
+    bool read(const Tolm::CUnicodeString& text, int first, int count, Field field) {
+        if (!text.Mid(first, count).Value(value[field], 10)) return false;
+        readMask |= 1u << field;
+        return true;
+    }
     void negateZone() {
-        zoneHours = -zoneHours;
-        zoneMinutes = -zoneMinutes;
+        value[Field::zoneHours] = -value[Field::zoneHours];
+        value[Field::zoneMinutes] = -value[Field::zoneMinutes];
     }
 };
 
@@ -73,27 +76,23 @@ Tolm::CUnicodeString formatWithLocalZone(const Tolm::CTime& time, const char16_t
     return text;
 }
 
-bool readField(const Tolm::CUnicodeString& text, int first, int count, int& field) {
-    return text.Mid(first, count).Value(field, 10);
-}
-
 bool isAsciiDigit(char16_t unit) { return unit >= u'0' && unit <= u'9'; }
 
 // D:YYYYMMDDHHmmSSOHH'mm' (O is the zone mark; the apostrophes are not
 // looked at). The caller has checked the prefix and a length of at least 6.
 void parseDocInfoDate(const Tolm::CUnicodeString& text, CDateFields& fields) {
     const int length = text.GetLength();
-    if (!readField(text, 2, 4, fields.year)) return;
-    if (length < 8 || !readField(text, 6, 2, fields.month)) return;
-    if (length < 10 || !readField(text, 8, 2, fields.day)) return;
-    if (length < 12 || !readField(text, 10, 2, fields.hour)) return;
-    if (length < 14 || !readField(text, 12, 2, fields.minute)) return;
-    if (length < 16 || !readField(text, 14, 2, fields.second)) return;
+    if (!fields.read(text, 2, 4, Field::year)) return;
+    if (length < 8 || !fields.read(text, 6, 2, Field::month)) return;
+    if (length < 10 || !fields.read(text, 8, 2, Field::day)) return;
+    if (length < 12 || !fields.read(text, 10, 2, Field::hour)) return;
+    if (length < 14 || !fields.read(text, 12, 2, Field::minute)) return;
+    if (length < 16 || !fields.read(text, 14, 2, Field::second)) return;
     if (length < 17) return;
     const char16_t mark = text[16];
     if (mark == u'Z') return;
-    if (length >= 19 && readField(text, 17, 2, fields.zoneHours) && length >= 22)
-        readField(text, 20, 2, fields.zoneMinutes);
+    if (length >= 19 && fields.read(text, 17, 2, Field::zoneHours) && length >= 22)
+        fields.read(text, 20, 2, Field::zoneMinutes);
     if (mark == u'-') fields.negateZone();
 }
 
@@ -101,12 +100,12 @@ void parseDocInfoDate(const Tolm::CUnicodeString& text, CDateFields& fields) {
 // at least 15 characters.
 void parseBareDocInfoDate(const Tolm::CUnicodeString& text, CDateFields& fields) {
     const int length = text.GetLength();
-    if (!readField(text, 0, 4, fields.year) || !readField(text, 4, 2, fields.month) ||
-        !readField(text, 6, 2, fields.day) || !readField(text, 8, 2, fields.hour) ||
-        !readField(text, 10, 2, fields.minute) || !readField(text, 12, 2, fields.second))
+    if (!fields.read(text, 0, 4, Field::year) || !fields.read(text, 4, 2, Field::month) ||
+        !fields.read(text, 6, 2, Field::day) || !fields.read(text, 8, 2, Field::hour) ||
+        !fields.read(text, 10, 2, Field::minute) || !fields.read(text, 12, 2, Field::second))
         return;
-    if (length >= 17 && readField(text, 15, 2, fields.zoneHours) && length >= 19)
-        readField(text, 17, 2, fields.zoneMinutes);
+    if (length >= 17 && fields.read(text, 15, 2, Field::zoneHours) && length >= 19)
+        fields.read(text, 17, 2, Field::zoneMinutes);
     if (text[14] == u'-') fields.negateZone();
 }
 
@@ -115,15 +114,15 @@ void parseBareDocInfoDate(const Tolm::CUnicodeString& text, CDateFields& fields)
 void parseISODate(const Tolm::CUnicodeString& text, CDateFields& fields) {
     const int length = text.GetLength();
     if (length < 10 || text[4] != u'-' || text[7] != u'-') return;
-    if (!readField(text, 0, 4, fields.year) || !readField(text, 5, 2, fields.month) ||
-        !readField(text, 8, 2, fields.day))
+    if (!fields.read(text, 0, 4, Field::year) || !fields.read(text, 5, 2, Field::month) ||
+        !fields.read(text, 8, 2, Field::day))
         return;
     if (length < 16 || text[10] != u'T' || text[13] != u':') return;
-    if (!readField(text, 11, 2, fields.hour) || !readField(text, 14, 2, fields.minute)) return;
+    if (!fields.read(text, 11, 2, Field::hour) || !fields.read(text, 14, 2, Field::minute)) return;
 
     int cursor = 16;
     if (length >= 19 && text[16] == u':') {
-        readField(text, 17, 2, fields.second);  // a bad second does not stop the zone
+        fields.read(text, 17, 2, Field::second);  // a bad second does not stop the zone
         cursor = 19;
     }
     if (length >= 20 && text[19] == u'.') {
@@ -133,8 +132,8 @@ void parseISODate(const Tolm::CUnicodeString& text, CDateFields& fields) {
     if (cursor >= length) return;
     const char16_t mark = text[cursor];
     if ((mark == u'+' || mark == u'-') && cursor + 5 < length) {
-        readField(text, cursor + 1, 2, fields.zoneHours);
-        readField(text, cursor + 4, 2, fields.zoneMinutes);
+        fields.read(text, cursor + 1, 2, Field::zoneHours);
+        fields.read(text, cursor + 4, 2, Field::zoneMinutes);
         if (mark == u'-') fields.negateZone();
     }
 }
@@ -152,20 +151,21 @@ int getDaysInMonth(int year, int month) {
 int clampTo(int value, int low, int high) { return value < low ? low : (value > high ? high : value); }
 
 void limitFields(CDateFields& fields) {
-    fields.year = clampTo(fields.year, kLowestYear, kHighestYear);
-    fields.month = clampTo(fields.month, 1, 12);
-    const int days = getDaysInMonth(fields.year, fields.month);
+    fields[Field::year] = clampTo(fields[Field::year], kLowestYear, kHighestYear);
+    fields[Field::month] = clampTo(fields[Field::month], 1, 12);
+    const int days = getDaysInMonth(fields[Field::year], fields[Field::month]);
     if (days < 1) KORVAN_REPORT_BROKEN_PRECONDITION();
-    fields.day = clampTo(fields.day, 1, days);
-    fields.hour = clampTo(fields.hour, 0, 23);
-    fields.minute = clampTo(fields.minute, 0, 59);
-    fields.second = clampTo(fields.second, 0, 59);
+    fields[Field::day] = clampTo(fields[Field::day], 1, days);
+    fields[Field::hour] = clampTo(fields[Field::hour], 0, 23);
+    fields[Field::minute] = clampTo(fields[Field::minute], 0, 59);
+    fields[Field::second] = clampTo(fields[Field::second], 0, 59);
 }
 
 // Moves a time written in the text's zone into the local zone of this moment.
-Tolm::CTime shiftToLocalTime(const Tolm::CTime& time, int zoneHours, int zoneMinutes) {
+Tolm::CTime shiftToLocalTime(const Tolm::CTime& time, int zoneHours, int zoneMinutes,
+                             const Tolm::CTimeSpan& localOffset) {
     const std::int64_t zone = zoneHours * kTicksPerHour + zoneMinutes * kTicksPerMinute;
-    const Tolm::CTimeSpan delta(getLocalTimeOffset().GetTicks() - zone);
+    const Tolm::CTimeSpan delta(localOffset.GetTicks() - zone);
     if (delta.GetTicks() == 0) return time;
     return time + delta;
 }
@@ -185,14 +185,16 @@ Tolm::CUnicodeString ConvertTimeToISOFormat(const Tolm::CTime& time) {
     return formatWithLocalZone(time, u"%Y-%m-%dT%H:%M:%S", u"Z", u"%H:%M");
 }
 
-Tolm::CTime ConvertTimeStringToTime(const Tolm::CUnicodeString& text) {
+CTimeStringReading ReadTimeString(const Tolm::CUnicodeString& text) {
+    CTimeStringReading reading;
     Tolm::CUnicodeString prepared(text);
     prepared.Trim();
-    if (prepared.IsEmpty()) return Tolm::ZeroTime;
+    if (prepared.IsEmpty()) return reading;
     prepared.MakeUpper();
 
     CDateFields fields;
     if (prepared.GetLength() >= 6 && prepared.Left(2) == u"D:") {
+        reading.form = CTimeStringReading::Form::docInfo;
         parseDocInfoDate(prepared, fields);
     } else if (prepared.FindOneOf(zoneSigns(), 0) == 14) {
         // Digits with zone signs and apostrophes only; read from the prepared
@@ -201,16 +203,28 @@ Tolm::CTime ConvertTimeStringToTime(const Tolm::CUnicodeString& text) {
         digits.ReplaceAll(u"+", u"");
         digits.ReplaceAll(u"-", u"");
         digits.ReplaceAll(u"'", u"");
-        if (digits.SpanIncludingLength(Unicode::GetDigits(), 0) == digits.GetLength())
+        if (digits.SpanIncludingLength(Unicode::GetDigits(), 0) == digits.GetLength()) {
+            reading.form = CTimeStringReading::Form::bareDigits;
             parseBareDocInfoDate(prepared, fields);
+        }
     } else {
+        reading.form = CTimeStringReading::Form::iso;
         parseISODate(prepared, fields);
     }
+    // A form whose first field did not convert was not taken after all.
+    if (fields.readMask == 0) reading.form = CTimeStringReading::Form::none;
 
     limitFields(fields);
-    const Tolm::CTime time(fields.year, fields.month, fields.day, fields.hour, fields.minute, fields.second,
-                           0, 0);
-    return shiftToLocalTime(time, fields.zoneHours, fields.zoneMinutes);
+    const Tolm::CTime time(fields[Field::year], fields[Field::month], fields[Field::day], fields[Field::hour],
+                           fields[Field::minute], fields[Field::second], 0, 0);
+    reading.readMask = fields.readMask;
+    reading.zoneOffsetMinutes = fields[Field::zoneHours] * 60 + fields[Field::zoneMinutes];
+    reading.localOffset = getLocalTimeOffset();
+    reading.time =
+        shiftToLocalTime(time, fields[Field::zoneHours], fields[Field::zoneMinutes], reading.localOffset);
+    return reading;
 }
+
+Tolm::CTime ConvertTimeStringToTime(const Tolm::CUnicodeString& text) { return ReadTimeString(text).time; }
 
 }  // namespace Korvan

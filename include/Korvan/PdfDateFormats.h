@@ -42,4 +42,21 @@ KORVAN_API Tolm::CUnicodeString ConvertTimeToISOFormat(const Tolm::CTime& time);
 // UTC in local time.
 KORVAN_API Tolm::CTime ConvertTimeStringToTime(const Tolm::CUnicodeString& text);
 
+// How ConvertTimeStringToTime reads a text, for telling a user why a date came
+// out as it did.
+struct CTimeStringReading {
+    enum class Form { none, docInfo, bareDigits, iso };  // "D:...", digits with a zone sign, ISO 8601
+    enum Field { year, month, day, hour, minute, second, zoneHours, zoneMinutes, kFieldCount };
+
+    Form form = Form::none;       // none also when the form's first field did not convert
+    unsigned readMask = 0;        // bit 1 << Field for each field taken from the text
+    int zoneOffsetMinutes = 0;    // the text's zone, minutes east of UTC (0: none, "Z" or UTC)
+    Tolm::CTimeSpan localOffset;  // local time minus UTC at the moment of the call
+    Tolm::CTime time;             // what ConvertTimeStringToTime returns
+
+    bool Read(Field field) const noexcept { return (readMask >> field & 1u) != 0; }
+};
+
+KORVAN_API CTimeStringReading ReadTimeString(const Tolm::CUnicodeString& text);
+
 }  // namespace Korvan

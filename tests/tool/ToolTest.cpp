@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -27,6 +28,21 @@ using Result = std::tuple<int, std::string, std::string>;  // exit status, stdou
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 // Whether the whole text matches the extended regular expression.
+// What a shell command writes to stdout.
+std::string Shell(const std::string& command) {
+    std::string out;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, got);
+    ::pclose(pipe);
+    return out;
+}
+
+std::set<std::string> Words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
 bool Matches(const std::string& text, const std::string& pattern) {
     regex_t compiled;
     if (::regcomp(&compiled, ("^" + pattern + "$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) return false;
@@ -54,11 +70,17 @@ protected:
     // Runs the tool on a shell command line where "@name" stands for a file in the
     // test's directory, where its temporary files go too. stderr is read from a
     // pipe, as under a script, so the tool must draw no progress there.
-    Result Run(const std::string& arguments, const std::string& zone = "UTC0") const {
-        std::string command =
-            "TZ=" + Quoted(zone) + " TMPDIR=" + Quoted(dir_) + " " + Quoted(GEARSET_TOOL_PATH) + " ";
+    // Standard input is /dev/null; with `input` "|name" a pipe fed with that file of the directory,
+    // with "<name" the file itself.
+    Result Run(const std::string& arguments, const std::string& zone = "UTC0",
+               const std::string& input = "") const {
+        const bool piped = input.starts_with('|');
+        std::string command = (piped ? "cat " + Quoted(Path(input.substr(1))) + " | " : "") +
+                              "TZ=" + Quoted(zone) + " TMPDIR=" + Quoted(dir_) + " " +
+                              Quoted(GEARSET_TOOL_PATH) + " ";
         for (char c : arguments) command += c == '@' ? Quoted(dir_) + "/" : std::string(1, c);
-        command += " </dev/null 2>&1 >" + Quoted(outPath_);
+        if (!piped) command += " <" + (input.empty() ? "/dev/null" : Quoted(Path(input.substr(1))));
+        command += " 2>&1 >" + Quoted(outPath_);
         std::string err;
         std::FILE* pipe = ::popen(command.c_str(), "r");
         char buffer[4096];
@@ -97,7 +119,7 @@ TEST_F(ToolTest, VersionAndHelpGoToStdoutWithStatusZero) {
         EXPECT_TRUE(Succeed(command + " --help").starts_with("Usage: gearset " + command)) << command;
     }
     const std::string group = Succeed("date --help");
-    EXPECT_NE(group.find("date parse [--json] TEXT..."), std::string::npos) << group;
+    EXPECT_NE(group.find("date parse [--json | --explain] TEXT..."), std::string::npos) << group;
     EXPECT_NE(group.find("date format [--iso] [TIME]"), std::string::npos) << group;
 }
 
@@ -122,7 +144,8 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
     for (const char* arguments :
          {"frobnicate", "--frob", "date", "date format yesterday", "text encode \xFF", "text decode F",
           "text decode F E", "text decode ZZ", "scan --before 5 @a.pdf PDF", "scan @a.pdf '\\q'",
-          "scan @a.pdf ''", "store bench --page-size 12", "store bench --count 100000 --size 100000"})
+          "scan @a.pdf ''", "date parse --json --explain 2024", "store bench --page-size 12",
+          "store bench --count 100000 --size 100000"})
         ExpectFailure(arguments, 2, "--help')");
     EXPECT_EQ(Run("scan --last --before x @a.pdf PDF"),
               Result(2, "",
@@ -154,6 +177,32 @@ TEST_F(ToolTest, CommandsPrintExactlyThisAndExitZeroOrOneWhenNothingIsFound) {
         {"date parse D:20240102030405Z \"D:20240102030405+03'00'\" 2024-01-02",
          "2024-01-02 06:04:05\n2024-01-02 03:04:05\n2024-01-02 03:00:00\n", 0, plus3},
         {"date parse 2024-01-02T03:04:05Z", "2024-01-01 23:34:05\n", 0, minus330},
+        {"date parse --explain 2024-01-02T03:04:05Z \"20240102030405-0330\" D:2024 D:x ''",
+         "2024-01-01 23:34:05\n"
+         "  form: ISO 8601\n"
+         "  read: year month day hour minute second\n"
+         "  defaulted: zone-hours zone-minutes\n"
+         "  zone applied: +00:00\n"
+         "  local offset used: -03:30\n"
+         "2024-01-02 03:04:05\n"
+         "  form: bare digits with a zone sign\n"
+         "  read: year month day hour minute second zone-hours zone-minutes\n"
+         "  defaulted: none\n"
+         "  zone applied: -03:30\n"
+         "  local offset used: -03:30\n"
+         "2023-12-31 20:30:00\n"
+         "  form: document information (D:...)\n"
+         "  read: year\n"
+         "  defaulted: month day hour minute second zone-hours zone-minutes\n"
+         "  zone applied: +00:00\n"
+         "  local offset used: -03:30\n"
+         "1969-12-31 20:30:00\n"
+         "  form: none\n"
+         "  no field was read: 1970-01-01 00:00:00 UTC is the fallback, not a date in the text\n"
+         "  zone applied: +00:00\n"
+         "  local offset used: -03:30\n"
+         "unset\n",
+         0, minus330},
         {"date format '2024-01-02 03:04:05'", "D:20240102030405Z00'00'\n"},
         {"date format '2024-01-02 03:04:05'", "D:20240102030405+03'00'\n", 0, plus3},
         {"date format '2024-01-02 03:04:05'", "D:20240102030405-03'30'\n", 0, minus330},
@@ -263,6 +312,28 @@ TEST_F(ToolTest, StoreBenchPrintsOneLinePerPhaseAndRemovesItsStore) {
     EXPECT_TRUE(fs::is_empty(dir_));
 }
 
+TEST_F(ToolTest, DashReadsStandardInputWhetherAPipeOrAFile) {
+    Write("a.pdf", "%PDF-1.7\nendobj\nendobj\n");
+    Write("hex", "FE FF\n00 41\n");
+    const std::tuple<const char*, const char*, Result> rows[] = {
+        {"scan - endobj", "|a.pdf", Result(0, "9\n", "")},
+        {"scan --last - endobj", "|a.pdf", Result(0, "16\n", "")},
+        {"scan - xref", "|a.pdf", Result(1, "-1\n", "")},
+        {"scan --last - endobj", "<a.pdf", Result(0, "16\n", "")},
+        {"scan - x", "", Result(1, "-1\n", "")},
+        {"text decode -", "|hex", Result(0, "A\n", "")},
+        {"text decode - 00 42", "<hex", Result(0, "AB\n", "")},
+        {"text decode - -", "|hex",
+         Result(2, "",
+                "gearset text decode: '-' (standard input) may be given once "
+                "(see 'gearset text decode --help')\n")},
+    };
+    for (const auto& [arguments, input, expected] : rows)
+        EXPECT_EQ(Run(arguments, "UTC0", input), expected) << arguments;
+    // The copy of a piped input is gone with the run.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+}
+
 TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {
     Write("a.pdf", "%PDF-1.7\nendobj\n");
     const std::pair<const char*, const char*> rows[] = {
@@ -295,6 +366,59 @@ TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {
             0)
             << arguments << ": " << out;
     }
+}
+
+TEST_F(ToolTest, ManualAndCompletionNameEveryCommandAndOptionOfTheHelp) {
+    std::string manual = Read(GEARSET_MANUAL_PATH);
+    for (std::size_t at; (at = manual.find("\\-")) != std::string::npos;) manual.replace(at, 2, "-");
+    const std::string help = Succeed("--help");
+    std::istringstream lines(help.substr(help.find("Commands:\n") + 10));
+    std::set<std::string> firstWords = {"--help", "--version"};
+    int commands = 0;
+    for (std::string line; std::getline(lines, line) && line.starts_with("  "); ++commands) {
+        const std::string command = line.substr(2, line.find("  ", 2) - 2);
+        firstWords.insert(command.substr(0, command.find(' ')));
+        const std::string usage = Succeed(command + " --help");
+        const std::string synopsis = usage.substr(15, usage.find('\n') - 15);  // after "Usage: gearset "
+
+        // The long options of the help's left column, and those the manual gives the command.
+        std::set<std::string> options;
+        std::istringstream rows(usage.substr(usage.find("\nOptions:\n") + 10));
+        for (std::string row; std::getline(rows, row);) {
+            for (const std::string& word : Words(row.substr(0, row.find("  ", 2)))) {
+                if (word.starts_with("--") && word.size() > 2) options.insert(word);
+            }
+        }
+        const std::size_t heading = manual.find(".SS \"gearset " + synopsis + "\"\n");
+        ASSERT_NE(heading, std::string::npos) << "no manual section for: " << synopsis;
+        const std::size_t end =
+            std::min(manual.find("\n.SS", heading + 1), manual.find("\n.SH", heading + 1));
+        std::set<std::string> documented = {"--quiet", "--help", "--version"};  // given once for all
+        std::istringstream section(manual.substr(heading, end - heading));
+        for (std::string row; std::getline(section, row);) {
+            std::istringstream words(row);
+            std::string macro, option;
+            if ((words >> macro >> option) && (macro == ".B" || macro == ".BI") && option.starts_with("--") &&
+                option.size() > 2)
+                documented.insert(option);
+        }
+        EXPECT_EQ(documented, options) << command;
+
+        EXPECT_EQ(
+            Words(Shell("bash -c 'source \"$0\"; COMP_WORDS=(gearset $1 --); COMP_CWORD=${#COMP_WORDS[@]}; "
+                        "((COMP_CWORD--)); _gearset; echo \"${COMPREPLY[*]}\"' " +
+                        Quoted(GEARSET_COMPLETION_PATH) + " " + Quoted(command))),
+            options)
+            << command;
+    }
+    EXPECT_GE(commands, 10);
+    EXPECT_EQ(Words(Shell("bash -c 'source \"$0\"; COMP_WORDS=(gearset \"\"); COMP_CWORD=1; _gearset; "
+                          "echo \"${COMPREPLY[*]}\"' " +
+                          Quoted(GEARSET_COMPLETION_PATH))),
+              firstWords);
+    for (const char* common :
+         {".BR -q \", \" --quiet", ".BR -V \", \" --version", ".BR -h \", \" --help", "\n.B --\n"})
+        EXPECT_NE(manual.find(common), std::string::npos) << common;
 }
 
 TEST_F(ToolTest, DemoRunsEveryFamilyWithoutFilesAndLeavesNothingBehind) {

@@ -1,6 +1,7 @@
 #include "Platform.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -15,7 +16,51 @@ std::string systemFailure(const std::string& what, const std::string& path, int 
     return what + " '" + path + "': " + std::strerror(error);
 }
 
+constexpr const char* kStandardInput = "standard input";
+
+// Reads up to `size` bytes of standard input; 0 at its end.
+std::size_t readSomeInput(char* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(STDIN_FILENO, buffer, size);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) throw ToolFailure(systemFailure("cannot read", kStandardInput, errno));
+    }
+}
+
+// A descriptor of an unnamed file in TMPDIR holding all of standard input.
+int spoolStandardInput() {
+    const char* folder = std::getenv("TMPDIR");
+    if (!folder || !*folder) folder = "/tmp";
+    std::string name = std::string(folder) + "/gearset-input-XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) throw ToolFailure(systemFailure("cannot create a temporary file in", folder, errno));
+    ::unlink(name.c_str());
+    try {
+        std::vector<char> buffer(std::size_t{1} << 16);
+        for (std::size_t got; (got = readSomeInput(buffer.data(), buffer.size())) > 0;) {
+            for (std::size_t done = 0; done < got;) {
+                const ssize_t put = ::write(fd, buffer.data() + done, got - done);
+                if (put < 0 && errno == EINTR) continue;
+                if (put < 0)
+                    throw ToolFailure(systemFailure("cannot write a temporary file in", folder, errno));
+                done += static_cast<std::size_t>(put);
+            }
+        }
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    return fd;
+}
+
 }  // namespace
+
+std::string ReadStandardInput() {
+    std::string text;
+    char buffer[1 << 14];
+    for (std::size_t got; (got = readSomeInput(buffer, sizeof buffer)) > 0;) text.append(buffer, got);
+    return text;
+}
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
@@ -24,18 +69,25 @@ struct FileWindows::Impl {
     std::vector<char> buffer;
 };
 
-FileWindows::FileWindows(const std::string& path) : impl_(std::make_unique<Impl>()), path_(path) {
-    impl_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (impl_->fd < 0) throw ToolFailure(systemFailure("cannot open", path, errno));
+FileWindows::FileWindows(const std::string& path)
+    : impl_(std::make_unique<Impl>()), path_(path == "-" ? kStandardInput : path) {
+    if (path == "-") {
+        struct stat input {};
+        const bool regular = ::fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode);
+        impl_->fd = regular ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : spoolStandardInput();
+    } else {
+        impl_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (impl_->fd < 0) throw ToolFailure(systemFailure("cannot open", path_, errno));
     struct stat status {};
     if (::fstat(impl_->fd, &status) != 0) {
         const int error = errno;
         ::close(impl_->fd);
-        throw ToolFailure(systemFailure("cannot read the status of", path, error));
+        throw ToolFailure(systemFailure("cannot read the status of", path_, error));
     }
     if (!S_ISREG(status.st_mode)) {
         ::close(impl_->fd);
-        throw ToolFailure("'" + path + "' is not a regular file");
+        throw ToolFailure("'" + path_ + "' is not a regular file");
     }
     size_ = static_cast<std::int64_t>(status.st_size);
 #ifdef POSIX_FADV_SEQUENTIAL

@@ -21,6 +21,9 @@ public:
 
 bool IsTerminal(std::FILE* stream);
 
+// All of standard input, to its end; a read error is a ToolFailure.
+std::string ReadStandardInput();
+
 // Read-only views of a regular file, one window at a time, read into one
 // reused buffer. Reading (pread) into a buffer that stays in the processor's
 // cache costs less than touching a fresh mapping of the page cache, whose
@@ -33,7 +36,10 @@ bool IsTerminal(std::FILE* stream);
 class FileWindows {
 public:
     // Opens the file; a missing, unreadable or non-regular file is a
-    // ToolFailure naming the path and the system's reason.
+    // ToolFailure naming the path and the system's reason. "-" is standard
+    // input: read in place when it is a regular file (offsets count from the
+    // file's start), otherwise first copied to an unnamed file in TMPDIR, since
+    // a pipe can be read only once and the windows read any part at any time.
     explicit FileWindows(const std::string& path);
     ~FileWindows();
     FileWindows(const FileWindows&) = delete;

@@ -49,7 +49,7 @@ const Command kCommands[] = {
       {"FILE", "PATTERN"},
       2,
       2,
-      "PATTERN is taken byte for byte; \\xHH stands for any byte and \\\\ for a\n"
+      "FILE '-' is standard input. PATTERN is taken byte for byte; \\xHH stands for any byte and \\\\ for a\n"
       "backslash. Prints the offset of the match's first byte, or -1. Exit status 0\n"
       "when found, 1 when not:\n"
       "  gearset scan doc.pdf '%PDF-'               0\n"

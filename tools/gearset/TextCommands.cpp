@@ -1,10 +1,12 @@
 // gearset text encode | decode: PDF text strings.
 #include "Commands.h"
 #include "Formats.h"
+#include "Platform.h"
 
 #include <Korvan/EncodingInstr.h>
 #include <Tolm/Array.h>
 
+#include <algorithm>
 #include <limits>
 
 namespace gearset {
@@ -22,7 +24,14 @@ int runEncode(const ParsedArguments& args, Context& context) {
 }
 
 int runDecode(const ParsedArguments& args, Context& context) {
-    const std::vector<unsigned char> parsed = ParseHexBytes(args.Positionals());
+    std::vector<std::string> hex = args.Positionals();
+    // "-" stands for the hex text of standard input, which can be read only once.
+    if (std::count(hex.begin(), hex.end(), "-") > 1)
+        throw UsageError("'-' (standard input) may be given once");
+    for (std::string& arg : hex) {
+        if (arg == "-") arg = ReadStandardInput();
+    }
+    const std::vector<unsigned char> parsed = ParseHexBytes(hex);
     if (parsed.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / 2)) {
         throw UsageError("too many bytes");
     }
@@ -63,7 +72,8 @@ const Command kCommands[] = {
       CommandSyntax::kUnbounded,
       "The bytes are hex pairs, with blanks allowed between pairs and across\n"
       "arguments. Bytes after FE FF are UTF-16BE; others stand for the character of\n"
-      "the same number; a zero becomes a space. Prints the text as UTF-8:\n"
+      "the same number; a zero becomes a space. HEX '-' is read from standard input.\n"
+      "Prints the text as UTF-8:\n"
       "  gearset text decode FE FF 00 41                 A\n"
       "  gearset text decode --codepoints 'FF FE 41 00'  U+00FF U+00FE U+0041 U+0020\n"},
      runDecode},
