@@ -1,6 +1,7 @@
-// Record store against the peer a user would reach for instead (SQLite, a
-// blob table in a temporary database) and against the plain limit of the
-// machine (sequential write() of the bytes, then pread() of each record).
+// Record store against the peers a user would reach for instead (SQLite, a
+// blob table in a temporary database; LMDB, a memory-mapped B-tree with integer
+// keys, each value copied out) and against the plain limit of the machine
+// (sequential write() of the bytes, then pread() of each record).
 //
 // For each record size (100 B, 4 KiB, 64 KiB, 1 MiB) every engine writes
 // STORE_BENCH_MIB MiB of records (256 by default), reads them all back in one
@@ -19,6 +20,7 @@
 #include <Tolm/File.h>
 
 #include <benchmark/benchmark.h>
+#include <lmdb.h>
 #include <sqlite3.h>
 
 #include <fcntl.h>
@@ -279,6 +281,77 @@ void BM_SQLite(benchmark::State& state) {
     report(state, phases, size, count);
 }
 
+void checkLmdb(int rc, const char* what) {
+    if (rc != MDB_SUCCESS) throw std::runtime_error(std::string(what) + ": " + mdb_strerror(rc));
+}
+
+// No sync, integer keys, transactions as large as SQLite's, each value copied
+// out of the map as the store's reader does.
+void BM_LMDB(benchmark::State& state) {
+    const std::size_t size = static_cast<std::size_t>(state.range(0));
+    const std::size_t count = totalBytes() / size;
+    const Bytes& pool = randomPool();
+    const std::vector<std::size_t> order = randomOrder(count);
+    const std::size_t batch = std::max<std::size_t>(1, std::min<std::size_t>(10000, (16u << 20) / size));
+    Bytes out;
+    Phases phases;
+    for (auto _ : state) {
+        const std::string path = tempPath("store-bench.lmdb");
+        std::remove(path.c_str());
+        MDB_env* env = nullptr;
+        checkLmdb(mdb_env_create(&env), "create");
+        // Room for every record with its pages and the tree, twice over.
+        checkLmdb(mdb_env_set_mapsize(env, 2 * (count * (size + 64)) + (64u << 20)), "map size");
+        checkLmdb(mdb_env_open(env, path.c_str(), MDB_NOSUBDIR | MDB_NOSYNC | MDB_NOMETASYNC, 0600), "open");
+        MDB_dbi dbi = 0;
+        MDB_txn* txn = nullptr;
+        checkLmdb(mdb_txn_begin(env, nullptr, 0, &txn), "begin");
+        checkLmdb(mdb_dbi_open(txn, nullptr, MDB_INTEGERKEY, &dbi), "open table");
+        checkLmdb(mdb_txn_commit(txn), "commit");
+        const auto keyOf = [](std::size_t& id) { return MDB_val{sizeof id, &id}; };
+
+        const auto wall = WallClock::now();
+        const auto t0 = Clock::now();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i % batch == 0) checkLmdb(mdb_txn_begin(env, nullptr, 0, &txn), "begin");
+            std::size_t id = i + 1;
+            MDB_val key = keyOf(id);
+            MDB_val value{size, const_cast<unsigned char*>(recordBytes(pool, i, size))};
+            checkLmdb(mdb_put(txn, dbi, &key, &value, MDB_APPEND), "put");
+            if (i % batch == batch - 1 || i == count - 1) checkLmdb(mdb_txn_commit(txn), "commit");
+        }
+        const auto t1 = Clock::now();
+        checkLmdb(mdb_txn_begin(env, nullptr, MDB_RDONLY, &txn), "begin read");
+        for (std::size_t i : order) {
+            std::size_t id = i + 1;
+            MDB_val key = keyOf(id);
+            MDB_val value{};
+            checkLmdb(mdb_get(txn, dbi, &key, &value), "get");
+            const auto* bytes = static_cast<const unsigned char*>(value.mv_data);
+            out.assign(bytes, bytes + value.mv_size);
+            if (out.size() != size) throw std::runtime_error("short value");
+        }
+        mdb_txn_abort(txn);
+        const auto t2 = Clock::now();
+        for (std::size_t n = 0; n < count; ++n) {
+            if (n % batch == 0) checkLmdb(mdb_txn_begin(env, nullptr, 0, &txn), "begin");
+            std::size_t id = order[n] + 1;
+            MDB_val key = keyOf(id);
+            checkLmdb(mdb_del(txn, dbi, &key, nullptr), "delete");
+            if (n % batch == batch - 1 || n == count - 1) checkLmdb(mdb_txn_commit(txn), "commit");
+        }
+        const auto t3 = Clock::now();
+        mdb_env_close(env);
+        std::remove(path.c_str());
+        std::remove((path + "-lock").c_str());
+        phases.write += seconds(t0, t1);
+        phases.read += seconds(t1, t2);
+        phases.free += seconds(t2, t3);
+        state.SetIterationTime(wallSeconds(wall));
+    }
+    report(state, phases, size, count);
+}
+
 // The plain limit: one write() per record, appended, then one pread() per
 // record in the random order. Nothing to free.
 void BM_PlainFile(benchmark::State& state) {
@@ -319,7 +392,8 @@ const bool kRegistered = [] {
     for (int size : {100, 4096, 65536, 1 << 20}) {
         for (const auto& [name, function] :
              {std::pair{"BM_Store", &BM_Store}, std::pair{"BM_StoreCompressed", &BM_StoreCompressed},
-              std::pair{"BM_SQLite", &BM_SQLite}, std::pair{"BM_PlainFile", &BM_PlainFile}}) {
+              std::pair{"BM_SQLite", &BM_SQLite}, std::pair{"BM_LMDB", &BM_LMDB},
+              std::pair{"BM_PlainFile", &BM_PlainFile}}) {
             benchmark::RegisterBenchmark(name, function)
                 ->Arg(size)
                 ->Iterations(1)

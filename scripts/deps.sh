@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libzstd-dev libjpeg62-turbo-dev libpng-dev)
 case "${1:-build}" in
   build) ;;
-  test) packages+=(libgtest-dev libbenchmark-dev libsqlite3-dev libjpeg-turbo-progs python3) ;;
+  test) packages+=(libgtest-dev libbenchmark-dev libsqlite3-dev liblmdb-dev libjpeg-turbo-progs python3) ;;
   *) echo "usage: scripts/deps.sh [build|test]" >&2; exit 2 ;;
 esac
 
