@@ -44,9 +44,11 @@ CArchive::CArchive(CBaseFile* file, int direction, int bufferSize)
     : file_(file), direction_(direction), bufferSize_(std::min(bufferSize, kMaxArchiveBufferBytes)) {
     if (file == nullptr) ThrowArgumentError("archive without a file");
     if (direction != load && direction != store) {
-        ThrowArgumentError("archive direction " + std::to_string(direction) + " is neither load (1) nor store (2)");
+        ThrowArgumentError("archive direction " + std::to_string(direction) +
+                           " is neither load (1) nor store (2)");
     }
-    if (bufferSize < 1) ThrowArgumentError("archive buffer size " + std::to_string(bufferSize) + " is not positive");
+    if (bufferSize < 1)
+        ThrowArgumentError("archive buffer size " + std::to_string(bufferSize) + " is not positive");
     buffer_ = static_cast<unsigned char*>(doAlloc(static_cast<std::size_t>(bufferSize_)));
 }
 
@@ -83,8 +85,8 @@ void CArchive::checkAvailable(std::uint64_t bytes, const char* what) {
     const std::int64_t inFile = std::max<std::int64_t>(0, file_->GetLength() - file_->GetPosition());
     const std::uint64_t available = static_cast<std::uint64_t>(inBuffer + inFile);
     if (bytes > available) {
-        fail(std::string(what) + " of " + std::to_string(bytes) + " bytes, but only " + std::to_string(available) +
-             " are left (truncated or corrupted)");
+        fail(std::string(what) + " of " + std::to_string(bytes) + " bytes, but only " +
+             std::to_string(available) + " are left (truncated or corrupted)");
     }
 }
 
@@ -137,7 +139,8 @@ void CArchive::Read(void* bytes, int count) {
                 return;
             }
             fill();
-            if (bufferUsed_ == 0) fail("unexpected end of data: " + std::to_string(count) + " more bytes wanted");
+            if (bufferUsed_ == 0)
+                fail("unexpected end of data: " + std::to_string(count) + " more bytes wanted");
         }
         const int n = std::min(count, bufferUsed_ - bufferPos_);
         std::memcpy(target, buffer_ + bufferPos_, static_cast<std::size_t>(n));
@@ -322,7 +325,8 @@ void CArchive::WriteObject(const IObject* object) {
     }
     const std::string name = serializable->GetSerialClassName().ToUtf8();
     if (name.empty() || name.size() > kMaxClassNameBytes) {
-        fail("class name '" + name + "' is empty or longer than " + std::to_string(kMaxClassNameBytes) + " bytes");
+        fail("class name '" + name + "' is empty or longer than " + std::to_string(kMaxClassNameBytes) +
+             " bytes");
     }
     CDepthGuard nesting(*this);
     writeU32(kObjectMagic);
@@ -336,7 +340,8 @@ void CArchive::WriteObject(const IObject* object) {
 CPtr<IObject> CArchive::ReadObject() {
     checkUsable(load, "read an object");
     const std::uint32_t magic = readU32();
-    if (magic != kObjectMagic) fail("found " + hex32(magic) + " where an object marker " + hex32(kObjectMagic) + " belongs");
+    if (magic != kObjectMagic)
+        fail("found " + hex32(magic) + " where an object marker " + hex32(kObjectMagic) + " belongs");
     const std::uint32_t nameBytes = readU32();
     if (nameBytes == 0) return {};
     if (nameBytes > kMaxClassNameBytes) {

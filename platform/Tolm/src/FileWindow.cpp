@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 // Design notes on the window.
 //
@@ -41,6 +42,16 @@
 //      maps move by whole words.
 // Transfers of kDirectIoBytes or more bypass the window (after writing out
 // what of it they overlap), so large sequential transfers are not copied twice.
+//
+// Reads the window does not know are served from read-only views of the file
+// (kViewBytes each, mapped when first needed and kept) where that is safe, and
+// by reads at an offset otherwise. A view is read only below diskLength, after
+// writing out the dirty bytes the read touches, so a read sees every earlier
+// write. Touching a mapped byte the file no longer holds kills the process,
+// so views are used only for a file that has lost its name (the record store's
+// file): nobody but its holders can cut it, and this object cuts it only through
+// SetLength, which lowers diskLength with the cut. A file with a name may be cut by
+// anyone at any moment; it is read with reads at an offset, which see the cut.
 
 namespace Tolm::detail {
 
@@ -78,6 +89,13 @@ constexpr std::int64_t kMaxReadAheadBytes = 128 << 10;
 constexpr std::int64_t kDirectIoBytes = 256 << 10;
 // Dirty runs closer than this are written as one when the gap allows it (5).
 constexpr std::int64_t kBridgeBytes = 16 << 10;
+// Views are this large, so that a 32-bit process can hold several, and at most
+// kMaxViews are mapped at once (beyond, all are let go and mapped anew).
+constexpr std::int64_t kViewBytes = 64 << 20;
+constexpr std::size_t kMaxViews = 16;
+// A file that still has its name is asked again after this many reads that
+// could have used a view (it may lose the name after it was opened).
+constexpr int kNameCheckInterval = 256;
 
 static_assert(kDirectIoBytes * 2 <= CFile::kMaxBufferBytes, "a buffered transfer must fit half a window");
 static_assert(kMaxReadAheadBytes <= kInitialBufferBytes / 2, "a read-ahead block must fit a fresh window");
@@ -115,7 +133,81 @@ struct FileWindow::State {
     std::int64_t lastLoadLow = -1;
     std::int64_t lastLoadHigh = -1;
 
-    ~State() { releaseWindow(); }
+    // Mapped views by index (offset / kViewBytes); null where not mapped.
+    std::vector<const unsigned char*> views;
+    std::size_t mappedViews = 0;
+    bool viewsRefused = false;  // the system gave no view, or views are off for this file
+    int readsUntilNameCheck = 0;
+
+    ~State() {
+        releaseViews();
+        releaseWindow();
+    }
+
+    void releaseViews() noexcept {
+        for (const unsigned char*& view : views) {
+            if (view) system->unmapView(view, kViewBytes);
+            view = nullptr;
+        }
+        views.clear();
+        mappedViews = 0;
+    }
+
+    // True when the file's bytes below diskLength may be read through views.
+    bool viewsAllowed() {
+        if (viewsRefused || !system) return false;
+        if (!views.empty()) return true;  // decided when the first view was mapped
+        if (readsUntilNameCheck > 0) {
+            --readsUntilNameCheck;
+            return false;
+        }
+        SystemFileStatus status;
+        if (const int error = system->status(status)) fail("cannot get the status of", error);
+        if (!status.isRegular) {
+            viewsRefused = true;
+            return false;
+        }
+        if (status.hasName) {
+            readsUntilNameCheck = kNameCheckInterval;
+            return false;
+        }
+        return true;
+    }
+    // The view holding fileOffset, mapped if need be; null when refused.
+    const unsigned char* viewAt(std::int64_t fileOffset) {
+        const auto index = static_cast<std::size_t>(fileOffset / kViewBytes);
+        if (index < views.size() && views[index]) return views[index];
+        if (mappedViews >= kMaxViews) releaseViews();
+        if (views.size() <= index) views.resize(index + 1, nullptr);
+        // The view may reach beyond the file's end; those bytes are never read.
+        const unsigned char* view =
+            system->mapView(static_cast<std::int64_t>(index) * kViewBytes, kViewBytes);
+        if (!view) {
+            releaseViews();
+            viewsRefused = true;
+            return nullptr;
+        }
+        views[index] = view;
+        ++mappedViews;
+        return view;
+    }
+    // Copies the file bytes [fileLow, fileLow + count) from views; false,
+    // with nothing copied, when views cannot serve them.
+    bool readFromViews(unsigned char* target, std::int64_t fileLow, std::int64_t count) {
+        if (!viewsAllowed()) return false;
+        if (isDirty() && fileLow < base + dirtyHigh && fileLow + count > base + dirtyLow) flushWindow();
+        if (fileLow + count > diskLength) return false;
+        for (std::int64_t done = 0; done < count;) {
+            const std::int64_t at = fileLow + done;
+            const unsigned char* view = viewAt(at);
+            if (!view) return false;  // the bytes copied so far are read again
+            const std::int64_t inView = at % kViewBytes;
+            const std::int64_t n = std::min(count - done, kViewBytes - inView);
+            std::memcpy(target + done, view + inView, static_cast<std::size_t>(n));
+            done += n;
+        }
+        return true;
+    }
 
     [[noreturn]] void fail(const std::string& what, int systemError) const {
         throwSystemFileError(what + " " + quotedPath(path), systemError);
@@ -307,7 +399,8 @@ struct FileWindow::State {
         if (!isUsed()) {
             // Empty: a quarter of the room behind the new bytes, the rest ahead.
             std::int64_t newCapacity = std::max(capacity, kInitialBufferBytes);
-            while (newCapacity < 2 * (fileHigh - fileLow) && newCapacity < CFile::kMaxBufferBytes) newCapacity *= 2;
+            while (newCapacity < 2 * (fileHigh - fileLow) && newCapacity < CFile::kMaxBufferBytes)
+                newCapacity *= 2;
             const std::int64_t newBase =
                 alignDown(std::max<std::int64_t>(0, fileLow - newCapacity / 4), kWindowAlign);
             if (newCapacity != capacity) {
@@ -491,7 +584,10 @@ struct FileWindow::State {
     int readSlow(unsigned char* target, std::int64_t count) {
         const std::int64_t fileLow = position;
         const std::int64_t fileHigh = position + count;
-        if (count >= kDirectIoBytes) {
+        if (readFromViews(target, fileLow, count)) {
+            // Known clean bytes of the window equal the file's; dirty ones
+            // were written out above.
+        } else if (count >= kDirectIoBytes) {
             if (isDirty() && fileLow < base + dirtyHigh && fileHigh > base + dirtyLow) flushWindow();
             const std::int64_t fromDisk = std::clamp(diskLength - fileLow, std::int64_t{0}, count);
             const std::int64_t got = fromDisk > 0 ? readUpTo(target, fromDisk, fileLow) : 0;
@@ -616,11 +712,13 @@ void FileWindow::close() {
     try {
         if (f.canWrite) f.flushAll();
     } catch (...) {
+        f.releaseViews();
         f.system->close();
         f.system.reset();
         f.releaseWindow();
         throw;
     }
+    f.releaseViews();
     const int error = f.system->close();
     f.system.reset();
     f.releaseWindow();

@@ -11,7 +11,8 @@ namespace Tolm {
 // not once per grow step.
 
 CMemoryFile::CMemoryFile(int growStep) : growStep_(growStep) {
-    if (growStep < 1) ThrowArgumentError("memory file grow step " + std::to_string(growStep) + " is not positive");
+    if (growStep < 1)
+        ThrowArgumentError("memory file grow step " + std::to_string(growStep) + " is not positive");
 }
 
 CMemoryFile::~CMemoryFile() { doFree(data_); }
@@ -58,12 +59,20 @@ void CMemoryFile::Write(const void* buffer, int count) {
 std::int64_t CMemoryFile::Seek(std::int64_t offset, int origin) {
     std::int64_t from;
     switch (origin) {
-    case begin: from = 0; break;
-    case current: from = position_; break;
-    case end: from = length_; break;
-    default: ThrowArgumentError("unknown seek origin " + std::to_string(origin));
+        case begin:
+            from = 0;
+            break;
+        case current:
+            from = position_;
+            break;
+        case end:
+            from = length_;
+            break;
+        default:
+            ThrowArgumentError("unknown seek origin " + std::to_string(origin));
     }
-    if ((offset < 0 && from + offset < 0) || (offset > 0 && from > std::numeric_limits<std::int64_t>::max() - offset)) {
+    if ((offset < 0 && from + offset < 0) ||
+        (offset > 0 && from > std::numeric_limits<std::int64_t>::max() - offset)) {
         ThrowArgumentError("seek to offset " + std::to_string(offset) + " from " + std::to_string(from) +
                            " is outside the memory file");
     }

@@ -56,6 +56,7 @@ public:
         if (::fstat(fd_, &info) != 0) return errno;
         status.isRegular = S_ISREG(info.st_mode);
         status.isDirectory = S_ISDIR(info.st_mode);
+        status.hasName = info.st_nlink > 0;
         status.device = static_cast<unsigned long long>(info.st_dev);
         status.inode = static_cast<unsigned long long>(info.st_ino);
         status.length = info.st_size;

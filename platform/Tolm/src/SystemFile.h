@@ -21,6 +21,9 @@ namespace Tolm::detail {
 struct SystemFileStatus {
     bool isRegular = false;
     bool isDirectory = false;
+    // False once the file lost its last name: then only those who hold it
+    // open can change it.
+    bool hasName = true;
     unsigned long long device = 0;
     unsigned long long inode = 0;
     std::int64_t length = 0;
