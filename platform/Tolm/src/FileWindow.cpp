@@ -90,9 +90,11 @@ constexpr std::int64_t kDirectIoBytes = 256 << 10;
 // Dirty runs closer than this are written as one when the gap allows it (5).
 constexpr std::int64_t kBridgeBytes = 16 << 10;
 // Views are this large, so that a 32-bit process can hold several, and at most
-// kMaxViews are mapped at once (beyond, all are let go and mapped anew).
+// kMaxViews are mapped at once (beyond, all are let go and mapped anew): half a
+// GiB of address space in a 32-bit process, 16 GiB of a 64-bit one's, so that
+// a large store is not mapped again and again.
 constexpr std::int64_t kViewBytes = 64 << 20;
-constexpr std::size_t kMaxViews = 16;
+constexpr std::size_t kMaxViews = sizeof(void*) >= 8 ? 256 : 8;
 // A file that still has its name is asked again after this many reads that
 // could have used a view (it may lose the name after it was opened).
 constexpr int kNameCheckInterval = 256;
