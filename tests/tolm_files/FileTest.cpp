@@ -358,7 +358,8 @@ TEST_F(FileTest, FailingSystemWriteSurfacesAsFileErrorAndCanBeRetried) {
 // A fault at every system call of a sequence, through the in-memory binding:
 // the call that meets it throws (never a silent success), and retrying that
 // call loses nothing: every Flush that returns leaves the file equal to the
-// model, as does the end.
+// model, as does the end. Once on a named file, once on a nameless one, which
+// is read through views.
 TEST(FileFaults, EveryFailedSystemCallThrowsThereAndARetryLosesNothing) {
     struct Step {
         enum { write, setLength, read, flush, close } kind;
@@ -372,9 +373,10 @@ TEST(FileFaults, EveryFailedSystemCallThrowsThereAndARetryLosesNothing) {
         {Step::write, 9000, 4097},  {Step::read, 8000, 2 << 10}, {Step::flush, 0, 0},
         {Step::close, 0, 0},
     };
-    for (long fault = 0;; ++fault) {
-        SCOPED_TRACE("failing call " + std::to_string(fault));
+    for (long fault = 0, nameless = 0; nameless < 2; ++fault) {
+        SCOPED_TRACE("failing call " + std::to_string(fault) + (nameless ? " of a nameless file" : ""));
         Tolm::testing::MemorySystem system;
+        if (nameless) system.Nameless();
         Bytes model;
         auto file = std::make_unique<CFile>(u"/mem/f", CFile::kNewReadWrite);
         system.FailCall(system.Calls() + fault, ENOSPC);
@@ -421,7 +423,10 @@ TEST(FileFaults, EveryFailedSystemCallThrowsThereAndARetryLosesNothing) {
             }
         }
         EXPECT_EQ(model, system.Contents("/mem/f"));
-        if (!system.Failed()) break;  // past the last call
+        if (!system.Failed()) {  // past the last call: the next kind of file
+            ++nameless;
+            fault = -1;
+        }
     }
 }
 

@@ -1,6 +1,8 @@
 // Files in memory under CFile, through the framework's seam to the system:
 // every call is counted, and any chosen one fails with a chosen error, so a
-// test can put a fault at every step of a sequence.
+// test can put a fault at every step of a sequence. Files made after
+// Nameless() have lost their name and give views of their first kViewRoom
+// bytes (a refused view is no fault, so views are not counted).
 #pragma once
 
 #include "SystemFile.h"
@@ -36,6 +38,7 @@ public:
         failAt_ = callNumber;
         error_ = error;
     }
+    void Nameless() { nameless_ = true; }
     long Calls() const { return calls_; }
     bool Failed() const { return failed_; }
     Bytes& Contents(const std::string& native) { return files_[native]; }
@@ -68,8 +71,15 @@ private:
             int error = 0;
             if (system_.fails(error)) return error;
             status.isRegular = true;
+            status.hasName = !system_.nameless_;
             status.length = static_cast<std::int64_t>(bytes_.size());
             return 0;
+        }
+        const unsigned char* mapView(std::int64_t offset, std::int64_t count) override {
+            // The bytes never move: they were reserved for the whole view room.
+            if (!system_.nameless_ || offset + count > static_cast<std::int64_t>(bytes_.capacity()))
+                return nullptr;
+            return bytes_.data() + offset;
         }
         int close() override {
             int error = 0;
@@ -101,6 +111,7 @@ private:
         }
         Bytes& bytes = system.files_[native];
         if (request.truncate) bytes.clear();
+        if (system.nameless_) bytes.reserve(kViewRoom);
         return std::make_unique<File>(system, bytes);
     }
 
@@ -113,6 +124,8 @@ private:
 
     std::map<std::string, Bytes> files_;
     long calls_ = 0;
+    static constexpr std::size_t kViewRoom = std::size_t{64} << 20;
+    bool nameless_ = false;
     long failAt_ = -1;
     int error_ = EIO;
     bool failed_ = false;
