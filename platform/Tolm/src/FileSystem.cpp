@@ -4,12 +4,10 @@
 #include <Tolm/FileSystem.h>
 
 #include "FileSupport.h"
+#include "SystemFile.h"
 
 #include <cerrno>
 #include <string>
-
-#include <sys/stat.h>
-#include <sys/types.h>
 
 namespace Tolm::FileSystem {
 
@@ -21,11 +19,6 @@ constexpr std::u16string_view kLongPathPrefix = u"\\\\?\\";
 std::u16string_view withoutLongPathPrefix(std::u16string_view path) {
     if (path.starts_with(kLongPathPrefix)) path.remove_prefix(kLongPathPrefix.size());
     return path;
-}
-
-bool isDirectory(const std::string& nativePath) {
-    struct stat status {};
-    return ::stat(nativePath.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 CUnicodeString join(const CUnicodeString& directory, const CUnicodeString& name) {
@@ -43,15 +36,15 @@ CUnicodeString join(const CUnicodeString& directory, const CUnicodeString& name)
 
 }  // namespace
 
-bool AccessDir(const CUnicodeString& path) { return isDirectory(ToNativePath(path)); }
+bool AccessDir(const CUnicodeString& path) { return detail::isPlatformDirectory(ToNativePath(path)); }
 
 bool MakeDir(const CUnicodeString& path, bool throwOnError) {
     const std::string nativePath = ToNativePath(path);
-    if (::mkdir(nativePath.c_str(), 0777) == 0) return true;
-    const int error = errno;
+    const int error = detail::makePlatformDirectory(nativePath);
+    if (error == 0) return true;
     // A directory already there is the answer false, not a failure: callers
     // create a directory and go on whoever made it.
-    if (error == EEXIST && isDirectory(nativePath)) return false;
+    if (error == EEXIST && detail::isPlatformDirectory(nativePath)) return false;
     if (!throwOnError) return false;
     detail::throwSystemFileError("cannot create directory " + detail::quotedPath(path), error);
 }

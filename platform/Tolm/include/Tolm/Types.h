@@ -8,7 +8,12 @@
 #include <cstdint>
 
 #ifdef _WIN32
+// The framework's names (GetMessage, min, max) must stay the framework's.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
+#undef GetMessage
 #else
 using HINSTANCE = void*;
 using DWORD = std::uint32_t;
