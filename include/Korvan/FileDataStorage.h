@@ -29,6 +29,7 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace Korvan {
 
@@ -143,6 +144,7 @@ private:
     void checkLiveRecord(int record, const char* operation) const;
     int walkChain(int record, Tolm::CFastArray<int, 16>* chain, Tolm::CArray<unsigned char>* data);
     bool isHandedOutPage(int page) const noexcept;
+    std::string describeOwner(int page) const;
 
     // Compression.
     void compressData(const unsigned char* bytes, int count, Tolm::CArray<unsigned char>& output);
@@ -163,10 +165,9 @@ private:
     Tolm::CPtr<Image::CReadImageStream> compressStream;
     Tolm::CPtr<Image::CReadImageStream> decompressStream;
     Tolm::CPtr<CArrayReadStream> sourceStream;
-    // A bit per page number (bit p of word p / 32): the page is on the free
-    // stack; the page is the first page of a live record.
-    Tolm::CArray<std::uint32_t> freePageBits;
-    Tolm::CArray<std::uint32_t> recordStartBits;
+    // Indexed by page number 0..allocatedPagesCount: the live record whose
+    // chain holds the page, 0 while the page is free (or being written).
+    Tolm::CArray<int> pageOwners;
 };
 
 }  // namespace Korvan

@@ -412,6 +412,39 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"ChainGoesOnPastLastPage", 3, 0, 1, 3}),
     [](const ::testing::TestParamInfo<Damage>& param) { return std::string(param.param.what); });
 
+// Record B's first next link is bent into live record A, at a page from which
+// A's chain has just B's remaining length, so every used size and record size
+// along the way looks right: only the page's owner gives the damage away.
+TEST(DamagedHeaderTest, LinkIntoAnotherLiveRecordIsRefused) {
+    struct Row {
+        const char* what;
+        int bLength;  // A is 10000 bytes on pages 5 -> 4 -> 3
+        int target;
+    };
+    for (const Row row : {Row{"IntoMiddlePage", 10000, 4}, Row{"IntoLastPage", 4084 + 1832, 3}}) {
+        CFileDataStorage store(4096, false);
+        const Bytes a = Pattern(10000, 1), b = Pattern(static_cast<std::size_t>(row.bLength), 2);
+        const int recordA = Write(store, a), recordB = Write(store, b);
+        ASSERT_EQ(5, recordA) << row.what;
+        Tolm::CFile& file = *Access::File(store);
+        file.Seek(std::int64_t{recordB} * 4096, Tolm::CBaseFile::begin);
+        file.WriteDWord(static_cast<std::uint32_t>(row.target));
+
+        const std::vector<int> freeBefore = Access::FreePages(store);
+        const auto freed = Catch([&] { store.FreeRecord(recordB); });
+        EXPECT_EQ(Kind::file, freed.kind) << row.what << ": " << freed.message;
+        EXPECT_NE(std::string::npos, freed.message.find("record " + std::to_string(recordB)))
+            << freed.message;
+        EXPECT_EQ(Kind::file, Catch([&] { Read(store, recordB); }).kind) << row.what;
+        EXPECT_EQ(freeBefore, Access::FreePages(store)) << row.what;
+        // A's pages were not handed to the next record.
+        const Bytes c = Pattern(10000, 3);
+        const int recordC = Write(store, c);
+        EXPECT_EQ(a, Read(store, recordA)) << row.what;
+        EXPECT_EQ(c, Read(store, recordC)) << row.what;
+    }
+}
+
 TEST(StoreFailureTest, TruncatedFileIsAnErrorNotStaleBytes) {
     CFileDataStorage store(4096, false);
     const int record = Write(store, Pattern(10000));  // pages 5 (the file's end), 4, 3
