@@ -85,11 +85,10 @@ std::string pathOf(const Tolm::CUnicodeString& fileName) { return fileName.ToUtf
 // A page must hold its header and a byte, and a refill's pageSize * 5 must
 // stay a 32-bit number.
 int checkedPageSize(int pageSize) {
-    constexpr int kLargest = INT_MAX / CFileDataStorage::kPagesPerGrowth;
-    if (pageSize <= CFileDataStorage::kPageHeaderSize || pageSize > kLargest) {
+    if (pageSize < CFileDataStorage::kMinPageSize || pageSize > CFileDataStorage::kMaxPageSize) {
         Tolm::ThrowArgumentError("record store page size " + std::to_string(pageSize) + " is outside " +
-                                 std::to_string(CFileDataStorage::kPageHeaderSize + 1) + ".." +
-                                 std::to_string(kLargest));
+                                 std::to_string(CFileDataStorage::kMinPageSize) + ".." +
+                                 std::to_string(CFileDataStorage::kMaxPageSize));
     }
     return pageSize;
 }

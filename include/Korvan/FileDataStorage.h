@@ -26,6 +26,7 @@
 #include <Tolm/Object.h>
 #include <Tolm/String.h>
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -86,6 +87,10 @@ public:
     static constexpr int kPageHeaderSize = 12;
     // Page numbers and file slots added each time the free-page stack runs dry.
     static constexpr int kPagesPerGrowth = 5;
+    // The page sizes a store takes: the header and one byte, up to the size at
+    // which one growth's pages still fit 32 bits.
+    static constexpr int kMinPageSize = kPageHeaderSize + 1;
+    static constexpr int kMaxPageSize = INT_MAX / kPagesPerGrowth;
 
     // pageSize must leave room for the header and one byte (at least 13) and
     // five pages must fit 32 bits (at most 429496729); anything else is a

@@ -170,6 +170,14 @@ namespace TempFile {
 // meanwhile leads elsewhere (a symbolic link, another file) is refused, and
 // nothing is emptied before the check.
 TOLM_API CUnicodeString New(const CUnicodeString& prefix, const CUnicodeString& extension);
+// As New, in the given folder instead: for a file that is to replace another
+// one there by Rename, which cannot cross file systems.
+TOLM_API CUnicodeString NewIn(const CUnicodeString& directory, const CUnicodeString& prefix,
+                              const CUnicodeString& extension);
+// Gives the temporary file the name newPath in one step, replacing any file
+// of that name, so that a reader of newPath sees the old file or the new one
+// and never a part. The file is then no longer a temporary file.
+TOLM_API void Rename(const CUnicodeString& path, const CUnicodeString& newPath);
 // Removes the file; a missing file is a file error.
 TOLM_API void Delete(const CUnicodeString& path);
 // Removes the name of a temporary file that is open, where the system lets an
