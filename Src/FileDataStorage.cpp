@@ -546,16 +546,38 @@ void CFileDataStorage::pumpStream(Image::CReadImageStream& stream, const unsigne
     try {
         for (;;) {
             const int size = output.GetSize();
-            output.SetSize(size + kChunkBytes);
-            const int got = stream.Read(output.GetData() + size, kChunkBytes);
+            const int room = outputRoom(size);
+            if (room == 0) {
+                checkStreamEnded(stream);
+                break;
+            }
+            output.SetSize(size + room);
+            const int got = stream.Read(output.GetData() + size, room);
             output.SetSize(size + (got > 0 ? got : 0));
-            if (got != kChunkBytes) break;
+            if (got != room) break;
         }
     } catch (...) {
         resetCompressStreams();
         throw;
     }
     resetCompressStreams();
+}
+
+// An array holds at most INT_MAX bytes: near that bound the reads ask for
+// only what still fits, so that an output of exactly INT_MAX bytes can be
+// held and nothing is added past it.
+int CFileDataStorage::outputRoom(int size) noexcept {
+    return size <= INT_MAX - kChunkBytes ? kChunkBytes : INT_MAX - size;
+}
+
+// For an output that has no room left: a stream that still delivers a byte
+// makes a record larger than the store can hold.
+void CFileDataStorage::checkStreamEnded(Image::CReadImageStream& stream) {
+    unsigned char extra = 0;
+    if (stream.Read(&extra, 1) > 0) {
+        Tolm::ThrowArchiveError("stream '" + stream.GetName().ToUtf8() + "' gives a record of more than " +
+                                std::to_string(INT_MAX) + " bytes, more than the record store can hold");
+    }
 }
 
 void CFileDataStorage::resetCompressStreams() {

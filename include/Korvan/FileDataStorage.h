@@ -151,6 +151,8 @@ private:
     void decompressData(const unsigned char* bytes, int count, Tolm::CArray<unsigned char>& output);
     void pumpStream(Image::CReadImageStream& stream, const unsigned char* bytes, int count,
                     Tolm::CArray<unsigned char>& output);
+    static int outputRoom(int size) noexcept;
+    static void checkStreamEnded(Image::CReadImageStream& stream);
     void resetCompressStreams();
 
     Tolm::CUnicodeString fileName;

@@ -30,6 +30,10 @@ struct FileDataStorageTestAccess {
     static bool SourceHoldsArray(const CFileDataStorage& store) {
         return store.sourceStream && store.sourceStream->HasArray();
     }
+    static int OutputRoom(int size) { return CFileDataStorage::outputRoom(size); }
+    static void CheckStreamEnded(Image::CReadImageStream& stream) {
+        CFileDataStorage::checkStreamEnded(stream);
+    }
     // Writes a page of `used` bytes at slot `index`, however far past the file's end.
     static void WritePageAt(CFileDataStorage& store, int index, int used) {
         store.initFile();
@@ -152,6 +156,24 @@ TEST(ArrayReadStreamTest, ReadWithoutArrayIsReportedAndNegativeCountsDoNothing) 
     stream->SetArray(bytes, 4);
     EXPECT_EQ(0, stream->Read(bytes, -3));
     EXPECT_EQ(0, stream->Skip(-3));
+}
+
+// A (de)compressed record grows by chunks, and near the largest array (INT_MAX
+// bytes) by what still fits, so that the size never overflows; a stream with
+// more to give at that bound is an error, not a wrapped size.
+TEST(ArrayReadStreamTest, OutputRoomStopsAtTheLargestArray) {
+    const int rows[][2] = {
+        {0, 4096},   {INT_MAX - 8192, 4096}, {INT_MAX - 4096, 4096}, {INT_MAX - 4095, 4095}, {INT_MAX - 1, 1},
+        {INT_MAX, 0}};
+    for (const auto& [size, room] : rows) EXPECT_EQ(room, Access::OutputRoom(size)) << size;
+
+    unsigned char byte = 1;
+    Tolm::CPtr<Korvan::CArrayReadStream> stream = new Korvan::CArrayReadStream;
+    stream->SetArray(&byte, 1);
+    const auto more = Catch([&] { Access::CheckStreamEnded(*stream); });
+    EXPECT_EQ(Kind::archive, more.kind);
+    EXPECT_NE(std::string::npos, more.message.find("more than 2147483647 bytes")) << more.message;
+    EXPECT_FALSE(Catch([&] { Access::CheckStreamEnded(*stream); }).thrown);  // now at its end
 }
 
 // Pages 5, 4, 3 hold a 10000-byte record; a record of exactly the page's data
