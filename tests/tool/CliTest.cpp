@@ -194,26 +194,20 @@ TEST_F(WindowedScanTest, AgreesWithAPlainScanForEveryWindowSize) {
 
 // A memory file whose length another writer changes once the first block of a
 // copy has been read.
-class ChangingFile final : public Tolm::CBaseFile {
+class ChangingFile final : public Tolm::CMemoryFile {
 public:
     ChangingFile(const std::string& bytes, std::int64_t lengthAfterFirstRead)
         : lengthAfterFirstRead_(lengthAfterFirstRead) {
-        inner_.Write(bytes.data(), static_cast<int>(bytes.size()));
-        inner_.SeekToBegin();
+        CMemoryFile::Write(bytes.data(), static_cast<int>(bytes.size()));
+        SeekToBegin();
     }
     int Read(void* buffer, int count) override {
-        const int got = inner_.Read(buffer, count);
-        if (std::exchange(firstRead_, false)) inner_.SetLength(lengthAfterFirstRead_);
+        const int got = CMemoryFile::Read(buffer, count);
+        if (std::exchange(firstRead_, false)) SetLength(lengthAfterFirstRead_);
         return got;
     }
-    void Write(const void* buffer, int count) override { inner_.Write(buffer, count); }
-    std::int64_t Seek(std::int64_t offset, int origin) override { return inner_.Seek(offset, origin); }
-    std::int64_t GetPosition() const override { return inner_.GetPosition(); }
-    std::int64_t GetLength() const override { return inner_.GetLength(); }
-    void SetLength(std::int64_t length) override { inner_.SetLength(length); }
 
 private:
-    Tolm::CMemoryFile inner_;
     std::int64_t lengthAfterFirstRead_;
     bool firstRead_ = true;
 };

@@ -77,23 +77,48 @@ Fields fieldsOf(std::int64_t ticks) {
 
 // --- Test seams: process-wide, nesting, restored in reverse order ---
 
+struct Seam {
+    bool isSet = false;
+    std::int64_t value = 0;
+};
+
 struct Overrides {
     std::mutex mutex;
-    bool hasZoneOffset = false;
-    int zoneOffsetMinutes = 0;
-    bool hasNow = false;
-    std::int64_t nowTicks = 0;
-    bool hasClock = false;
-    std::int64_t clockUtcTicks = 0;
+    Seam zoneOffsetMinutes;
+    Seam nowTicks;
+    Seam clockUtcTicks;
 };
 
 Overrides& overrides() { return detail::leakedSingleton<Overrides>(); }
 
-bool fixedZoneOffset(int& minutes) {
+// Whether the seam is set, and its value then.
+bool readSeam(Seam Overrides::*seam, std::int64_t& value) {
     Overrides& seams = overrides();
     std::lock_guard lock(seams.mutex);
-    minutes = seams.zoneOffsetMinutes;
-    return seams.hasZoneOffset;
+    value = (seams.*seam).value;
+    return (seams.*seam).isSet;
+}
+
+// Sets the seam, handing back what it was for the restore.
+void setSeam(Seam Overrides::*seam, std::int64_t value, std::int64_t& previous, bool& wasSet) {
+    Overrides& seams = overrides();
+    std::lock_guard lock(seams.mutex);
+    previous = (seams.*seam).value;
+    wasSet = (seams.*seam).isSet;
+    seams.*seam = {true, value};
+}
+
+void restoreSeam(Seam Overrides::*seam, std::int64_t previous, bool wasSet) {
+    Overrides& seams = overrides();
+    std::lock_guard lock(seams.mutex);
+    seams.*seam = {wasSet, previous};
+}
+
+bool fixedZoneOffset(int& minutes) {
+    std::int64_t value = 0;
+    const bool isSet = readSeam(&Overrides::zoneOffsetMinutes, value);
+    minutes = static_cast<int>(value);
+    return isSet;
 }
 
 // --- The system's zone (POSIX). A port replaces these two functions. ---
@@ -130,11 +155,7 @@ std::int64_t unixSecondsOf(std::int64_t ticks) {
 
 // The system clock as UTC ticks, or the instant a test fixed.
 std::int64_t clockUtcTicks() {
-    {
-        Overrides& seams = overrides();
-        std::lock_guard lock(seams.mutex);
-        if (seams.hasClock) return seams.clockUtcTicks;
-    }
+    if (std::int64_t fixed = 0; readSeam(&Overrides::clockUtcTicks, fixed)) return fixed;
     const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
     const std::int64_t unixTicks =
         std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>>(sinceEpoch)
@@ -177,11 +198,7 @@ CTime::CTime(int year, int month, int day, int hour, int minute, int second, int
 }
 
 CTime CTime::GetTickCount() {
-    {
-        Overrides& seams = overrides();
-        std::lock_guard lock(seams.mutex);
-        if (seams.hasNow) return CTime(seams.nowTicks);
-    }
+    if (std::int64_t fixed = 0; readSeam(&Overrides::nowTicks, fixed)) return CTime(fixed);
     const std::int64_t utcTicks = clockUtcTicks();
     int fixedMinutes = 0;
     if (fixedZoneOffset(fixedMinutes)) return CTime(utcTicks + fixedMinutes * CTimeSpan::kTicksPerMinute);
@@ -262,51 +279,20 @@ CUnicodeString CTime::UnicodeFormat(const char16_t* pattern) const {
 }
 
 CFixedLocalZoneOffset::CFixedLocalZoneOffset(int minutesEastOfUtc) {
-    Overrides& seams = overrides();
-    std::lock_guard lock(seams.mutex);
-    previous_ = seams.zoneOffsetMinutes;
-    hadPrevious_ = seams.hasZoneOffset;
-    seams.zoneOffsetMinutes = minutesEastOfUtc;
-    seams.hasZoneOffset = true;
+    setSeam(&Overrides::zoneOffsetMinutes, minutesEastOfUtc, previous_, hadPrevious_);
 }
-
 CFixedLocalZoneOffset::~CFixedLocalZoneOffset() {
-    Overrides& seams = overrides();
-    std::lock_guard lock(seams.mutex);
-    seams.zoneOffsetMinutes = previous_;
-    seams.hasZoneOffset = hadPrevious_;
+    restoreSeam(&Overrides::zoneOffsetMinutes, previous_, hadPrevious_);
 }
 
 CFixedCurrentTime::CFixedCurrentTime(const CTime& now) {
-    Overrides& seams = overrides();
-    std::lock_guard lock(seams.mutex);
-    previous_ = seams.nowTicks;
-    hadPrevious_ = seams.hasNow;
-    seams.nowTicks = now.GetTicks();
-    seams.hasNow = true;
+    setSeam(&Overrides::nowTicks, now.GetTicks(), previous_, hadPrevious_);
 }
-
-CFixedCurrentTime::~CFixedCurrentTime() {
-    Overrides& seams = overrides();
-    std::lock_guard lock(seams.mutex);
-    seams.nowTicks = previous_;
-    seams.hasNow = hadPrevious_;
-}
+CFixedCurrentTime::~CFixedCurrentTime() { restoreSeam(&Overrides::nowTicks, previous_, hadPrevious_); }
 
 CFixedSystemClock::CFixedSystemClock(const FILETIME& utcNow) {
-    Overrides& seams = overrides();
-    std::lock_guard lock(seams.mutex);
-    previous_ = seams.clockUtcTicks;
-    hadPrevious_ = seams.hasClock;
-    seams.clockUtcTicks = CTime(utcNow).GetTicks();
-    seams.hasClock = true;
+    setSeam(&Overrides::clockUtcTicks, CTime(utcNow).GetTicks(), previous_, hadPrevious_);
 }
-
-CFixedSystemClock::~CFixedSystemClock() {
-    Overrides& seams = overrides();
-    std::lock_guard lock(seams.mutex);
-    seams.clockUtcTicks = previous_;
-    seams.hasClock = hadPrevious_;
-}
+CFixedSystemClock::~CFixedSystemClock() { restoreSeam(&Overrides::clockUtcTicks, previous_, hadPrevious_); }
 
 }  // namespace Tolm

@@ -111,7 +111,7 @@ public:
     CFixedLocalZoneOffset& operator=(const CFixedLocalZoneOffset&) = delete;
 
 private:
-    int previous_;
+    std::int64_t previous_;
     bool hadPrevious_;
 };
 
