@@ -127,8 +127,7 @@ std::ptrdiff_t findBackward(const unsigned char* data, std::ptrdiff_t lastStart,
 
 }  // namespace
 
-int Compare(const Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>& left,
-            const Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>& right) {
+int Compare(const CByteArray& left, const CByteArray& right) {
     const int common = left.GetSize() < right.GetSize() ? left.GetSize() : right.GetSize();
     const unsigned char* a = left.GetData();
     const unsigned char* b = right.GetData();
