@@ -1,4 +1,5 @@
 #include <Korvan/BasicTools.h>
+#include <Korvan/FolderWorker.h>
 #include <Korvan/ImageSaving.h>
 
 #include "Report.h"
@@ -259,7 +260,7 @@ void SaveImage(const Image::IImage* image, const Tolm::CUnicodeString& path) {
     saveParams->SetQuality(kJpegQuality);
 
     Tolm::CPtr<Image::IImage> grayCopy;
-    Tolm::CFile file(u"\\\\?\\" + path, kJpegOpenFlags);
+    Tolm::CFile file(CFolderWorker::MakeLongPath(path), kJpegOpenFlags);
     Tolm::CPtr<Image::IImageWriter> writer = jpeg->CreateWriter(file);
     if (!writer) KORVAN_REPORT_BROKEN_PRECONDITION();
 
