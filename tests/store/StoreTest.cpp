@@ -4,6 +4,8 @@
 #include <Tolm/Error.h>
 #include <Tolm/File.h>
 
+#include "FileInstruments.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -498,9 +500,9 @@ TEST(StoreFailureTest, DiskFullMidWriteLeavesTheStoreAsItWas) {
         const int storedBefore = store.GetStoredDataSize();
         const std::vector<int> freeBefore = Access::FreePages(store);
 
-        Tolm::CFile::FailSystemWriteAfter(1, ENOSPC);  // the second of its system writes
+        Tolm::detail::failFileWriteAfter(1, ENOSPC);  // the second of its system writes
         const auto caught = Catch([&] { Write(store, big); });
-        Tolm::CFile::FailSystemWriteAfter(-1, 0);
+        Tolm::detail::failFileWriteAfter(-1, 0);
         EXPECT_EQ(Kind::file, caught.kind) << compress;
         EXPECT_EQ(ENOSPC, caught.systemError) << caught.message;
         EXPECT_EQ(storedBefore, store.GetStoredDataSize());

@@ -367,7 +367,7 @@ TEST_F(ToolTest, StoreBenchPrintsOneLinePerPhaseAndRemovesItsStore) {
     EXPECT_TRUE(fs::is_empty(dir_));
 }
 
-TEST_F(ToolTest, DashReadsStandardInputWhetherAPipeOrAFile) {
+TEST_F(ToolTest, DashIsStandardInputWhetherAPipeOrAFileAndStandardOutput) {
     Write("a.pdf", "%PDF-1.7\nendobj\nendobj\n");
     Write("hex", "FE FF\n00 41\n");
     const std::tuple<const char*, const char*, Result> rows[] = {
@@ -385,8 +385,15 @@ TEST_F(ToolTest, DashReadsStandardInputWhetherAPipeOrAFile) {
     };
     for (const auto& [arguments, input, expected] : rows)
         EXPECT_EQ(Run(arguments, "UTC0", input), expected) << arguments;
-    // The copy of a piped input is gone with the run.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+    // Files to and from the standard streams, the same bytes as by name.
+    Write("in.pgm", "P5\n3 2\n255\n\x01\x40\x80\xC0\xF0\xFF");
+    Succeed("jpeg @in.pgm @by-name.jpg");
+    for (const char* input : {"|in.pgm", "<in.pgm"})
+        EXPECT_EQ(Run("jpeg - -", "UTC0", input), Result(0, Read(Path("by-name.jpg")), "")) << input;
+    EXPECT_EQ(Run("copy - -", "UTC0", "|a.pdf"), Result(0, Read(Path("a.pdf")), ""));
+    EXPECT_EQ(Run("copy @hex -"), Result(0, Read(Path("hex")), ""));
+    // The copy of a piped input and the JPEG passed on are gone with the run.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 4);
 }
 
 TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {

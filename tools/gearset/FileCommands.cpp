@@ -5,10 +5,12 @@
 #include "Progress.h"
 
 #include <Image/Image.h>
+#include <Korvan/BasicTools.h>
 #include <Korvan/FolderWorker.h>
 #include <Korvan/ImageSaving.h>
 #include <Tolm/File.h>
 
+#include <climits>
 #include <filesystem>
 #include <memory>
 
@@ -21,8 +23,28 @@ bool isSameFile(const std::string& a, const std::string& b) {
 }
 
 void refuseSameFile(const std::string& in, const std::string& out) {
-    if (isSameFile(in, out)) throw ToolFailure("'" + in + "' and '" + out + "' are the same file");
+    if (in != "-" && out != "-" && isSameFile(in, out))
+        throw ToolFailure("'" + in + "' and '" + out + "' are the same file");
 }
+
+// A temporary file in TMPDIR, deleted with the object.
+class TemporaryFile {
+public:
+    TemporaryFile() : path_(Tolm::TempFile::New(u"gearset", u"tmp")) {}
+    ~TemporaryFile() {
+        try {
+            Tolm::TempFile::Delete(path_);
+        } catch (Tolm::CException* error) {
+            error->Delete();  // a failure that brought us here matters more
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    const Tolm::CUnicodeString& Path() const { return path_; }
+
+private:
+    Tolm::CUnicodeString path_;
+};
 
 std::filesystem::perms newFileMode(std::filesystem::perms requested) {
     return static_cast<std::filesystem::perms>(NewFileMode(static_cast<unsigned>(requested)));
@@ -51,6 +73,13 @@ int runCopy(const ParsedArguments& args, Context& context) {
         source = OpenSequentialFile(sourcePath);
     const std::int64_t startLength = knownLength ? source->GetLength() : -1;
 
+    if (targetPath == "-") {
+        const std::unique_ptr<Tolm::CBaseFile> output = OpenStandardOutput();
+        ProgressMeter meter("copy", startLength, ProgressMeter::Unit::bytes,
+                            context.showProgress && knownLength);
+        CopyWhole(*source, startLength, *output, sourcePath, meter);
+        return 0;
+    }
     ReplacedTarget target(targetPath);
     {
         Tolm::CFile output(target.WritePath(), Tolm::CFile::modeCreate | Tolm::CFile::modeWrite);
@@ -84,9 +113,26 @@ int runJpeg(const ParsedArguments& args, Context&) {
     const std::string& outputPath = args.Positionals()[1];
     refuseSameFile(inputPath, outputPath);
     Tolm::CPtr<Image::IImage> image;
-    {
+    if (inputPath == "-") {
+        // The readers seek; standard input may be a pipe.
+        const std::string bytes = ReadStandardInput();
+        if (bytes.size() > static_cast<std::size_t>(INT_MAX))
+            throw ToolFailure("standard input holds more than 2 GiB, too much for an image file");
+        Tolm::CMemoryFile input;
+        input.Write(bytes.data(), static_cast<int>(bytes.size()));
+        input.SeekToBegin();
+        image = Image::LoadImageFile(input);
+    } else {
         Tolm::CFile input(ToUnicode(inputPath), Tolm::CFile::modeRead);
         image = Image::LoadImageFile(input);
+    }
+    if (outputPath == "-") {
+        // The library writes a named file: write one aside, then pass it on.
+        const TemporaryFile written;
+        Korvan::SaveImage(image.Get(), written.Path());
+        Tolm::CFile file(written.Path(), Tolm::CFile::modeRead);
+        Korvan::CopyStream(file, *OpenStandardOutput());
+        return 0;
     }
     ReplacedTarget target(outputPath);
     Korvan::SaveImage(image.Get(), target.WritePath());
@@ -104,8 +150,8 @@ const Command kCommands[] = {
       2,
       "SRC may be a pipe, a device or '-' for standard input, read to its end. DST is\n"
       "written under a temporary name beside it and replaces the old file only when\n"
-      "complete, with the source's permissions at most; SRC and DST may not be the\n"
-      "same file.\n"},
+      "complete, with the source's permissions at most; DST '-' is standard output.\n"
+      "SRC and DST may not be the same file.\n"},
      runCopy},
     {{"mkdir",
       "[--stamped] PATH",
@@ -128,7 +174,8 @@ const Command kCommands[] = {
       2,
       "IN is a PNG, PBM/PGM/PPM or JPEG file. Black-and-white images are written in\n"
       "grey; grey and colour images as they are. OUT replaces the old file only when\n"
-      "complete; IN and OUT may not be the same file.\n"},
+      "complete; IN and OUT may not be the same file. IN '-' is standard input, OUT\n"
+      "'-' standard output.\n"},
      runJpeg},
 };
 

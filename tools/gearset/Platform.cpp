@@ -91,7 +91,40 @@ private:
     std::int64_t position_ = 0;
 };
 
+class StandardOutputFile final : public Tolm::CBaseFile {
+public:
+    int Read(void*, int) override { throw ToolFailure("standard output cannot be read"); }
+    void Write(const void* buffer, int count) override {
+        if (count < 0) Tolm::ThrowArgumentError("negative write count for standard output");
+        std::fflush(stdout);  // keep anything the tool printed first in front
+        for (int done = 0; done < count;) {
+            const ssize_t put = ::write(STDOUT_FILENO, static_cast<const char*>(buffer) + done,
+                                        static_cast<std::size_t>(count - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put < 0)
+                throw ToolFailure(std::string("cannot write standard output: ") + std::strerror(errno));
+            done += static_cast<int>(put);
+        }
+        position_ += count;
+    }
+    std::int64_t Seek(std::int64_t offset, int origin) override {
+        const std::int64_t to = origin == current ? position_ + offset : offset;
+        if (origin == end || to != position_)
+            throw ToolFailure("standard output can be written only from start to end");
+        return position_;
+    }
+    std::int64_t GetPosition() const override { return position_; }
+    std::int64_t GetLength() const override { return position_; }
+    void SetLength(std::int64_t) override { throw ToolFailure("standard output cannot be cut"); }
+    Tolm::CUnicodeString GetFileName() const override { return u"standard output"; }
+
+private:
+    std::int64_t position_ = 0;
+};
+
 }  // namespace
+
+std::unique_ptr<Tolm::CBaseFile> OpenStandardOutput() { return std::make_unique<StandardOutputFile>(); }
 
 std::unique_ptr<Tolm::CBaseFile> OpenSequentialFile(const std::string& path) {
     const bool standardInput = path == "-";

@@ -35,6 +35,11 @@ std::string ReadStandardInput();
 // sought, and nothing can be written. Read errors are ToolFailures.
 std::unique_ptr<Tolm::CBaseFile> OpenSequentialFile(const std::string& path);
 
+// Standard output as a framework file written once from start to end: only
+// the current position can be sought, and nothing can be read. Write errors
+// (a full disk, a closed pipe) are ToolFailures.
+std::unique_ptr<Tolm::CBaseFile> OpenStandardOutput();
+
 // The permission bits a file created with `requested` gets: less the
 // process's file-creation mask, as the system applies it.
 unsigned NewFileMode(unsigned requested);

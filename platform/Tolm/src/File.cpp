@@ -258,19 +258,4 @@ void CFile::Close() { impl_->window.close(); }
 
 CUnicodeString CFile::GetFileName() const { return impl_->path; }
 
-void CFile::FailSystemWriteAfter(int successfulWrites, int systemError) {
-    detail::failFileWriteAfter(successfulWrites, systemError);
-}
-
-CFile::IoStats CFile::GetIoStats() {
-    const detail::FileIoCounts counts = detail::fileIoCounts();
-    IoStats stats;
-    stats.reads = counts.reads;
-    stats.writes = counts.writes;
-    stats.lengthChanges = counts.lengthChanges;
-    return stats;
-}
-
-void CFile::ResetIoStats() { detail::resetFileIoCounts(); }
-
 }  // namespace Tolm

@@ -83,6 +83,8 @@ struct Overrides {
     int zoneOffsetMinutes = 0;
     bool hasNow = false;
     std::int64_t nowTicks = 0;
+    bool hasClock = false;
+    std::int64_t clockUtcTicks = 0;
 };
 
 Overrides& overrides() { return detail::leakedSingleton<Overrides>(); }
@@ -106,10 +108,15 @@ std::int64_t systemOffsetAtUtc(std::int64_t unixSeconds) {
     return local.tm_gmtoff;
 }
 
-// Seconds east of UTC in the process's zone for a local wall-clock second. A
-// local time that occurs twice (clocks set back) takes one of its offsets; one
-// that never occurs (clocks set forward) takes the offset before or after.
-std::int64_t systemOffsetAtLocal(std::int64_t localUnixSeconds) {
+// Seconds east of UTC in the process's zone for a local wall-clock second.
+// The offset in force now wins wherever it gives that local time: a local time
+// that occurs twice (clocks set back) may be now, and now must convert back to
+// the instant it came from. Otherwise a time that occurs twice takes one of
+// its offsets, and one that never occurs (clocks set forward) the offset
+// before or after.
+std::int64_t systemOffsetAtLocal(std::int64_t localUnixSeconds, std::int64_t nowUnixSeconds) {
+    const std::int64_t current = systemOffsetAtUtc(nowUnixSeconds);
+    if (systemOffsetAtUtc(localUnixSeconds - current) == current) return current;
     const std::int64_t first = systemOffsetAtUtc(localUnixSeconds);
     const std::int64_t second = systemOffsetAtUtc(localUnixSeconds - first);
     if (second == first) return first;
@@ -119,6 +126,20 @@ std::int64_t systemOffsetAtLocal(std::int64_t localUnixSeconds) {
 
 std::int64_t unixSecondsOf(std::int64_t ticks) {
     return floorDiv(ticks, CTimeSpan::kTicksPerSecond) - kSecondsFrom1601To1970;
+}
+
+// The system clock as UTC ticks, or the instant a test fixed.
+std::int64_t clockUtcTicks() {
+    {
+        Overrides& seams = overrides();
+        std::lock_guard lock(seams.mutex);
+        if (seams.hasClock) return seams.clockUtcTicks;
+    }
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    const std::int64_t unixTicks =
+        std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>>(sinceEpoch)
+            .count();
+    return unixTicks + kSecondsFrom1601To1970 * CTimeSpan::kTicksPerSecond;
 }
 
 void appendNumber(CUnicodeString& text, std::int64_t value, int minimumDigits) {
@@ -161,11 +182,7 @@ CTime CTime::GetTickCount() {
         std::lock_guard lock(seams.mutex);
         if (seams.hasNow) return CTime(seams.nowTicks);
     }
-    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-    const std::int64_t unixTicks =
-        std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>>(sinceEpoch)
-            .count();
-    const std::int64_t utcTicks = unixTicks + kSecondsFrom1601To1970 * CTimeSpan::kTicksPerSecond;
+    const std::int64_t utcTicks = clockUtcTicks();
     int fixedMinutes = 0;
     if (fixedZoneOffset(fixedMinutes)) return CTime(utcTicks + fixedMinutes * CTimeSpan::kTicksPerMinute);
     return CTime(utcTicks + systemOffsetAtUtc(unixSecondsOf(utcTicks)) * CTimeSpan::kTicksPerSecond);
@@ -177,7 +194,8 @@ void CTime::GetAsFileTimeGmt(FILETIME& fileTime) const {
     if (fixedZoneOffset(fixedMinutes))
         utcTicks = ticks_ - fixedMinutes * CTimeSpan::kTicksPerMinute;
     else
-        utcTicks = ticks_ - systemOffsetAtLocal(unixSecondsOf(ticks_)) * CTimeSpan::kTicksPerSecond;
+        utcTicks = ticks_ - systemOffsetAtLocal(unixSecondsOf(ticks_), unixSecondsOf(clockUtcTicks())) *
+                                CTimeSpan::kTicksPerSecond;
     // A FILETIME cannot go before 1601: a local time in the first hours of the
     // scale east of Greenwich stops at tick 0.
     const auto value = static_cast<std::uint64_t>(std::max<std::int64_t>(utcTicks, 0));
@@ -273,6 +291,22 @@ CFixedCurrentTime::~CFixedCurrentTime() {
     std::lock_guard lock(seams.mutex);
     seams.nowTicks = previous_;
     seams.hasNow = hadPrevious_;
+}
+
+CFixedSystemClock::CFixedSystemClock(const FILETIME& utcNow) {
+    Overrides& seams = overrides();
+    std::lock_guard lock(seams.mutex);
+    previous_ = seams.clockUtcTicks;
+    hadPrevious_ = seams.hasClock;
+    seams.clockUtcTicks = CTime(utcNow).GetTicks();
+    seams.hasClock = true;
+}
+
+CFixedSystemClock::~CFixedSystemClock() {
+    Overrides& seams = overrides();
+    std::lock_guard lock(seams.mutex);
+    seams.clockUtcTicks = previous_;
+    seams.hasClock = hadPrevious_;
 }
 
 }  // namespace Tolm

@@ -114,23 +114,6 @@ public:
 
     CUnicodeString GetFileName() const override;
 
-    // Test seam: the next n system writes (pwrite calls) succeed, the one
-    // after fails with the given error (e.g. ENOSPC) and the fault turns
-    // itself off; -1 turns it off at once. Length changes are not affected.
-    // Process-wide. Because writes are buffered, the failure surfaces at the
-    // call that writes out: Flush, Close, a large Write, or a far move.
-    static void FailSystemWriteAfter(int successfulWrites, int systemError);
-    // Counters of system calls made by CFile objects since the last reset:
-    // reads (pread), writes (pwrite, failed ones included) and length changes
-    // (ftruncate). Process-wide.
-    struct IoStats {
-        std::int64_t reads = 0;
-        std::int64_t writes = 0;
-        std::int64_t lengthChanges = 0;
-    };
-    static IoStats GetIoStats();
-    static void ResetIoStats();
-
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
