@@ -5,6 +5,7 @@
 #include <Tolm/File.h>
 
 #include "FileInstruments.h"
+#include "GearsetTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -56,61 +57,17 @@ using Bytes = std::vector<unsigned char>;
 
 namespace {
 
-// Counts broken precondition reports by source file and lets the code after
-// the check run.
-class ReportRecorder {
-public:
-    ReportRecorder() { files.clear(); }
-    ~ReportRecorder() { Tolm::SetInternalErrorHandler(previous); }
-    ReportRecorder(const ReportRecorder&) = delete;
-    ReportRecorder& operator=(const ReportRecorder&) = delete;
-    int CountFrom(const std::string& file) const {
-        return static_cast<int>(std::count(files.begin(), files.end(), file));
-    }
-
-private:
-    static inline std::vector<std::string> files;
-    Tolm::InternalErrorHandler previous =
-        Tolm::SetInternalErrorHandler([](const Tolm::InternalErrorReport& r) {
-            files.push_back(r.file);
-            return false;
-        });
-};
-
-struct Caught {
-    bool thrown = false;
-    Kind kind = Kind::internal;
-    std::string message;
-    int systemError = 0;
-};
-
-// The framework exception a call throws, if any.
-template <class Call>
-Caught Catch(Call&& call) {
-    try {
-        call();
-    } catch (Tolm::CException* error) {
-        Caught caught{true, error->GetKind(), error->GetMessage(), error->GetSystemError()};
-        error->Delete();
-        return caught;
-    }
-    return {};
-}
+using GearsetTest::Catch;
+using GearsetTest::ReportRecorder;
 
 constexpr const char* kStoreSource = "Src\\FileDataStorage";
 
-// Random bytes; with pdfLike, text operators with one 256-byte binary run in
-// eight, which compresses like a PDF page.
+// Random bytes, or with pdfLike bytes that compress like a PDF page.
 Bytes Pattern(std::size_t count, unsigned seed = 1, bool pdfLike = false) {
-    static const std::string kText =
-        "BT /F1 12 Tf 72 712 Td (Hello, record store) Tj ET\nq 1 0 0 1 0 0 cm Q\n";
+    if (pdfLike) return GearsetTest::PdfLikeBytes(count, seed);
     Bytes bytes(count);
     std::mt19937 random(seed);
-    for (std::size_t i = 0; i < count; ++i) {
-        const bool text = pdfLike && (i / 256) % 8 != seed % 8;
-        bytes[i] =
-            static_cast<unsigned char>(text ? static_cast<unsigned>(kText[i % kText.size()]) : random());
-    }
+    for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
     return bytes;
 }
 
@@ -154,7 +111,7 @@ TEST(ArrayReadStreamTest, ReadWithoutArrayIsReportedAndNegativeCountsDoNothing) 
     unsigned char bytes[4] = {};
     Tolm::CPtr<Korvan::CArrayReadStream> stream = new Korvan::CArrayReadStream;
     EXPECT_EQ(0, stream->Read(bytes, 4));
-    EXPECT_EQ(1, reports.CountFrom(kStoreSource));
+    EXPECT_EQ(1, reports.Count(kStoreSource));
     stream->SetArray(bytes, 4);
     EXPECT_EQ(0, stream->Read(bytes, -3));
     EXPECT_EQ(0, stream->Skip(-3));
@@ -353,7 +310,7 @@ TEST(StoreRefusalTest, BadLengthsNumbersThatAreNotLiveRecordsAndDoubleFreesChang
     const unsigned char byte = 1;
     for (int length : {0, -5, INT_MIN}) EXPECT_EQ(-1, store.WriteRecord(&byte, length)) << length;
     EXPECT_EQ(-1, store.WriteRecord(nullptr, 10));
-    EXPECT_EQ(4, reports.CountFrom(kStoreSource));
+    EXPECT_EQ(4, reports.Count(kStoreSource));
     EXPECT_TRUE(Access::FileName(store).IsEmpty());
     EXPECT_EQ(0, Access::AllocatedPagesCount(store) + store.GetStoredDataSize());
     // Before any write there is no file: every number is rejected cleanly.
@@ -418,7 +375,7 @@ TEST_P(DamagedHeaderTest, ReadAndFreeRaiseAndChangeNothing) {
     EXPECT_EQ(freeBefore, Access::FreePages(store));
     EXPECT_EQ(10000, store.GetStoredDataSize());
     EXPECT_EQ(small, Read(store, Write(store, small)));  // other records are unaffected
-    EXPECT_EQ(damage.field == 1 && damage.value == 0 ? 1 : 0, reports.CountFrom(kStoreSource));
+    EXPECT_EQ(damage.field == 1 && damage.value == 0 ? 1 : 0, reports.Count(kStoreSource));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -559,7 +516,7 @@ TEST(ObjectsFileCacheTest, DefaultsNullObjectAndARoundTripThatFreesTheRecord) {
     ReportRecorder reports;
     CObjectsFileCache defaults;
     EXPECT_EQ(-1, defaults.Save(nullptr));
-    EXPECT_EQ(1, reports.CountFrom("Src\\ObjectsFileCache"));
+    EXPECT_EQ(1, reports.Count("Src\\ObjectsFileCache"));
     EXPECT_TRUE(Access::FileName(defaults).IsEmpty());
     EXPECT_EQ(4096, defaults.GetPageSize());
     EXPECT_TRUE(defaults.IsCompressing());

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-#include "TestSupport.h"
+#include "GearsetTesting.h"
 
 using Tolm::CFixedLocalZoneOffset;
 using Tolm::CTime;

@@ -6,6 +6,7 @@
 #include <Tolm/File.h>
 
 #include "FileInstruments.h"
+#include "GearsetTesting.h"
 #include "MemorySystem.h"
 
 #include <gtest/gtest.h>
@@ -36,25 +37,8 @@ using Tolm::CPtr;
 using Tolm::IObject;
 using Bytes = std::vector<unsigned char>;
 
-// What a call threw as a CException*; false, with a kind no test expects, when it threw nothing.
-struct Caught {
-    CException::Kind kind = CException::Kind::internal;
-    std::string message;
-    int systemError = 0;
-    bool thrown = false;
-};
-
-template <class F>
-Caught Catch(F&& f) {
-    try {
-        f();
-    } catch (CException* error) {
-        Caught caught{error->GetKind(), error->GetMessage(), error->GetSystemError(), true};
-        error->Delete();
-        return caught;
-    }
-    return {};
-}
+using GearsetTest::Catch;
+using GearsetTest::Caught;
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
