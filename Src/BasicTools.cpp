@@ -1,4 +1,5 @@
 #include <Korvan/BasicTools.h>
+#include <Korvan/FolderWorker.h>
 #include <Korvan/ImageSaving.h>
 
 #include "Report.h"
@@ -127,8 +128,7 @@ std::ptrdiff_t findBackward(const unsigned char* data, std::ptrdiff_t lastStart,
 
 }  // namespace
 
-int Compare(const Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>& left,
-            const Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>& right) {
+int Compare(const CByteArray& left, const CByteArray& right) {
     const int common = left.GetSize() < right.GetSize() ? left.GetSize() : right.GetSize();
     const unsigned char* a = left.GetData();
     const unsigned char* b = right.GetData();
@@ -260,7 +260,7 @@ void SaveImage(const Image::IImage* image, const Tolm::CUnicodeString& path) {
     saveParams->SetQuality(kJpegQuality);
 
     Tolm::CPtr<Image::IImage> grayCopy;
-    Tolm::CFile file(u"\\\\?\\" + path, kJpegOpenFlags);
+    Tolm::CFile file(CFolderWorker::MakeLongPath(path), kJpegOpenFlags);
     Tolm::CPtr<Image::IImageWriter> writer = jpeg->CreateWriter(file);
     if (!writer) KORVAN_REPORT_BROKEN_PRECONDITION();
 

@@ -19,6 +19,8 @@
 #include <Tolm/Array.h>
 #include <Tolm/File.h>
 
+#include "FileInstruments.h"
+
 #include <benchmark/benchmark.h>
 #include <lmdb.h>
 #include <sqlite3.h>
@@ -167,7 +169,7 @@ void runStore(benchmark::State& state, bool compress) {
     Phases phases;
     for (auto _ : state) {
         Korvan::CFileDataStorage store(4096, compress);
-        Tolm::CFile::ResetIoStats();
+        Tolm::detail::resetFileIoCounts();
         const auto wall = WallClock::now();
         const auto t0 = Clock::now();
         for (std::size_t i = 0; i < count; ++i)
@@ -181,7 +183,7 @@ void runStore(benchmark::State& state, bool compress) {
         const auto t2 = Clock::now();
         for (std::size_t i : order) store.FreeRecord(records[i]);
         const auto t3 = Clock::now();
-        const Tolm::CFile::IoStats io = Tolm::CFile::GetIoStats();
+        const Tolm::detail::FileIoCounts io = Tolm::detail::fileIoCounts();
         phases.write += seconds(t0, t1);
         phases.read += seconds(t1, t2);
         phases.free += seconds(t2, t3);

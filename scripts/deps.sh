@@ -2,6 +2,7 @@
 # Makes sure the Debian packages that a build needs are installed.
 #   scripts/deps.sh build   what the library and the tool need
 #   scripts/deps.sh test    that, plus the test frameworks and tools
+#   scripts/deps.sh fuzz    what the library needs, plus clang and its libFuzzer
 # As root it installs what is missing with apt-get; otherwise it prints the one
 # apt-get line to run and fails.
 set -euo pipefail
@@ -10,7 +11,8 @@ packages=(cmake ninja-build g++ pkg-config libzstd-dev libjpeg62-turbo-dev libpn
 case "${1:-build}" in
   build) ;;
   test) packages+=(libgtest-dev libbenchmark-dev libsqlite3-dev liblmdb-dev libjpeg-turbo-progs python3) ;;
-  *) echo "usage: scripts/deps.sh [build|test]" >&2; exit 2 ;;
+  fuzz) packages+=(clang libclang-rt-14-dev) ;;
+  *) echo "usage: scripts/deps.sh [build|test|fuzz]" >&2; exit 2 ;;
 esac
 
 missing=()

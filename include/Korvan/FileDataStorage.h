@@ -26,8 +26,10 @@
 #include <Tolm/Object.h>
 #include <Tolm/String.h>
 
+#include <climits>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace Korvan {
 
@@ -85,6 +87,10 @@ public:
     static constexpr int kPageHeaderSize = 12;
     // Page numbers and file slots added each time the free-page stack runs dry.
     static constexpr int kPagesPerGrowth = 5;
+    // The page sizes a store takes: the header and one byte, up to the size at
+    // which one growth's pages still fit 32 bits.
+    static constexpr int kMinPageSize = kPageHeaderSize + 1;
+    static constexpr int kMaxPageSize = INT_MAX / kPagesPerGrowth;
 
     // pageSize must leave room for the header and one byte (at least 13) and
     // five pages must fit 32 bits (at most 429496729); anything else is a
@@ -138,12 +144,15 @@ private:
     void checkLiveRecord(int record, const char* operation) const;
     int walkChain(int record, Tolm::CFastArray<int, 16>* chain, Tolm::CArray<unsigned char>* data);
     bool isHandedOutPage(int page) const noexcept;
+    std::string describeOwner(int page) const;
 
     // Compression.
     void compressData(const unsigned char* bytes, int count, Tolm::CArray<unsigned char>& output);
     void decompressData(const unsigned char* bytes, int count, Tolm::CArray<unsigned char>& output);
     void pumpStream(Image::CReadImageStream& stream, const unsigned char* bytes, int count,
                     Tolm::CArray<unsigned char>& output);
+    static int outputRoom(int size) noexcept;
+    static void checkStreamEnded(Image::CReadImageStream& stream);
     void resetCompressStreams();
 
     Tolm::CUnicodeString fileName;
@@ -158,10 +167,9 @@ private:
     Tolm::CPtr<Image::CReadImageStream> compressStream;
     Tolm::CPtr<Image::CReadImageStream> decompressStream;
     Tolm::CPtr<CArrayReadStream> sourceStream;
-    // A bit per page number (bit p of word p / 32): the page is on the free
-    // stack; the page is the first page of a live record.
-    Tolm::CArray<std::uint32_t> freePageBits;
-    Tolm::CArray<std::uint32_t> recordStartBits;
+    // Indexed by page number 0..allocatedPagesCount: the live record whose
+    // chain holds the page, 0 while the page is free (or being written).
+    Tolm::CArray<int> pageOwners;
 };
 
 }  // namespace Korvan

@@ -70,19 +70,15 @@ TEST_F(FolderWorkerTest, CreatesMissingDirectoriesOnly) {
     for (const std::string& path : Stamped(root_ / "n" / "m", 2))
         EXPECT_EQ(path, CFolderWorker::CreateSubDirByCurrentTime(upath(root_ / "n" / "m")).ToUtf8());
     std::ofstream(root_ / "f") << "a file";
-    std::string message;
-    try {
-        CFolderWorker::CreateDirRecursive(upath(root_ / "f" / "d" / "e"));
-    } catch (Tolm::CException* error) {
-        message = error->GetKind() == Tolm::CException::Kind::file ? error->GetMessage() : "another kind";
-        error->Delete();
-    }
-    EXPECT_NE(std::string::npos, message.find((root_ / "f").string())) << message;
+    const auto caught =
+        GearsetTest::Catch([&] { CFolderWorker::CreateDirRecursive(upath(root_ / "f" / "d" / "e")); });
+    EXPECT_EQ(caught.kind, Tolm::CException::Kind::file);
+    EXPECT_NE(std::string::npos, caught.message.find((root_ / "f").string())) << caught.message;
     const fs::path previous = fs::current_path();
     fs::current_path(root_);
     CFolderWorker::CreateDirRecursive(u"out/sub");
     CFolderWorker::CreateDirRecursive(u"single");
-    Korvan::testing::CReportRecorder recorder;
+    GearsetTest::ReportRecorder recorder;
     CFolderWorker::CreateSubDirs(u"");
     EXPECT_EQ(1, recorder.Count("Src\\FolderWorker"));
     fs::current_path(previous);

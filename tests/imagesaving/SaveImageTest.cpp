@@ -24,7 +24,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Korvan::testing::CReportRecorder;
+using GearsetTest::ReportRecorder;
 
 // Channel c at (x, y) of a picture that JPEG keeps closely at quality 100:
 // smooth for grey and colour, 8x8 blocks of black (0) and white for colority 0.
@@ -127,7 +127,7 @@ TEST_F(SaveImageTest, EachColorityIsWrittenAndTheCallersImageStays) {
         std::ofstream(file, std::ios::binary) << std::string(1 << 20, 'x');
         const Tolm::CPtr<Image::IImage> image = makeImage(colority);
         const std::vector<unsigned char> before = pixelBytes(*image);
-        const CReportRecorder recorder;
+        const ReportRecorder recorder;
         Korvan::SaveImage(image.Get(), text(file));
         EXPECT_EQ(0, recorder.Count());
         EXPECT_EQ(colority, image->GetColority());
@@ -141,7 +141,7 @@ TEST_F(SaveImageTest, EachColorityIsWrittenAndTheCallersImageStays) {
 TEST_F(SaveImageTest, NullImageTouchesNothingAndBadPathsRaiseTheFileError) {
     const Tolm::CPtr<Image::IImage> image = makeImage(2);
     for (const fs::path& target : {dir_ / "no/such/folder/a.jpg", dir_}) {
-        const CReportRecorder recorder;
+        const ReportRecorder recorder;
         Korvan::SaveImage(nullptr, text(target / "never.jpg"));
         try {
             Korvan::SaveImage(image.Get(), text(target));
@@ -161,7 +161,7 @@ TEST_F(SaveImageTest, NullImageTouchesNothingAndBadPathsRaiseTheFileError) {
 TEST_F(SaveImageTest, ColorityOutsideTheRangeIsReportedOnceTheFileIsOpen) {
     const Tolm::CPtr<Image::IImage> odd(new ColorityOverride(makeImage(2), 3));
     {
-        const CReportRecorder recorder;
+        const ReportRecorder recorder;
         try {
             Korvan::SaveImage(odd.Get(), text(dir_ / "odd.jpg"));
         } catch (Tolm::CException* error) {
@@ -222,7 +222,7 @@ TEST_F(SaveImageTest, AMissingObjectIsReportedAndNothingIsCalledOnIt) {
             if (!grey)
                 Tolm::RegisterClass(
                     u"Image.ImageServices", +[]() -> Tolm::IObject* { return new FakeServices; });
-            const CReportRecorder recorder;
+            const ReportRecorder recorder;
             Korvan::SaveImage(makeImage(grey ? 0 : 2).Get(), text(dir_ / "out.jpg"));
             EXPECT_EQ(1, recorder.Count());
             EXPECT_EQ(grey ? 0 : 1, recorder.Count("Src\\BasicTools"));

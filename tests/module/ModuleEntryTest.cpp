@@ -80,4 +80,20 @@ TEST_F(ModuleEntryTest, StaticPartErrorUndoesTheLoadWhetherTheReportReturnsOrThr
     }
 }
 
+TEST_F(ModuleEntryTest, AStepThatThrowsUndoesTheLoad) {
+    for (const char* step : {"AddNotUnloadingResourceModule", "GetTolmworksVersion", "RegisterModule"}) {
+        SCOPED_TRACE(step);
+        CallLog log;
+        CallLog::failingCall = step;
+        testing::internal::CaptureStderr();  // where the module frame writes the failure
+
+        EXPECT_FALSE(Frame::RunLoad(fakeHandle(1)));
+
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("refused"), std::string::npos);
+        EXPECT_FALSE(Tolm::IsModuleRegistered(fakeHandle(1)));
+        EXPECT_FALSE(Tolm::IsResourceModule(fakeHandle(1)));
+        EXPECT_EQ(CallLog::calls.back(), "EndStaticPart");  // U3 ran
+    }
+}
+
 }  // namespace

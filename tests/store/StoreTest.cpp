@@ -4,6 +4,9 @@
 #include <Tolm/Error.h>
 #include <Tolm/File.h>
 
+#include "FileInstruments.h"
+#include "GearsetTesting.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,6 +33,10 @@ struct FileDataStorageTestAccess {
     static bool SourceHoldsArray(const CFileDataStorage& store) {
         return store.sourceStream && store.sourceStream->HasArray();
     }
+    static int OutputRoom(int size) { return CFileDataStorage::outputRoom(size); }
+    static void CheckStreamEnded(Image::CReadImageStream& stream) {
+        CFileDataStorage::checkStreamEnded(stream);
+    }
     // Writes a page of `used` bytes at slot `index`, however far past the file's end.
     static void WritePageAt(CFileDataStorage& store, int index, int used) {
         store.initFile();
@@ -50,61 +57,17 @@ using Bytes = std::vector<unsigned char>;
 
 namespace {
 
-// Counts broken precondition reports by source file and lets the code after
-// the check run.
-class ReportRecorder {
-public:
-    ReportRecorder() { files.clear(); }
-    ~ReportRecorder() { Tolm::SetInternalErrorHandler(previous); }
-    ReportRecorder(const ReportRecorder&) = delete;
-    ReportRecorder& operator=(const ReportRecorder&) = delete;
-    int CountFrom(const std::string& file) const {
-        return static_cast<int>(std::count(files.begin(), files.end(), file));
-    }
-
-private:
-    static inline std::vector<std::string> files;
-    Tolm::InternalErrorHandler previous =
-        Tolm::SetInternalErrorHandler([](const Tolm::InternalErrorReport& r) {
-            files.push_back(r.file);
-            return false;
-        });
-};
-
-struct Caught {
-    bool thrown = false;
-    Kind kind = Kind::internal;
-    std::string message;
-    int systemError = 0;
-};
-
-// The framework exception a call throws, if any.
-template <class Call>
-Caught Catch(Call&& call) {
-    try {
-        call();
-    } catch (Tolm::CException* error) {
-        Caught caught{true, error->GetKind(), error->GetMessage(), error->GetSystemError()};
-        error->Delete();
-        return caught;
-    }
-    return {};
-}
+using GearsetTest::Catch;
+using GearsetTest::ReportRecorder;
 
 constexpr const char* kStoreSource = "Src\\FileDataStorage";
 
-// Random bytes; with pdfLike, text operators with one 256-byte binary run in
-// eight, which compresses like a PDF page.
+// Random bytes, or with pdfLike bytes that compress like a PDF page.
 Bytes Pattern(std::size_t count, unsigned seed = 1, bool pdfLike = false) {
-    static const std::string kText =
-        "BT /F1 12 Tf 72 712 Td (Hello, record store) Tj ET\nq 1 0 0 1 0 0 cm Q\n";
+    if (pdfLike) return GearsetTest::PdfLikeBytes(count, seed);
     Bytes bytes(count);
     std::mt19937 random(seed);
-    for (std::size_t i = 0; i < count; ++i) {
-        const bool text = pdfLike && (i / 256) % 8 != seed % 8;
-        bytes[i] =
-            static_cast<unsigned char>(text ? static_cast<unsigned>(kText[i % kText.size()]) : random());
-    }
+    for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
     return bytes;
 }
 
@@ -148,10 +111,28 @@ TEST(ArrayReadStreamTest, ReadWithoutArrayIsReportedAndNegativeCountsDoNothing) 
     unsigned char bytes[4] = {};
     Tolm::CPtr<Korvan::CArrayReadStream> stream = new Korvan::CArrayReadStream;
     EXPECT_EQ(0, stream->Read(bytes, 4));
-    EXPECT_EQ(1, reports.CountFrom(kStoreSource));
+    EXPECT_EQ(1, reports.Count(kStoreSource));
     stream->SetArray(bytes, 4);
     EXPECT_EQ(0, stream->Read(bytes, -3));
     EXPECT_EQ(0, stream->Skip(-3));
+}
+
+// A (de)compressed record grows by chunks, and near the largest array (INT_MAX
+// bytes) by what still fits, so that the size never overflows; a stream with
+// more to give at that bound is an error, not a wrapped size.
+TEST(ArrayReadStreamTest, OutputRoomStopsAtTheLargestArray) {
+    const int rows[][2] = {
+        {0, 4096},   {INT_MAX - 8192, 4096}, {INT_MAX - 4096, 4096}, {INT_MAX - 4095, 4095}, {INT_MAX - 1, 1},
+        {INT_MAX, 0}};
+    for (const auto& [size, room] : rows) EXPECT_EQ(room, Access::OutputRoom(size)) << size;
+
+    unsigned char byte = 1;
+    Tolm::CPtr<Korvan::CArrayReadStream> stream = new Korvan::CArrayReadStream;
+    stream->SetArray(&byte, 1);
+    const auto more = Catch([&] { Access::CheckStreamEnded(*stream); });
+    EXPECT_EQ(Kind::archive, more.kind);
+    EXPECT_NE(std::string::npos, more.message.find("more than 2147483647 bytes")) << more.message;
+    EXPECT_FALSE(Catch([&] { Access::CheckStreamEnded(*stream); }).thrown);  // now at its end
 }
 
 // Pages 5, 4, 3 hold a 10000-byte record; a record of exactly the page's data
@@ -329,7 +310,7 @@ TEST(StoreRefusalTest, BadLengthsNumbersThatAreNotLiveRecordsAndDoubleFreesChang
     const unsigned char byte = 1;
     for (int length : {0, -5, INT_MIN}) EXPECT_EQ(-1, store.WriteRecord(&byte, length)) << length;
     EXPECT_EQ(-1, store.WriteRecord(nullptr, 10));
-    EXPECT_EQ(4, reports.CountFrom(kStoreSource));
+    EXPECT_EQ(4, reports.Count(kStoreSource));
     EXPECT_TRUE(Access::FileName(store).IsEmpty());
     EXPECT_EQ(0, Access::AllocatedPagesCount(store) + store.GetStoredDataSize());
     // Before any write there is no file: every number is rejected cleanly.
@@ -394,7 +375,7 @@ TEST_P(DamagedHeaderTest, ReadAndFreeRaiseAndChangeNothing) {
     EXPECT_EQ(freeBefore, Access::FreePages(store));
     EXPECT_EQ(10000, store.GetStoredDataSize());
     EXPECT_EQ(small, Read(store, Write(store, small)));  // other records are unaffected
-    EXPECT_EQ(damage.field == 1 && damage.value == 0 ? 1 : 0, reports.CountFrom(kStoreSource));
+    EXPECT_EQ(damage.field == 1 && damage.value == 0 ? 1 : 0, reports.Count(kStoreSource));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -411,6 +392,39 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"NextNegative", 4, 0, -9, 4}, Damage{"ChainEndsEarly", 4, 0, -1, 4},
                       Damage{"ChainGoesOnPastLastPage", 3, 0, 1, 3}),
     [](const ::testing::TestParamInfo<Damage>& param) { return std::string(param.param.what); });
+
+// Record B's first next link is bent into live record A, at a page from which
+// A's chain has just B's remaining length, so every used size and record size
+// along the way looks right: only the page's owner gives the damage away.
+TEST(DamagedHeaderTest, LinkIntoAnotherLiveRecordIsRefused) {
+    struct Row {
+        const char* what;
+        int bLength;  // A is 10000 bytes on pages 5 -> 4 -> 3
+        int target;
+    };
+    for (const Row row : {Row{"IntoMiddlePage", 10000, 4}, Row{"IntoLastPage", 4084 + 1832, 3}}) {
+        CFileDataStorage store(4096, false);
+        const Bytes a = Pattern(10000, 1), b = Pattern(static_cast<std::size_t>(row.bLength), 2);
+        const int recordA = Write(store, a), recordB = Write(store, b);
+        ASSERT_EQ(5, recordA) << row.what;
+        Tolm::CFile& file = *Access::File(store);
+        file.Seek(std::int64_t{recordB} * 4096, Tolm::CBaseFile::begin);
+        file.WriteDWord(static_cast<std::uint32_t>(row.target));
+
+        const std::vector<int> freeBefore = Access::FreePages(store);
+        const auto freed = Catch([&] { store.FreeRecord(recordB); });
+        EXPECT_EQ(Kind::file, freed.kind) << row.what << ": " << freed.message;
+        EXPECT_NE(std::string::npos, freed.message.find("record " + std::to_string(recordB)))
+            << freed.message;
+        EXPECT_EQ(Kind::file, Catch([&] { Read(store, recordB); }).kind) << row.what;
+        EXPECT_EQ(freeBefore, Access::FreePages(store)) << row.what;
+        // A's pages were not handed to the next record.
+        const Bytes c = Pattern(10000, 3);
+        const int recordC = Write(store, c);
+        EXPECT_EQ(a, Read(store, recordA)) << row.what;
+        EXPECT_EQ(c, Read(store, recordC)) << row.what;
+    }
+}
 
 TEST(StoreFailureTest, TruncatedFileIsAnErrorNotStaleBytes) {
     CFileDataStorage store(4096, false);
@@ -443,9 +457,9 @@ TEST(StoreFailureTest, DiskFullMidWriteLeavesTheStoreAsItWas) {
         const int storedBefore = store.GetStoredDataSize();
         const std::vector<int> freeBefore = Access::FreePages(store);
 
-        Tolm::CFile::FailSystemWriteAfter(1, ENOSPC);  // the second of its system writes
+        Tolm::detail::failFileWriteAfter(1, ENOSPC);  // the second of its system writes
         const auto caught = Catch([&] { Write(store, big); });
-        Tolm::CFile::FailSystemWriteAfter(-1, 0);
+        Tolm::detail::failFileWriteAfter(-1, 0);
         EXPECT_EQ(Kind::file, caught.kind) << compress;
         EXPECT_EQ(ENOSPC, caught.systemError) << caught.message;
         EXPECT_EQ(storedBefore, store.GetStoredDataSize());
@@ -502,7 +516,7 @@ TEST(ObjectsFileCacheTest, DefaultsNullObjectAndARoundTripThatFreesTheRecord) {
     ReportRecorder reports;
     CObjectsFileCache defaults;
     EXPECT_EQ(-1, defaults.Save(nullptr));
-    EXPECT_EQ(1, reports.CountFrom("Src\\ObjectsFileCache"));
+    EXPECT_EQ(1, reports.Count("Src\\ObjectsFileCache"));
     EXPECT_TRUE(Access::FileName(defaults).IsEmpty());
     EXPECT_EQ(4096, defaults.GetPageSize());
     EXPECT_TRUE(defaults.IsCompressing());

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-#include "TestSupport.h"
+#include "GearsetTesting.h"
 
 using Tolm::CFixedLocalZoneOffset;
 using Tolm::CTime;
@@ -126,6 +126,27 @@ TEST_F(SystemZone, FollowsTzWithDaylightSaving) {
     }
     ::setenv("TZ", "XXX-14", 1);
     EXPECT_EQ(14 * 60, measuredOffset().GetTotalMinutes());
+}
+
+// 01:30 local occurs twice on the night the clocks go back: now must convert
+// with the offset in force, whichever of the two it is.
+TEST_F(SystemZone, NowInTheRepeatedHourConvertsWithTheOffsetInForce) {
+    ::setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
+    const struct {
+        CTime utc;
+        std::int64_t offsetMinutes;
+    } cases[] = {
+        {CTime(2026, 11, 1, 5, 30, 0), -240},  // 01:30 EDT, the first time
+        {CTime(2026, 11, 1, 6, 30, 0), -300},  // 01:30 EST, the second time
+        {CTime(2026, 11, 1, 7, 30, 0), -300},  // 02:30 EST, once
+    };
+    for (const auto& c : cases) {
+        const Tolm::CFixedSystemClock clock(
+            FILETIME{static_cast<DWORD>(c.utc.GetTicks()), static_cast<DWORD>(c.utc.GetTicks() >> 32)});
+        EXPECT_EQ(c.utc.GetTicks() + c.offsetMinutes * kMinute, CTime::GetTickCount().GetTicks())
+            << c.utc.GetHour();
+        EXPECT_EQ(c.offsetMinutes, measuredOffset().GetTotalMinutes()) << c.utc.GetHour();
+    }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <Tolm/Archive.h>
 #include <Tolm/File.h>
 
+#include "FileInstruments.h"
+#include "GearsetTesting.h"
 #include "MemorySystem.h"
 
 #include <gtest/gtest.h>
@@ -35,25 +37,8 @@ using Tolm::CPtr;
 using Tolm::IObject;
 using Bytes = std::vector<unsigned char>;
 
-// What a call threw as a CException*; false, with a kind no test expects, when it threw nothing.
-struct Caught {
-    CException::Kind kind = CException::Kind::internal;
-    std::string message;
-    int systemError = 0;
-    bool thrown = false;
-};
-
-template <class F>
-Caught Catch(F&& f) {
-    try {
-        f();
-    } catch (CException* error) {
-        Caught caught{error->GetKind(), error->GetMessage(), error->GetSystemError(), true};
-        error->Delete();
-        return caught;
-    }
-    return {};
-}
+using GearsetTest::Catch;
+using GearsetTest::Caught;
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -95,7 +80,7 @@ protected:
         ::setenv("TMPDIR", folder_.c_str(), 1);
     }
     void TearDown() override {
-        CFile::FailSystemWriteAfter(-1, 0);
+        Tolm::detail::failFileWriteAfter(-1, 0);
         oldTmp_.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", oldTmp_.c_str(), 1);
         std::filesystem::remove_all(folder_);
     }
@@ -212,14 +197,14 @@ TEST_F(FileTest, NamelessFileReadsThroughViewsExactlyAndStopsAtItsEnd) {
         {3 * kView + 98, 10, "bb"},
         {3 * kView + 100, 10, ""},
     };
-    CFile::ResetIoStats();
+    Tolm::detail::resetFileIoCounts();
     for (const Row& row : rows) {
         std::string got(static_cast<std::size_t>(row.count), '?');
         file.Seek(row.at, CFile::begin);
         got.resize(static_cast<std::size_t>(file.Read(got.data(), row.count)));
         EXPECT_EQ(row.expected, got) << "at " << row.at;
     }
-    EXPECT_EQ(0, CFile::GetIoStats().reads);
+    EXPECT_EQ(0, Tolm::detail::fileIoCounts().reads);
 }
 
 // Each row: the exact length a sequence of calls leaves on the disk, and the disk's bytes.
@@ -332,7 +317,7 @@ TEST_F(FileTest, OpenFlagsTable) {
 TEST_F(FileTest, FailingSystemWriteSurfacesAsFileErrorAndCanBeRetried) {
     auto file = Open("full");
     file->Write("buffered", 8);
-    CFile::FailSystemWriteAfter(0, ENOSPC);
+    Tolm::detail::failFileWriteAfter(0, ENOSPC);
     auto caught = Catch([&] { file->Flush(); });
     EXPECT_TRUE(caught.kind == CException::Kind::file && caught.systemError == ENOSPC &&
                 Contains(caught.message, PathOf("full")) && Contains(caught.message, std::strerror(ENOSPC)))
@@ -341,17 +326,17 @@ TEST_F(FileTest, FailingSystemWriteSurfacesAsFileErrorAndCanBeRetried) {
     EXPECT_EQ((Bytes{'b', 'u', 'f', 'f', 'e', 'r', 'e', 'd'}), Contents(PathOf("full")));
 
     const std::string big(1 << 20, 'b');  // large writes go straight to the disk
-    CFile::FailSystemWriteAfter(1, EIO);
+    Tolm::detail::failFileWriteAfter(1, EIO);
     EXPECT_FALSE(Catch([&] { file->Write(big.data(), 1 << 20); }).thrown);
     EXPECT_EQ(EIO, Catch([&] { file->Write(big.data(), 1 << 20); }).systemError);
 
     file->Write("x", 1);  // Close reports a failed write-out and closes all the same
-    CFile::FailSystemWriteAfter(0, ENOSPC);
+    Tolm::detail::failFileWriteAfter(0, ENOSPC);
     EXPECT_EQ(ENOSPC, Catch([&] { file->Close(); }).systemError);
     EXPECT_TRUE(Catch([&] { file->GetLength(); }).thrown);
     file = Open("quiet");
     file->Write("x", 1);
-    CFile::FailSystemWriteAfter(0, ENOSPC);
+    Tolm::detail::failFileWriteAfter(0, ENOSPC);
     file.reset();  // no throw out of the destructor
 }
 

@@ -145,7 +145,8 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
          {"frobnicate", "--frob", "date", "date format yesterday", "text encode \xFF", "text decode F",
           "text decode F E", "text decode ZZ", "scan --before 5 @a.pdf PDF", "scan @a.pdf '\\q'",
           "scan @a.pdf ''", "date parse --json --explain 2024", "store bench --page-size 12",
-          "store bench --count 100000 --size 100000"})
+          "store bench --page-size 429496730", "store bench --count 100000 --size 100000", "mkdir ''",
+          "mkdir --stamped ''"})
         ExpectFailure(arguments, 2, "--help')");
     EXPECT_EQ(Run("scan --last --before x @a.pdf PDF"),
               Result(2, "",
@@ -249,14 +250,48 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineAndLeaveFilesAloneAndCopyReplacesItsT
         {"jpeg @missing.png @out.jpg", "missing.png"},
         {"jpeg @text.png @out.jpg", "text.png"},
         {"jpeg @in.pgm @none/out.jpg", "out.jpg"},
+        {"jpeg @in.pgm @in.pgm", "same file"},
     };
     for (const auto& [arguments, mentions] : cases) ExpectFailure(arguments, 1, mentions);
+    // A link that leads nowhere is written through, and the message names the path as given.
+    fs::create_symlink(Path("none/x.jpg"), Path("dangling"));
+    ExpectFailure("jpeg @in.pgm @dangling", 1, "cannot open '" + Path("dangling") + "' for writing: ");
     EXPECT_FALSE(fs::exists(Path("to")));
     EXPECT_FALSE(fs::exists(Path("out.jpg")));
     EXPECT_EQ(Read(Path("from.bin")), std::string("source\0\xFF bytes", 14));
     Write("to.bin", std::string(20000, 'x'));  // longer than the source: nothing of it may stay
     EXPECT_EQ(Succeed("copy @from.bin @to.bin"), "");
     EXPECT_EQ(Read(Path("to.bin")), Read(Path("from.bin")));
+}
+
+TEST_F(ToolTest, CopyTakesAnySourceWholeAndIsNoMorePermissiveThanIt) {
+    const std::string bytes = std::string("piped\0\xFF", 7) + std::string(70000, 'p');
+    Write("from.bin", bytes);
+    const std::string proc = Read("/proc/version");  // a regular file that says it is empty
+    const std::tuple<const char*, const char*, std::string> rows[] = {
+        {"copy /dev/stdin @to", "|from.bin", bytes},
+        {"copy - @to", "|from.bin", bytes},
+        {"copy - @to", "<from.bin", bytes},
+        {"copy /proc/version @to", "", proc},
+        {"copy /dev/null @to", "", ""},
+    };
+    for (const auto& [arguments, input, expected] : rows) {
+        Write("to", std::string(90000, 'o'));
+        EXPECT_EQ(Run(arguments, "UTC0", input), Result(0, "", "")) << arguments;
+        EXPECT_TRUE(Read(Path("to")) == expected) << arguments << " " << input;
+    }
+    // A source the system fails to read fails the copy, the old target left as it was.
+    Write("to", "old");
+    ExpectFailure("copy /proc/self/mem @to", 1, "cannot read '/proc/self/mem'");
+    EXPECT_EQ(Read(Path("to")), "old");
+
+    fs::permissions(Path("from.bin"), fs::perms(0600));
+    fs::permissions(Path("to"), fs::perms(0644));
+    for (const char* target : {"new", "to"}) {  // made, and replacing one of 0644
+        EXPECT_EQ(Succeed(std::string("copy @from.bin @") + target), "");
+        EXPECT_EQ(fs::status(Path(target)).permissions(), fs::perms(0600)) << target;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
 }
 
 TEST_F(ToolTest, MkdirCreatesParentsAndStampedPrintsANewDirectoryEachTime) {
@@ -300,6 +335,26 @@ TEST_F(ToolTest, JpegWritesColourAndBlackAndWhiteAsGrey) {
     EXPECT_EQ(JpegShape(Read(Path("grey.jpg"))), std::tuple(3, 2, 1));
 }
 
+TEST_F(ToolTest, AWriteCutShortLeavesTheOldTargetAsItWas) {
+    std::string ppm = "P6\n64 64\n255\n";
+    for (int i = 0; i < 64 * 64 * 3; ++i) ppm += static_cast<char>(i * 7919 % 251);
+    Write("in.ppm", ppm);
+    Write("old", "old bytes");
+    fs::permissions(Path("old"), fs::perms(0640));
+    // A file-size limit of 1 KiB makes the system refuse the rest, as a full disk would.
+    for (const std::string command : {"jpeg in.ppm old", "copy in.ppm old"}) {
+        const std::string status =
+            Shell("cd " + Quoted(dir_) + " && (trap '' XFSZ; ulimit -f 1; exec " + Quoted(GEARSET_TOOL_PATH) +
+                  " " + command + ") 2>/dev/null; echo $?");
+        EXPECT_EQ(status, "1\n") << command;
+        EXPECT_EQ(Read(Path("old")), "old bytes") << command;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+    EXPECT_EQ(Succeed("jpeg @in.ppm @old"), "");
+    EXPECT_EQ(JpegShape(Read(Path("old"))), std::tuple(64, 64, 3));
+    EXPECT_EQ(fs::status(Path("old")).permissions(), fs::perms(0640));
+}
+
 TEST_F(ToolTest, StoreBenchPrintsOneLinePerPhaseAndRemovesItsStore) {
     for (const std::string options : {"", " --compress --page-size 512"}) {
         const std::string out = Succeed("store bench --count 300 --size 3000" + options);
@@ -312,7 +367,7 @@ TEST_F(ToolTest, StoreBenchPrintsOneLinePerPhaseAndRemovesItsStore) {
     EXPECT_TRUE(fs::is_empty(dir_));
 }
 
-TEST_F(ToolTest, DashReadsStandardInputWhetherAPipeOrAFile) {
+TEST_F(ToolTest, DashIsStandardInputWhetherAPipeOrAFileAndStandardOutput) {
     Write("a.pdf", "%PDF-1.7\nendobj\nendobj\n");
     Write("hex", "FE FF\n00 41\n");
     const std::tuple<const char*, const char*, Result> rows[] = {
@@ -330,8 +385,15 @@ TEST_F(ToolTest, DashReadsStandardInputWhetherAPipeOrAFile) {
     };
     for (const auto& [arguments, input, expected] : rows)
         EXPECT_EQ(Run(arguments, "UTC0", input), expected) << arguments;
-    // The copy of a piped input is gone with the run.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+    // Files to and from the standard streams, the same bytes as by name.
+    Write("in.pgm", "P5\n3 2\n255\n\x01\x40\x80\xC0\xF0\xFF");
+    Succeed("jpeg @in.pgm @by-name.jpg");
+    for (const char* input : {"|in.pgm", "<in.pgm"})
+        EXPECT_EQ(Run("jpeg - -", "UTC0", input), Result(0, Read(Path("by-name.jpg")), "")) << input;
+    EXPECT_EQ(Run("copy - -", "UTC0", "|a.pdf"), Result(0, Read(Path("a.pdf")), ""));
+    EXPECT_EQ(Run("copy @hex -"), Result(0, Read(Path("hex")), ""));
+    // The copy of a piped input and the JPEG passed on are gone with the run.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 4);
 }
 
 TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {

@@ -1,5 +1,7 @@
 #include <Tolm/Archive.h>
 
+#include "LittleEndian.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -173,9 +175,8 @@ void CArchive::Close() {
 // --- values ------------------------------------------------------------------
 
 void CArchive::writeU32(std::uint32_t value) {
-    const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value >> 16),
-                                    static_cast<unsigned char>(value >> 24)};
+    unsigned char bytes[4];
+    detail::storeLittleEndian32(value, bytes);
     Write(bytes, 4);
 }
 
@@ -187,8 +188,7 @@ void CArchive::writeU64(std::uint64_t value) {
 std::uint32_t CArchive::readU32() {
     unsigned char bytes[4];
     Read(bytes, 4);
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+    return detail::loadLittleEndian32(bytes);
 }
 
 std::uint64_t CArchive::readU64() {

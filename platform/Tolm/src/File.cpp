@@ -2,6 +2,7 @@
 
 #include "FileSupport.h"
 #include "FileWindow.h"
+#include "LittleEndian.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -79,14 +80,12 @@ void CBaseFile::ReadExactly(void* buffer, int count) {
 std::uint32_t CBaseFile::ReadDWord() {
     unsigned char bytes[4];
     ReadExactly(bytes, 4);
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+    return detail::loadLittleEndian32(bytes);
 }
 
 void CBaseFile::WriteDWord(std::uint32_t value) {
-    const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value >> 16),
-                                    static_cast<unsigned char>(value >> 24)};
+    unsigned char bytes[4];
+    detail::storeLittleEndian32(value, bytes);
     Write(bytes, 4);
 }
 
@@ -257,20 +256,5 @@ void CFile::Flush() {
 void CFile::Close() { impl_->window.close(); }
 
 CUnicodeString CFile::GetFileName() const { return impl_->path; }
-
-void CFile::FailSystemWriteAfter(int successfulWrites, int systemError) {
-    detail::failFileWriteAfter(successfulWrites, systemError);
-}
-
-CFile::IoStats CFile::GetIoStats() {
-    const detail::FileIoCounts counts = detail::fileIoCounts();
-    IoStats stats;
-    stats.reads = counts.reads;
-    stats.writes = counts.writes;
-    stats.lengthChanges = counts.lengthChanges;
-    return stats;
-}
-
-void CFile::ResetIoStats() { detail::resetFileIoCounts(); }
 
 }  // namespace Tolm

@@ -16,12 +16,6 @@ namespace Tolm::FileSystem {
 namespace {
 
 constexpr char16_t kSeparator = u'/';
-constexpr std::u16string_view kLongPathPrefix = u"\\\\?\\";
-
-std::u16string_view withoutLongPathPrefix(std::u16string_view path) {
-    if (path.starts_with(kLongPathPrefix)) path.remove_prefix(kLongPathPrefix.size());
-    return path;
-}
 
 bool isDirectory(const std::string& nativePath) {
     struct stat status {};
@@ -66,7 +60,7 @@ CUnicodeString Merge(const CUnicodeString& directory, const CUnicodeString& comp
 
 TPathType Split(const CUnicodeString& path, CComponents& components) {
     components.clear();
-    const std::u16string_view units = withoutLongPathPrefix(path.View());
+    const std::u16string_view units = WithoutLongPathPrefix(path.View());
     const bool absolute = units.starts_with(kSeparator);
     if (absolute) components.emplace_back(u"/");
     std::size_t at = 0;
@@ -80,7 +74,7 @@ TPathType Split(const CUnicodeString& path, CComponents& components) {
 }
 
 CUnicodeString GetDrivePath(const CUnicodeString& path) {
-    return withoutLongPathPrefix(path.View()).starts_with(kSeparator) ? CUnicodeString(u"/")
+    return WithoutLongPathPrefix(path.View()).starts_with(kSeparator) ? CUnicodeString(u"/")
                                                                       : CUnicodeString(u".");
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -82,11 +83,18 @@ bool detail::findCreatedTempFile(const std::string& native, CreatedTempFile& ide
 namespace TempFile {
 
 CUnicodeString New(const CUnicodeString& prefix, const CUnicodeString& extension) {
+    return NewIn(CUnicodeString::FromUtf8(temporaryDirectory()), prefix, extension);
+}
+
+CUnicodeString NewIn(const CUnicodeString& directoryPath, const CUnicodeString& prefix,
+                     const CUnicodeString& extension) {
     const std::string prefixText = prefix.ToUtf8();
     const std::string extensionText = extension.ToUtf8();
     checkNamePart(prefixText, "prefix");
     checkNamePart(extensionText, "extension");
-    const std::string directory = temporaryDirectory();
+    std::string directory = ToNativePath(directoryPath);
+    if (directory.empty()) directory = ".";
+    while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
     int lastError = EEXIST;
     std::string path;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -124,6 +132,15 @@ void Delete(const CUnicodeString& path) {
     if (::unlink(native.c_str()) != 0) {
         detail::throwSystemFileError("cannot delete " + detail::quotedPath(path), errno);
     }
+}
+
+void Rename(const CUnicodeString& path, const CUnicodeString& newPath) {
+    const std::string native = ToNativePath(path);
+    if (::rename(native.c_str(), ToNativePath(newPath).c_str()) != 0) {
+        detail::throwSystemFileError(
+            "cannot rename " + detail::quotedPath(path) + " to " + detail::quotedPath(newPath), errno);
+    }
+    forgetCreated(native);
 }
 
 bool RemoveName(const CUnicodeString& path) {
