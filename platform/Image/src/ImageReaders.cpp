@@ -11,6 +11,7 @@
 #include <jpeglib.h>
 #include <png.h>
 
+#include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t first
@@ -321,18 +322,31 @@ Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, const 
 // the fullest component, so the file bounds the pixel count. Progressive and
 // arithmetic-coded files can go far below that on flat content, so they get
 // a bound of 1024 blocks a byte, which no real image approaches but which
-// stops a header of a few bytes from declaring a gigapixel; libjpeg's own
-// memory is capped as well.
+// stops a header of a few bytes from declaring a gigapixel.
 constexpr long long kMaxPixelsPerJpegByte = 256;
 constexpr long long kMaxPixelsPerCodedJpegByte = 1 << 16;
 constexpr long long kJpegBoundSlack = 1 << 16;
-constexpr long kMaxJpegDecoderMemory = 768L << 20;
+// What decoding may hold: no file under 1 MiB more than 256 MiB, larger files
+// 256 bytes a byte of file. The image and, for a file of several scans,
+// libjpeg's coefficients of the whole frame (kept until the last scan) are
+// counted exactly; libjpeg's row buffers, tables and the file's bytes get a
+// fixed allowance, enough for rows of 65535 pixels of four components.
+constexpr long long kMinJpegMemoryBudget = 256LL << 20;
+constexpr long long kJpegMemoryBudgetPerByte = 256;
+constexpr long long kJpegWorkingAllowance = 16LL << 20;
 constexpr int kJpegRowsPerCall = 16;
+
+long long jpegMemoryBudgetFor(std::size_t size) noexcept {
+    return std::max(kMinJpegMemoryBudget, kJpegMemoryBudgetPerByte * static_cast<long long>(size));
+}
 
 struct JpegDecoding {
     jpeg_decompress_struct info;
     jpeg_error_mgr errors;
     std::jmp_buf jump;
+    // Set once the header shows a single sequential Huffman-coded scan: then
+    // the scan's own end tells whether every pixel came (see onJpegMessage).
+    bool isEndWithoutEoiTolerable;
     char message[JMSG_LENGTH_MAX];
 };
 
@@ -344,22 +358,48 @@ JpegDecoding& decodingOf(j_common_ptr info) { return *static_cast<JpegDecoding*>
     std::longjmp(decoding.jump, 1);
 }
 
-// Most of libjpeg's warnings are about tolerable oddities; a file that ends
-// early would otherwise come out with a grey bottom part, so that one fails.
+// Most of libjpeg's warnings are about tolerable oddities. Two mean missing
+// data, which libjpeg would decode as grey:
+//  - JWRN_HIT_MARKER: a Huffman-coded scan needed bits beyond the end of its
+//    data (a file cut inside a scan, even when an EOI follows the cut);
+//  - JWRN_JPEG_EOF: the file ends without EOI. In a file of several scans the
+//    cut may fall between scans, leaving later ones out without any other
+//    sign, so that is refused. A single Huffman-coded scan that ends short
+//    raises JWRN_HIT_MARKER on its own, so when it is the only scan a missing
+//    EOI loses nothing. Arithmetic decoding reads zeros past its data by
+//    design and says nothing, so it gets no such allowance.
 void onJpegMessage(j_common_ptr info, int level) {
-    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) onJpegError(info);
+    if (level >= 0) return;
+    const int code = info->err->msg_code;
+    if (code == JWRN_HIT_MARKER || (code == JWRN_JPEG_EOF && !decodingOf(info).isEndWithoutEoiTolerable))
+        onJpegError(info);
+}
+
+// The bytes of libjpeg's coefficient buffer for the whole frame, which it
+// keeps only when the file has several scans.
+long long jpegCoefficientBytes(const jpeg_decompress_struct& info) noexcept {
+    long long bytes = 0;
+    for (int c = 0; c < info.num_components; ++c) {
+        const jpeg_component_info& component = info.comp_info[c];
+        const auto roundUp = [](long long value, long long step) { return (value + step - 1) / step * step; };
+        bytes += roundUp(component.width_in_blocks, component.h_samp_factor) *
+                 roundUp(component.height_in_blocks, component.v_samp_factor) *
+                 static_cast<long long>(sizeof(JBLOCK));
+    }
+    return bytes;
 }
 
 // Reads the header and starts decompressing. For a progressive file that
-// already reads every scan, so damage and libjpeg's memory cap show up before
+// already reads every scan, so damage and the memory budget show up before
 // the image is allocated.
 bool startJpeg(JpegDecoding& decoding, const unsigned char* data, std::size_t size) {
     jpeg_decompress_struct& info = decoding.info;
     if (setjmp(decoding.jump)) return false;
     jpeg_create_decompress(&info);
-    info.mem->max_memory_to_use = kMaxJpegDecoderMemory;
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&info, TRUE);
+    const bool hasScans = jpeg_has_multiple_scans(&info);
+    decoding.isEndWithoutEoiTolerable = !hasScans && !info.arith_code;
     if (info.num_components == 1) {
         info.out_color_space = JCS_GRAYSCALE;
     } else if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
@@ -367,14 +407,30 @@ bool startJpeg(JpegDecoding& decoding, const unsigned char* data, std::size_t si
     } else {
         info.out_color_space = JCS_RGB;
     }
+    const long long pixels = static_cast<long long>(info.image_width) * info.image_height;
     const long long pixelsPerByte =
         info.progressive_mode || info.arith_code ? kMaxPixelsPerCodedJpegByte : kMaxPixelsPerJpegByte;
-    if (static_cast<long long>(info.image_width) * info.image_height >
-        pixelsPerByte * static_cast<long long>(size) + kJpegBoundSlack) {
+    if (pixels > pixelsPerByte * static_cast<long long>(size) + kJpegBoundSlack) {
         std::snprintf(decoding.message, sizeof decoding.message,
                       "the file is far too short for %u x %u pixels", info.image_width, info.image_height);
         return false;
     }
+    const long long imageBytes =
+        detail::rowBytesFor(info.image_width, info.out_color_space == JCS_GRAYSCALE ? 1 : 2) *
+        info.image_height;
+    const long long coefficientBytes = hasScans ? jpegCoefficientBytes(info) : 0;
+    const long long budget = jpegMemoryBudgetFor(size);
+    if (imageBytes + coefficientBytes + kJpegWorkingAllowance > budget) {
+        std::snprintf(decoding.message, sizeof decoding.message,
+                      "%u x %u pixels would take %lld MiB to decode, more than the %lld MiB allowed for a "
+                      "file of %zu bytes",
+                      info.image_width, info.image_height,
+                      (imageBytes + coefficientBytes + kJpegWorkingAllowance) >> 20, budget >> 20, size);
+        return false;
+    }
+    // What the count above leaves out stays within the allowance; libjpeg
+    // checks its large buffers against this and fails rather than exceed it.
+    info.mem->max_memory_to_use = static_cast<long>(budget - imageBytes);
     jpeg_start_decompress(&info);
     return true;
 }
@@ -427,8 +483,7 @@ Tolm::CPtr<IImage> decodeJpeg(const unsigned char* data, std::size_t size, const
         ~Guard() { jpeg_destroy_decompress(&info); }
     } guard{decoding.info};
 
-    if (!startJpeg(decoding, data, size))
-        throwDamaged(name, std::string("JPEG: ") + decoding.message);
+    if (!startJpeg(decoding, data, size)) throwDamaged(name, std::string("JPEG: ") + decoding.message);
     const long long width = decoding.info.output_width;
     const long long height = decoding.info.output_height;
     const bool isCmyk = decoding.info.out_color_space == JCS_CMYK;
