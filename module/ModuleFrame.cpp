@@ -1,5 +1,6 @@
 #include "ModuleFrame.h"
 
+#include <Korvan/Export.h>
 #include <Tolm/Error.h>
 #include <Tolm/Module.h>
 
@@ -17,16 +18,10 @@
 #include <sys/auxv.h>
 #endif
 
-#if defined(_WIN32)
-#define KORVAN_EXPORT_DATA __declspec(dllexport)
-#else
-#define KORVAN_EXPORT_DATA __attribute__((visibility("default")))
-#endif
-
 // Only an entry of the export table, by which the framework and hosts tell a
 // library built on the framework; never read or written here.
 extern "C" {
-KORVAN_EXPORT_DATA int __TolmbaseUsed = 0;
+KORVAN_API int __TolmbaseUsed = 0;
 }
 
 namespace Korvan::ModuleFrame {

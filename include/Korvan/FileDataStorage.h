@@ -105,7 +105,10 @@ public:
     // Stores length bytes (length >= 1) and returns the record number (>= 1).
     // A length of 0 or less, or null data, is a broken precondition (and
     // returns -1 when the report returns). A failure part-way (disk full,
-    // compression) passes through and leaves the store as it was.
+    // compression) passes through: no record is made and the stored size is
+    // unchanged, and the pages taken are free again in their order, but a
+    // refill's new pages stay free and the file may be longer, with parts of
+    // the record in free slots.
     int WriteRecord(const unsigned char* data, int length);
     // The record's bytes. Without compression the output's content is
     // replaced; with compression the bytes are appended to it. On failure the

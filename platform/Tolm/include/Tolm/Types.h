@@ -20,6 +20,9 @@ struct FILETIME {
 };
 #endif
 
+// How every library of the project marks what it exports and imports; each
+// defines its own API macro from these two (TOLM_API below, KORVAN_API,
+// IMAGE_API, UNICODE_API).
 #if defined(_WIN32)
 #define TOLM_EXPORT_API __declspec(dllexport)
 #define TOLM_IMPORT_API __declspec(dllimport)
