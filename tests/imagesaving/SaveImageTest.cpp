@@ -6,6 +6,7 @@
 #include "../families/TestSupport.h"
 
 #include <Image/ImageServices.h>
+#include <Image/Transform.h>
 #include <Tolm/Error.h>
 #include <Tolm/Object.h>
 
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -182,7 +184,16 @@ TEST_F(SaveImageTest, ColorityOutsideTheRangeIsReportedOnceTheFileIsOpen) {
 
 // Stand-ins for the image services, registered in child processes only: a
 // registration replaces the real class for the rest of the process.
-enum class Missing { format, jpegFormat, saveParams, greyTransformer } missing;
+enum class Missing { format, jpegFormat, saveParams, greyTransformer, greyImage } missing;
+
+// A grey transformer that gives no image.
+int transformCalls = 0;
+struct TransformerWithoutImage : Image::IImageTransformer {
+    Tolm::CPtr<Image::IImage> Transform(const Image::IImage*, Tolm::IObject*, void*) override {
+        ++transformCalls;
+        return {};
+    }
+};
 
 struct NotJpegFormat : Image::IImageFileFormat {
     int GetId() const override { return Image::kJpegFormatId; }
@@ -210,27 +221,46 @@ struct FakeServices : Image::IImageServices, private Image::IImageFileFormatRegi
     Tolm::CPtr<Image::IImageFileFormat> jpeg{new JpegFormatWithoutParams};
 };
 
-// Without a format or save parameters the file is never made; without the grey
-// transformer (the factory reports it) the file stays empty.
+// The file is never made, whether the report returns or raises: without a
+// format or save parameters, without the grey transformer (the factory
+// reports it) or with one that gives no image (reported here, once).
 TEST_F(SaveImageTest, AMissingObjectIsReportedAndNothingIsCalledOnIt) {
-    for (const Missing kind :
-         {Missing::format, Missing::jpegFormat, Missing::saveParams, Missing::greyTransformer}) {
-        const bool grey = kind == Missing::greyTransformer;
-        const auto inChild = [&] {
-            missing = kind;
-            if (grey) Tolm::UnregisterClass(u"Image.ColorityConversionToGrayTransformer");
-            if (!grey)
-                Tolm::RegisterClass(
-                    u"Image.ImageServices", +[]() -> Tolm::IObject* { return new FakeServices; });
-            const ReportRecorder recorder;
-            Korvan::SaveImage(makeImage(grey ? 0 : 2).Get(), text(dir_ / "out.jpg"));
-            EXPECT_EQ(1, recorder.Count());
-            EXPECT_EQ(grey ? 0 : 1, recorder.Count("Src\\BasicTools"));
-            EXPECT_EQ(grey, fs::exists(dir_ / "out.jpg"));
-            EXPECT_TRUE(!grey || fs::file_size(dir_ / "out.jpg") == 0);
-            std::exit(::testing::Test::HasFailure() ? 1 : 0);
-        };
-        EXPECT_EXIT(inChild(), ::testing::ExitedWithCode(0), "") << static_cast<int>(kind);
+    for (const Missing kind : {Missing::format, Missing::jpegFormat, Missing::saveParams,
+                               Missing::greyTransformer, Missing::greyImage}) {
+        const bool grey = kind == Missing::greyTransformer || kind == Missing::greyImage;
+        for (const bool raising : {false, true}) {
+            const auto inChild = [&] {
+                missing = kind;
+                if (kind == Missing::greyTransformer)
+                    Tolm::UnregisterClass(u"Image.ColorityConversionToGrayTransformer");
+                if (kind == Missing::greyImage)
+                    Tolm::RegisterClass(
+                        u"Image.ColorityConversionToGrayTransformer",
+                        +[]() -> Tolm::IObject* { return new TransformerWithoutImage; });
+                if (!grey)
+                    Tolm::RegisterClass(
+                        u"Image.ImageServices", +[]() -> Tolm::IObject* { return new FakeServices; });
+                std::optional<ReportRecorder> recorder;
+                if (!raising) recorder.emplace();
+                try {
+                    Korvan::SaveImage(makeImage(grey ? 0 : 2).Get(), text(dir_ / "out.jpg"));
+                    EXPECT_FALSE(raising) << "the report did not raise";
+                } catch (Tolm::CException* error) {
+                    EXPECT_TRUE(raising && error->GetKind() == Tolm::CException::Kind::internal)
+                        << error->GetMessage();
+                    error->Delete();
+                }
+                if (recorder) {
+                    EXPECT_EQ(1, recorder->Count());
+                    EXPECT_EQ(kind == Missing::greyTransformer ? 0 : 1, recorder->Count("Src\\BasicTools"));
+                }
+                EXPECT_EQ(kind == Missing::greyImage ? 1 : 0, transformCalls);
+                EXPECT_FALSE(fs::exists(dir_ / "out.jpg"));
+                std::exit(::testing::Test::HasFailure() ? 1 : 0);
+            };
+            EXPECT_EXIT(inChild(), ::testing::ExitedWithCode(0), "")
+                << static_cast<int>(kind) << (raising ? ", raising" : ", returning");
+        }
     }
 }
 
