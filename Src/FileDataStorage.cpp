@@ -134,10 +134,10 @@ CFileDataStorage::CPage::~CPage() = default;
 
 // --- Construction -----------------------------------------------------------
 
-CFileDataStorage::CFileDataStorage(int pageSize_, bool useCompression_)
-    : pageSize(checkedPageSize(pageSize_)),
+CFileDataStorage::CFileDataStorage(int requestedPageSize, bool compress)
+    : pageSize(checkedPageSize(requestedPageSize)),
       pageDataSize(pageSize - kPageHeaderSize),
-      useCompression(useCompression_),
+      useCompression(compress),
       pagesPerGrowth(kPagesPerGrowth),
       allocatedPagesCount(0),
       storedDataSize(0) {
