@@ -131,6 +131,9 @@ private:
     std::int64_t getPageStart(int page) const;
     Tolm::CPtr<CPage> loadPage(int page);
     Tolm::CPtr<CPage> loadPageHeader(int page);
+    // Reads the header of the page into page, leaving its data alone: one
+    // page object serves a whole chain walk.
+    void readPageHeader(int page, CPage& into);
     void writePage(const CPage* page);
     void writePageFrom(const CPage* page, const unsigned char* bytes);
     void readPageData(const CPage* page, unsigned char* target);
