@@ -134,10 +134,10 @@ CFileDataStorage::CPage::~CPage() = default;
 
 // --- Construction -----------------------------------------------------------
 
-CFileDataStorage::CFileDataStorage(int pageSize_, bool useCompression_)
-    : pageSize(checkedPageSize(pageSize_)),
+CFileDataStorage::CFileDataStorage(int requestedPageSize, bool compress)
+    : pageSize(checkedPageSize(requestedPageSize)),
       pageDataSize(pageSize - kPageHeaderSize),
-      useCompression(useCompression_),
+      useCompression(compress),
       pagesPerGrowth(kPagesPerGrowth),
       allocatedPagesCount(0),
       storedDataSize(0) {
@@ -214,14 +214,18 @@ Tolm::CFile& CFileDataStorage::openFile() const {
 }
 
 Tolm::CPtr<CFileDataStorage::CPage> CFileDataStorage::loadPageHeader(int page) {
+    Tolm::CPtr<CPage> result = new CPage;
+    readPageHeader(page, *result);
+    return result;
+}
+
+void CFileDataStorage::readPageHeader(int page, CPage& into) {
     Tolm::CFile& f = openFile();
     f.Seek(getPageStart(page), Tolm::CBaseFile::begin);
-    Tolm::CPtr<CPage> result = new CPage;
-    result->nextPage = static_cast<int>(f.ReadDWord());
-    result->usedSize = static_cast<int>(f.ReadDWord());
-    result->recordSize = static_cast<int>(f.ReadDWord());
-    result->index = page;
-    return result;
+    into.nextPage = static_cast<int>(f.ReadDWord());
+    into.usedSize = static_cast<int>(f.ReadDWord());
+    into.recordSize = static_cast<int>(f.ReadDWord());
+    into.index = page;
 }
 
 Tolm::CPtr<CFileDataStorage::CPage> CFileDataStorage::loadPage(int page) {
@@ -418,12 +422,7 @@ int CFileDataStorage::walkChain(int record, Tolm::CFastArray<int, 16>* chain,
         if (data != nullptr) readPageData(page.Get(), data->GetData() + place * pageDataSize);
         if (isLastPage) return recordSize;
 
-        Tolm::CFile& f = *file;
-        f.Seek(getPageStart(next), Tolm::CBaseFile::begin);
-        page->nextPage = static_cast<int>(f.ReadDWord());
-        page->usedSize = static_cast<int>(f.ReadDWord());
-        page->recordSize = static_cast<int>(f.ReadDWord());
-        page->index = next;
+        readPageHeader(next, *page);
     }
 }
 

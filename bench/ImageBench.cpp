@@ -152,13 +152,19 @@ void BM_OneShotCompress(benchmark::State& state, int level) {
     reportRatio(state, input, size);
 }
 
-void BM_StreamDecompress(benchmark::State& state) {
-    const Bytes input = pdfLikeContent(static_cast<std::size_t>(state.range(0)));
-    StreamRig rig;
+// The input as the rig's compressing stream gives it.
+Bytes streamCompressed(StreamRig& rig, const Bytes& input) {
     Bytes compressed;
     rig.source->Point(input);
     rig.compressor->Reset();
     drain(*rig.compressor, compressed);
+    return compressed;
+}
+
+void BM_StreamDecompress(benchmark::State& state) {
+    const Bytes input = pdfLikeContent(static_cast<std::size_t>(state.range(0)));
+    StreamRig rig;
+    const Bytes compressed = streamCompressed(rig, input);
     Bytes out;
     for (auto _ : state) {
         rig.source->Point(compressed);
@@ -186,10 +192,7 @@ void BM_OneShotDecompress(benchmark::State& state) {
 void BM_OneShotDecompressOfStreamFrame(benchmark::State& state) {
     const Bytes input = pdfLikeContent(static_cast<std::size_t>(state.range(0)));
     StreamRig rig;
-    Bytes compressed;
-    rig.source->Point(input);
-    rig.compressor->Reset();
-    drain(*rig.compressor, compressed);
+    const Bytes compressed = streamCompressed(rig, input);
     Bytes out(input.size());
     for (auto _ : state) {
         benchmark::DoNotOptimize(

@@ -197,6 +197,22 @@ void runStore(benchmark::State& state, bool compress) {
 void BM_Store(benchmark::State& state) { runStore(state, false); }
 void BM_StoreCompressed(benchmark::State& state) { runStore(state, true); }
 
+// What each engine's run writes, reads back and frees: count records of size
+// bytes from the pool, read in one random order, written in batches of about
+// 16 MiB or 10,000 records where an engine has transactions.
+struct Workload {
+    std::size_t size, count;
+    const Bytes& pool;
+    std::vector<std::size_t> order;
+    std::size_t batch;
+};
+Workload workload(const benchmark::State& state, const Bytes& pool) {
+    const auto size = static_cast<std::size_t>(state.range(0));
+    const std::size_t count = totalBytes() / size;
+    return {size, count, pool, randomOrder(count),
+            std::max<std::size_t>(1, std::min<std::size_t>(10000, (16u << 20) / size))};
+}
+
 void check(int rc, int expected, sqlite3* db, const char* what) {
     if (rc != expected) throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
 }
@@ -208,12 +224,8 @@ std::string tempPath(const char* stem) {
 }
 
 void BM_SQLite(benchmark::State& state) {
-    const std::size_t size = static_cast<std::size_t>(state.range(0));
-    const std::size_t count = totalBytes() / size;
-    const Bytes& pool = randomPool();
-    const std::vector<std::size_t> order = randomOrder(count);
-    // Transactions of about 16 MiB or 10,000 rows.
-    const std::size_t batch = std::max<std::size_t>(1, std::min<std::size_t>(10000, (16u << 20) / size));
+    const Workload work = workload(state, randomPool());
+    const auto& [size, count, pool, order, batch] = work;
     Bytes out;
     Phases phases;
     for (auto _ : state) {
@@ -290,11 +302,8 @@ void checkLmdb(int rc, const char* what) {
 // No sync, integer keys, transactions as large as SQLite's, each value copied
 // out of the map as the store's reader does.
 void BM_LMDB(benchmark::State& state) {
-    const std::size_t size = static_cast<std::size_t>(state.range(0));
-    const std::size_t count = totalBytes() / size;
-    const Bytes& pool = randomPool();
-    const std::vector<std::size_t> order = randomOrder(count);
-    const std::size_t batch = std::max<std::size_t>(1, std::min<std::size_t>(10000, (16u << 20) / size));
+    const Workload work = workload(state, randomPool());
+    const auto& [size, count, pool, order, batch] = work;
     Bytes out;
     Phases phases;
     for (auto _ : state) {

@@ -92,11 +92,11 @@ public:
     static constexpr int kMinPageSize = kPageHeaderSize + 1;
     static constexpr int kMaxPageSize = INT_MAX / kPagesPerGrowth;
 
-    // pageSize must leave room for the header and one byte (at least 13) and
-    // five pages must fit 32 bits (at most 429496729); anything else is a
-    // CException of kind argument. With useCompression the image library's
+    // requestedPageSize must leave room for the header and one byte (at least
+    // 13) and five pages must fit 32 bits (at most 429496729); anything else
+    // is a CException of kind argument. With compress the image library's
     // stream toolkit ("Image.StreamsToolkit") must be registered.
-    CFileDataStorage(int pageSize, bool useCompression);
+    CFileDataStorage(int requestedPageSize, bool compress);
     // Closes and deletes the temporary file; failures to do so are swallowed.
     virtual ~CFileDataStorage();
     CFileDataStorage(const CFileDataStorage&) = delete;
@@ -131,6 +131,9 @@ private:
     std::int64_t getPageStart(int page) const;
     Tolm::CPtr<CPage> loadPage(int page);
     Tolm::CPtr<CPage> loadPageHeader(int page);
+    // Reads the header of the page into page, leaving its data alone: one
+    // page object serves a whole chain walk.
+    void readPageHeader(int page, CPage& into);
     void writePage(const CPage* page);
     void writePageFrom(const CPage* page, const unsigned char* bytes);
     void readPageData(const CPage* page, unsigned char* target);

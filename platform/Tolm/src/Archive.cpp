@@ -25,18 +25,18 @@ std::string hex32(std::uint32_t value) {
 }  // namespace
 
 // Counts one level of object nesting for the life of a WriteObject/ReadObject.
-class CArchive::CDepthGuard {
+class CArchive::DepthGuard {
 public:
-    explicit CDepthGuard(CArchive& archive) : archive_(archive) {
+    explicit DepthGuard(CArchive& archive) : archive_(archive) {
         if (archive_.depth_ >= kMaxObjectDepth) {
             archive_.fail("objects nested more than " + std::to_string(kMaxObjectDepth) +
                           " deep (a cycle of objects, or a corrupted archive)");
         }
         ++archive_.depth_;
     }
-    ~CDepthGuard() { --archive_.depth_; }
-    CDepthGuard(const CDepthGuard&) = delete;
-    CDepthGuard& operator=(const CDepthGuard&) = delete;
+    ~DepthGuard() { --archive_.depth_; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
 
 private:
     CArchive& archive_;
@@ -328,7 +328,7 @@ void CArchive::WriteObject(const IObject* object) {
         fail("class name '" + name + "' is empty or longer than " + std::to_string(kMaxClassNameBytes) +
              " bytes");
     }
-    CDepthGuard nesting(*this);
+    DepthGuard nesting(*this);
     writeU32(kObjectMagic);
     writeU32(static_cast<std::uint32_t>(name.size()));
     Write(name.data(), static_cast<int>(name.size()));
@@ -356,7 +356,7 @@ CPtr<IObject> CArchive::ReadObject() {
     if (!object) fail("class '" + className.ToUtf8() + "' made no object");
     ISerializable* serializable = dynamic_cast<ISerializable*>(object.Get());
     if (serializable == nullptr) fail("class '" + className.ToUtf8() + "' is not serialisable");
-    CDepthGuard nesting(*this);
+    DepthGuard nesting(*this);
     serializable->Serialize(*this);
     return object;
 }

@@ -206,27 +206,10 @@ void CFile::Write(const void* buffer, int count) {
 std::int64_t CFile::Seek(std::int64_t offset, int origin) {
     Impl& f = *impl_;
     f.checkOpen();
-    std::int64_t from;
-    switch (origin) {
-        case begin:
-            from = 0;
-            break;
-        case current:
-            from = f.window.position();
-            break;
-        case end:
-            from = f.window.lengthAsKnown();
-            break;
-        default:
-            ThrowArgumentError("unknown seek origin " + std::to_string(origin));
-    }
-    if ((offset < 0 && from + offset < 0) ||
-        (offset > 0 && from > std::numeric_limits<std::int64_t>::max() - offset)) {
-        ThrowArgumentError("seek to offset " + std::to_string(offset) + " from " + std::to_string(from) +
-                           " is outside " + quotedPath(f.path));
-    }
-    f.window.moveTo(from + offset);
-    return from + offset;
+    const std::int64_t target = detail::seekTarget(
+        offset, origin, f.window.position(), [&f] { return f.window.lengthAsKnown(); }, quotedPath(f.path));
+    f.window.moveTo(target);
+    return target;
 }
 
 std::int64_t CFile::GetPosition() const {
