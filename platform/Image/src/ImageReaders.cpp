@@ -1,4 +1,5 @@
-// Readers of PNG, PBM/PGM/PPM and JPEG.
+// Readers of PNG and JPEG, and the entry point that tells every kind apart
+// (PBM/PGM/PPM are read in PnmReader.cpp).
 //
 // A reader never believes a header's size before checking it against the
 // bytes that are really there: the pixel buffer is only allocated once the
@@ -19,6 +20,7 @@
 #include <string>
 
 #include "ImageInternal.h"
+#include "PnmReader.h"
 
 namespace Image {
 namespace {
@@ -38,164 +40,6 @@ Tolm::CPtr<IImage> createImageFor(const std::string& name, long long width, long
     }
     return CreateImage(static_cast<int>(width), static_cast<int>(height), colority);
 }
-
-// ---------------------------------------------------------------- PBM/PGM/PPM
-//
-//   "P1".."P6", blanks and '#' comments, width, height, maxval (not for P1 and
-//   P4), then the raster. P4..P6 are binary and start after exactly one blank;
-//   P1..P3 are decimal text. Samples above 255 take two bytes, high first.
-
-class CPnmReader {
-public:
-    CPnmReader(const unsigned char* data, std::size_t size, const std::string& name) noexcept
-        : data_(data), size_(size), name_(name) {}
-    CPnmReader(const CPnmReader&) = delete;
-    CPnmReader& operator=(const CPnmReader&) = delete;
-
-    Tolm::CPtr<IImage> Read() {
-        const int kind = data_[1] - '0';
-        position_ = 2;
-        const bool isBitmap = kind == 1 || kind == 4;
-        const bool isBinary = kind >= 4;
-        const int colority = isBitmap ? 0 : (kind == 2 || kind == 5) ? 1 : 2;
-        const int channels = colority == 2 ? 3 : 1;
-
-        width_ = readHeaderNumber("width");
-        height_ = readHeaderNumber("height");
-        if (width_ < 1 || height_ < 1) damaged("width and height must be at least 1");
-        maxval_ = isBitmap ? 1 : readHeaderNumber("maxval");
-        if (maxval_ < 1 || maxval_ > 65535)
-            damaged("maxval " + std::to_string(maxval_) + " is outside 1..65535");
-
-        const long long available = static_cast<long long>(size_) - static_cast<long long>(position_);
-        if (isBinary) {
-            // Exactly one blank separates the header from the raster.
-            if (position_ >= size_ || !isBlank(data_[position_])) damaged("no blank after the header");
-            ++position_;
-            const long long bytesPerSample = maxval_ > 255 ? 2 : 1;
-            const long long rowBytes =
-                isBitmap ? (width_ + 7LL) / 8 : static_cast<long long>(width_) * channels * bytesPerSample;
-            if (height_ > (available - 1) / rowBytes) damaged(truncationText(rowBytes, available - 1));
-        } else {
-            // Every sample takes at least one character, and all but P1's
-            // need a blank after them.
-            const long long samplesPerRow = static_cast<long long>(width_) * channels;
-            const long long room = isBitmap ? available : (available + 1) / 2;
-            if (samplesPerRow > room || height_ > room / samplesPerRow) {
-                damaged("the pixel data is too short for " + std::to_string(width_) + " x " +
-                        std::to_string(height_) + " pixels");
-            }
-        }
-
-        Tolm::CPtr<IImage> image = CreateImage(width_, height_, colority);
-        unsigned char* pixels = image->GetMutablePixels();
-        const int stride = image->GetStride();
-        for (int y = 0; y < height_; ++y) {
-            unsigned char* row = pixels + rowOffset(y, stride);
-            if (kind == 4) {
-                readBitmapRow(row, stride);
-            } else if (kind == 1) {
-                readPlainBitmapRow(row);
-            } else {
-                for (int i = 0; i < width_ * channels; ++i)
-                    row[i] = isBinary ? readBinarySample() : readPlainSample();
-            }
-        }
-        return image;
-    }
-
-private:
-    static bool isBlank(unsigned char c) noexcept {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-    }
-    static bool isDigit(unsigned char c) noexcept { return c >= '0' && c <= '9'; }
-
-    [[noreturn]] void damaged(const std::string& what) const { throwDamaged(name_, what); }
-    // Rows and row size are named apart: their product may not fit 64 bits.
-    std::string truncationText(long long rowBytes, long long present) const {
-        return "the pixel data is cut short: " + std::to_string(width_) + " x " + std::to_string(height_) +
-               " pixels need " + std::to_string(height_) + " rows of " + std::to_string(rowBytes) +
-               " bytes, " + std::to_string(present) + " are there";
-    }
-
-    void skipBlanksAndComments() noexcept {
-        while (position_ < size_) {
-            if (isBlank(data_[position_])) {
-                ++position_;
-            } else if (data_[position_] == '#') {
-                while (position_ < size_ && data_[position_] != '\n' && data_[position_] != '\r') ++position_;
-            } else {
-                break;
-            }
-        }
-    }
-
-    // A decimal number below INT_MAX, ended by a blank or a comment.
-    int readHeaderNumber(const char* what) {
-        skipBlanksAndComments();
-        if (position_ >= size_) damaged(std::string("the header ends before the ") + what);
-        if (!isDigit(data_[position_])) damaged(std::string("the header has no number for the ") + what);
-        long long value = 0;
-        while (position_ < size_ && isDigit(data_[position_])) {
-            value = value * 10 + (data_[position_++] - '0');
-            if (value > INT_MAX) damaged(std::string("the ") + what + " is too large");
-        }
-        if (position_ < size_ && !isBlank(data_[position_]) && data_[position_] != '#') {
-            damaged(std::string("the ") + what + " is followed by junk");
-        }
-        return static_cast<int>(value);
-    }
-
-    unsigned char scaled(unsigned value) const noexcept {
-        if (maxval_ == 255) return static_cast<unsigned char>(value);
-        const unsigned max = static_cast<unsigned>(maxval_);
-        return static_cast<unsigned char>((value * 255u + max / 2) / max);
-    }
-
-    // The sizes were checked against the data before the image was made.
-    void readBitmapRow(unsigned char* row, int stride) {
-        std::memcpy(row, data_ + position_, static_cast<std::size_t>(stride));
-        position_ += static_cast<std::size_t>(stride);
-        if (width_ % 8 != 0) row[stride - 1] &= static_cast<unsigned char>(0xFF << (8 - width_ % 8));
-    }
-    unsigned char readBinarySample() {
-        unsigned value = data_[position_++];
-        if (maxval_ > 255) value = (value << 8) | data_[position_++];
-        if (value > static_cast<unsigned>(maxval_))
-            damaged("a sample exceeds maxval " + std::to_string(maxval_));
-        return scaled(value);
-    }
-
-    void readPlainBitmapRow(unsigned char* row) {
-        for (int x = 0; x < width_; ++x) {
-            skipBlanksAndComments();
-            if (position_ >= size_) damaged("the pixel data is cut short");
-            const unsigned char c = data_[position_++];
-            if (c != '0' && c != '1') damaged("a PBM pixel is neither 0 nor 1");
-            if (c == '1') row[x >> 3] |= static_cast<unsigned char>(0x80 >> (x & 7));
-        }
-    }
-    unsigned char readPlainSample() {
-        skipBlanksAndComments();
-        if (position_ >= size_) damaged("the pixel data is cut short");
-        if (!isDigit(data_[position_])) damaged("a sample is not a number");
-        unsigned value = 0;
-        while (position_ < size_ && isDigit(data_[position_])) {
-            value = value * 10 + (data_[position_++] - '0');
-            if (value > static_cast<unsigned>(maxval_))
-                damaged("a sample exceeds maxval " + std::to_string(maxval_));
-        }
-        return scaled(value);
-    }
-
-    const unsigned char* data_;
-    std::size_t size_;
-    const std::string& name_;
-    std::size_t position_ = 0;
-    int width_ = 0;
-    int height_ = 0;
-    int maxval_ = 0;
-};
 
 // ------------------------------------------------------------------------ PNG
 //
@@ -500,14 +344,20 @@ Tolm::CPtr<IImage> decodeJpeg(const unsigned char* data, std::size_t size, const
 bool startsWith(const unsigned char* data, std::size_t size, const char* magic, std::size_t length) noexcept {
     return size >= length && std::memcmp(data, magic, length) == 0;
 }
+bool isPnm(const unsigned char* data, std::size_t size) noexcept {
+    return size >= 2 && data[0] == 'P' && data[1] >= '1' && data[1] <= '6';
+}
+
+// What LoadImageFile reads first to tell the kind of file; a PNM header
+// longer than this (long comments) is read from the whole file in memory.
+constexpr std::size_t kFileHeadBytes = 64 * 1024;
 
 }  // namespace
 
 Tolm::CPtr<IImage> detail::decodeImage(const unsigned char* data, std::size_t size, const std::string& name) {
     if (startsWith(data, size, "\x89PNG\r\n\x1a\n", 8)) return decodePng(data, size, name);
     if (startsWith(data, size, "\xFF\xD8\xFF", 3)) return decodeJpeg(data, size, name);
-    if (size >= 2 && data[0] == 'P' && data[1] >= '1' && data[1] <= '6')
-        return CPnmReader(data, size, name).Read();
+    if (isPnm(data, size)) return detail::readPnm(data, size, static_cast<std::int64_t>(size), nullptr, name);
     throwDamaged(name, size == 0 ? "the file is empty" : "not a PNG, PBM, PGM, PPM or JPEG image");
 }
 
@@ -516,8 +366,18 @@ Tolm::CPtr<IImage> LoadImageFile(Tolm::CBaseFile& file) {
     const std::int64_t length = file.GetLength() - file.GetPosition();
     if (length > INT_MAX) throwDamaged(name, "the file is too large (" + std::to_string(length) + " bytes)");
     if (length <= 0) throwDamaged(name, "the file is empty");
+    // A binary PNM raster goes from the file straight into the image; every
+    // other file is decoded from memory.
+    const std::size_t headSize = std::min<std::size_t>(static_cast<std::size_t>(length), kFileHeadBytes);
+    detail::CHeapBlock head(headSize);
+    file.ReadExactly(head.Get(), static_cast<int>(headSize));
+    if (isPnm(head.Get(), headSize)) {
+        if (auto image = detail::readPnm(head.Get(), headSize, length, &file, name)) return image;
+    }
+    if (headSize == static_cast<std::size_t>(length)) return detail::decodeImage(head.Get(), headSize, name);
     detail::CHeapBlock data(static_cast<std::size_t>(length));
-    file.ReadExactly(data.Get(), static_cast<int>(length));
+    std::memcpy(data.Get(), head.Get(), headSize);
+    file.ReadExactly(data.Get() + headSize, static_cast<int>(length - static_cast<std::int64_t>(headSize)));
     return detail::decodeImage(data.Get(), data.GetSize(), name);
 }
 

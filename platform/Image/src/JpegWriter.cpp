@@ -13,8 +13,10 @@
 namespace Image {
 namespace {
 
-// Compressed bytes reach the file in blocks of this size.
-constexpr std::size_t kOutputBlockBytes = 64 * 1024;
+// Compressed bytes reach the file in blocks of this size: large enough that
+// a framework file passes them to the system as they are, rather than
+// copying them into its own buffer first (it does so from 256 KiB on).
+constexpr std::size_t kOutputBlockBytes = 256 * 1024;
 // From this quality on chroma is kept at full resolution: subsampling would
 // cost more than the quantisation does.
 constexpr int kFullChromaQuality = 90;
