@@ -57,7 +57,7 @@ public:
     }
 
     inline static Calls calls;                     // module calls by name, and "report"
-    inline static std::vector<HINSTANCE> modules;  // the argument of each call that takes one
+    inline static std::vector<Tolm::HINSTANCE> modules;  // the argument of each call that takes one
     inline static std::vector<Tolm::InternalErrorReport> reports;
     // A module call of this name throws once it is logged, as a framework
     // call that fails would.
@@ -65,7 +65,7 @@ public:
 
 private:
     inline static bool throwing = false;
-    static void observe(const char* call, HINSTANCE module) {
+    static void observe(const char* call, Tolm::HINSTANCE module) {
         calls.emplace_back(call);
         if (calls.back().find("Module") != std::string::npos) modules.push_back(module);
         if (calls.back() == failingCall)

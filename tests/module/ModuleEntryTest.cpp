@@ -12,7 +12,7 @@ namespace {
 namespace Frame = Korvan::ModuleFrame;
 using namespace ModuleTests;
 
-HINSTANCE fakeHandle(int n) {
+Tolm::HINSTANCE fakeHandle(int n) {
     static char handles[3];
     return &handles[n];
 }
@@ -29,7 +29,7 @@ protected:
 TEST_F(ModuleEntryTest, ThreadNotificationsCallNothing) {
     CallLog log;
     for (const auto entry : {&Frame::EarlyHook, &Frame::MainEntry})
-        for (const DWORD reason : {Frame::kThreadAttach, Frame::kThreadDetach})
+        for (const Tolm::DWORD reason : {Frame::kThreadAttach, Frame::kThreadDetach})
             EXPECT_NE(0, entry(fakeHandle(0), reason, nullptr)) << "reason " << reason;
     EXPECT_TRUE(CallLog::calls.empty());
 }
@@ -51,7 +51,7 @@ TEST_F(ModuleEntryTest, SecondLoadReportsOnlyADifferentHandle) {
             ASSERT_TRUE(Frame::RunLoad(fakeHandle(1)));
             Frame::RunUnload(fakeHandle(1));
             CallLog log(throws);
-            const HINSTANCE handle = fakeHandle(second);
+            const Tolm::HINSTANCE handle = fakeHandle(second);
 
             EXPECT_TRUE(Frame::RunLoad(handle));
 

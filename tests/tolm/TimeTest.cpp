@@ -21,7 +21,7 @@ constexpr std::int64_t kMinute = CTimeSpan::kTicksPerMinute;
 constexpr std::int64_t kDay = CTimeSpan::kTicksPerDay;
 
 std::int64_t utcTicksOf(const CTime& local) {
-    FILETIME fileTime{};
+    Tolm::FILETIME fileTime{};
     local.GetAsFileTimeGmt(fileTime);
     return CTime(fileTime).GetTicks();
 }
@@ -64,7 +64,7 @@ TEST(Time, EveryDayAgreesWithTheStandardCalendar) {
     }
     EXPECT_EQ(0, CTime(1601, 1, 1, 0, 0, 0).GetTicks());
     EXPECT_EQ(kTicks1970 + kSecond + 20'030, CTime(1970, 1, 1, 0, 0, 1, 2, 3).GetTicks());
-    EXPECT_EQ(0x0123456789ABCDEFLL, CTime(FILETIME{0x89ABCDEFu, 0x01234567u}).GetTicks());
+    EXPECT_EQ(0x0123456789ABCDEFLL, CTime(Tolm::FILETIME{0x89ABCDEFu, 0x01234567u}).GetTicks());
 }
 
 TEST(Time, FieldsOutsideTheirRangeAreClampedAndFormatCopiesWhatItDoesNotKnow) {
@@ -142,7 +142,7 @@ TEST_F(SystemZone, NowInTheRepeatedHourConvertsWithTheOffsetInForce) {
     };
     for (const auto& c : cases) {
         const Tolm::CFixedSystemClock clock(
-            FILETIME{static_cast<DWORD>(c.utc.GetTicks()), static_cast<DWORD>(c.utc.GetTicks() >> 32)});
+            Tolm::FILETIME{static_cast<Tolm::DWORD>(c.utc.GetTicks()), static_cast<Tolm::DWORD>(c.utc.GetTicks() >> 32)});
         EXPECT_EQ(c.utc.GetTicks() + c.offsetMinutes * kMinute, CTime::GetTickCount().GetTicks())
             << c.utc.GetHour();
         EXPECT_EQ(c.offsetMinutes, measuredOffset().GetTotalMinutes()) << c.utc.GetHour();
