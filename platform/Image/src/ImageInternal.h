@@ -32,6 +32,11 @@ private:
     std::size_t size_ = 0;
 };
 
+// As CreateImage, but the pixels are left as the heap gives them: for readers
+// that write every byte of every row (a reader that fails part-way drops the
+// image), so that large images are not cleared only to be overwritten.
+Tolm::CPtr<IImage> createImageToFill(int width, int height, int colority);
+
 // Bytes in one row of an image of that width and colority.
 constexpr long long rowBytesFor(long long width, int colority) noexcept {
     return colority == 0 ? (width + 7) / 8 : colority == 1 ? width : 3 * width;

@@ -32,14 +32,14 @@ namespace {
 
 std::ptrdiff_t rowOffset(int y, int stride) noexcept { return static_cast<std::ptrdiff_t>(y) * stride; }
 
-// CreateImage, with a file error rather than an argument error for an image
-// too large to hold.
+// An image for a reader to fill, with a file error rather than an argument
+// error for an image too large to hold.
 Tolm::CPtr<IImage> createImageFor(const std::string& name, long long width, long long height, int colority) {
     if (width > INT_MAX || height > INT_MAX || detail::rowBytesFor(width, colority) * height >= INT_MAX) {
         throwDamaged(name,
                      std::to_string(width) + " x " + std::to_string(height) + " pixels are too many to hold");
     }
-    return CreateImage(static_cast<int>(width), static_cast<int>(height), colority);
+    return detail::createImageToFill(static_cast<int>(width), static_cast<int>(height), colority);
 }
 
 // ------------------------------------------------------------------------ PNG

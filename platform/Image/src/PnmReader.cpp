@@ -71,7 +71,10 @@ public:
             }
         }
 
-        Tolm::CPtr<IImage> image = CreateImage(width_, height_, colority);
+        // Only a plain bitmap sets bits into cleared rows; every other kind
+        // writes each byte.
+        Tolm::CPtr<IImage> image =
+            kind == 1 ? CreateImage(width_, height_, colority) : createImageToFill(width_, height_, colority);
         if (isBinary) {
             readBinaryRaster(*image, isBitmap);
             return image;
