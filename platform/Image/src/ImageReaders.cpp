@@ -18,6 +18,7 @@
 #include <cstdio>  // jpeglib.h needs FILE and size_t first
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "ImageInternal.h"
 #include "PnmReader.h"
@@ -45,6 +46,9 @@ Tolm::CPtr<IImage> createImageFor(const std::string& name, long long width, long
 //
 // libpng reports errors through a callback that must not return; it jumps
 // back to the phase that called libpng. Both phases hold only plain data.
+// The bytes come from memory, and past the head that LoadImageFile read
+// first, from the file itself: a failure of the file is kept and thrown
+// again once libpng has jumped back.
 
 // deflate cannot expand its input more than 1032 times; a margin on top.
 constexpr long long kMaxDeflateRatio = 1100;
@@ -53,6 +57,9 @@ struct PngDecoding {
     const unsigned char* data;
     std::size_t size;
     std::size_t position;
+    Tolm::CBaseFile* file;  // null when data holds the whole file
+    std::int64_t fileBytesLeft;
+    Tolm::CException* fileFailure;
     png_structp png;
     png_infop info;
     std::jmp_buf jump;
@@ -68,9 +75,20 @@ void onPngWarning(png_structp, png_const_charp) {}
 
 void onPngRead(png_structp png, png_bytep target, std::size_t count) {
     auto& decoding = *static_cast<PngDecoding*>(png_get_io_ptr(png));
-    if (count > decoding.size - decoding.position) png_error(png, "the file is cut short");
-    std::memcpy(target, decoding.data + decoding.position, count);
-    decoding.position += count;
+    const std::size_t fromMemory = std::min(count, decoding.size - decoding.position);
+    std::memcpy(target, decoding.data + decoding.position, fromMemory);
+    decoding.position += fromMemory;
+    const std::size_t rest = count - fromMemory;
+    if (rest == 0) return;
+    if (static_cast<std::int64_t>(rest) > decoding.fileBytesLeft) png_error(png, "the file is cut short");
+    try {
+        decoding.file->ReadExactly(target + fromMemory, static_cast<int>(rest));
+        decoding.fileBytesLeft -= static_cast<std::int64_t>(rest);
+        return;
+    } catch (Tolm::CException* error) {
+        decoding.fileFailure = error;
+    }
+    png_error(png, "the file cannot be read");
 }
 
 png_voidp allocateForPng(png_structp, png_alloc_size_t bytes) {
@@ -121,11 +139,26 @@ bool readPngPixels(PngDecoding& decoding, png_bytepp rows) {
     return true;
 }
 
-Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, const std::string& name) {
+// data holds the file's first size bytes; the rest of its length bytes, if
+// any, follow in file.
+Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, std::int64_t length,
+                             Tolm::CBaseFile* file, const std::string& name) {
     PngDecoding decoding;
     std::memset(&decoding, 0, sizeof decoding);
     decoding.data = data;
     decoding.size = size;
+    decoding.file = file;
+    decoding.fileBytesLeft = file ? length - static_cast<std::int64_t>(size) : 0;
+    // A failure of the file passes through as it came.
+    struct FailureGuard {
+        PngDecoding& decoding;
+        void ThrowIfAny() {
+            if (Tolm::CException* error = std::exchange(decoding.fileFailure, nullptr)) throw error;
+        }
+        ~FailureGuard() {
+            if (decoding.fileFailure) decoding.fileFailure->Delete();
+        }
+    } failure{decoding};
     decoding.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &decoding, onPngError, onPngWarning,
                                             nullptr, allocateForPng, freeForPng);
     if (!decoding.png) Tolm::ThrowMemoryError(sizeof(png_struct*));
@@ -139,8 +172,11 @@ Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, const 
     if (!decoding.info) Tolm::ThrowMemoryError(sizeof(png_info*));
 
     PngShape shape{};
-    if (!readPngHeader(decoding, shape)) throwDamaged(name, std::string("PNG: ") + decoding.message);
-    if (shape.nativeBytes > kMaxDeflateRatio * static_cast<long long>(size)) {
+    if (!readPngHeader(decoding, shape)) {
+        failure.ThrowIfAny();
+        throwDamaged(name, std::string("PNG: ") + decoding.message);
+    }
+    if (shape.nativeBytes > kMaxDeflateRatio * static_cast<long long>(file ? length : size)) {
         throwDamaged(name, "PNG: the file is far too short for " + std::to_string(shape.width) + " x " +
                                std::to_string(shape.height) + " pixels");
     }
@@ -156,7 +192,10 @@ Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, const 
     for (int y = 0; y < image->GetHeight(); ++y) {
         rowPointers[y] = image->GetMutablePixels() + rowOffset(y, image->GetStride());
     }
-    if (!readPngPixels(decoding, rowPointers)) throwDamaged(name, std::string("PNG: ") + decoding.message);
+    if (!readPngPixels(decoding, rowPointers)) {
+        failure.ThrowIfAny();
+        throwDamaged(name, std::string("PNG: ") + decoding.message);
+    }
     return image;
 }
 
@@ -344,6 +383,9 @@ Tolm::CPtr<IImage> decodeJpeg(const unsigned char* data, std::size_t size, const
 bool startsWith(const unsigned char* data, std::size_t size, const char* magic, std::size_t length) noexcept {
     return size >= length && std::memcmp(data, magic, length) == 0;
 }
+bool isPng(const unsigned char* data, std::size_t size) noexcept {
+    return startsWith(data, size, "\x89PNG\r\n\x1a\n", 8);
+}
 bool isPnm(const unsigned char* data, std::size_t size) noexcept {
     return size >= 2 && data[0] == 'P' && data[1] >= '1' && data[1] <= '6';
 }
@@ -355,7 +397,7 @@ constexpr std::size_t kFileHeadBytes = 64 * 1024;
 }  // namespace
 
 Tolm::CPtr<IImage> detail::decodeImage(const unsigned char* data, std::size_t size, const std::string& name) {
-    if (startsWith(data, size, "\x89PNG\r\n\x1a\n", 8)) return decodePng(data, size, name);
+    if (isPng(data, size)) return decodePng(data, size, static_cast<std::int64_t>(size), nullptr, name);
     if (startsWith(data, size, "\xFF\xD8\xFF", 3)) return decodeJpeg(data, size, name);
     if (isPnm(data, size)) return detail::readPnm(data, size, static_cast<std::int64_t>(size), nullptr, name);
     throwDamaged(name, size == 0 ? "the file is empty" : "not a PNG, PBM, PGM, PPM or JPEG image");
@@ -366,11 +408,12 @@ Tolm::CPtr<IImage> LoadImageFile(Tolm::CBaseFile& file) {
     const std::int64_t length = file.GetLength() - file.GetPosition();
     if (length > INT_MAX) throwDamaged(name, "the file is too large (" + std::to_string(length) + " bytes)");
     if (length <= 0) throwDamaged(name, "the file is empty");
-    // A binary PNM raster goes from the file straight into the image; every
-    // other file is decoded from memory.
+    // A PNG file and a binary PNM raster go from the file straight into the
+    // decoder; every other file is decoded from memory.
     const std::size_t headSize = std::min<std::size_t>(static_cast<std::size_t>(length), kFileHeadBytes);
     detail::CHeapBlock head(headSize);
     file.ReadExactly(head.Get(), static_cast<int>(headSize));
+    if (isPng(head.Get(), headSize)) return decodePng(head.Get(), headSize, length, &file, name);
     if (isPnm(head.Get(), headSize)) {
         if (auto image = detail::readPnm(head.Get(), headSize, length, &file, name)) return image;
     }
