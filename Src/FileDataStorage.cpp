@@ -228,6 +228,8 @@ void CFileDataStorage::readPageHeader(int page, CPage& into) {
     into.index = page;
 }
 
+// The single-page forms of what the record operations do for whole chains
+// (walkChain, WriteRecord): a page with its data, and the page that follows.
 Tolm::CPtr<CFileDataStorage::CPage> CFileDataStorage::loadPage(int page) {
     Tolm::CPtr<CPage> result = loadPageHeader(page);
     if (result->usedSize < 0 || result->usedSize > pageDataSize) {
@@ -375,7 +377,9 @@ void CFileDataStorage::checkLiveRecord(int record, const char* operation) const 
 // their data into data (sized to the record's stored length); returns that
 // length. Throws a file error naming the record and page on the first header
 // that breaks an invariant; the bound on the chain's length (from the record
-// size) keeps a cycle from looping.
+// size) keeps a cycle from looping. This is loadPage for every page of a
+// chain, with the checks only a chain can make, and without its copy: one
+// page object serves the walk and the data goes straight to the output.
 int CFileDataStorage::walkChain(int record, Tolm::CFastArray<int, 16>* chain,
                                 Tolm::CArray<unsigned char>* data) {
     const Tolm::CPtr<CPage> page = loadPageHeader(record);
@@ -453,8 +457,10 @@ int CFileDataStorage::WriteRecord(const unsigned char* data, int length) {
     taken.Reserve(pageCount);
     freePages.Reserve(freePages.GetSize() + pageCount + pagesPerGrowth);
 
-    // Two page objects serve the whole chain: a page is written as soon as its
-    // successor's number is known, and its object then carries the next page.
+    // allocateNextFreePage's steps, without a page object and a copy of the
+    // data for every page: two page objects serve the whole chain, a page is
+    // written from the caller's bytes as soon as its successor's number is
+    // known, and its object then carries the next page.
     Tolm::CPtr<CPage> current = new CPage;
     Tolm::CPtr<CPage> following = new CPage;
     try {
