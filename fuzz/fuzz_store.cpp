@@ -28,6 +28,7 @@
 // reported and must then still be handled safely, which is the path this
 // target wants to exercise.
 #include "FuzzSupport.h"
+#include "StoreTestAccess.h"  // in tests/support
 
 #include <Korvan/FileDataStorage.h>
 #include <Tolm/Array.h>
@@ -39,15 +40,6 @@
 #include <map>
 #include <utility>
 #include <vector>
-
-namespace Korvan {
-
-// The store befriends this name for looks inside; the fuzzer needs its file.
-struct FileDataStorageTestAccess {
-    static Tolm::CFile* File(CFileDataStorage& store) { return store.file.get(); }
-};
-
-}  // namespace Korvan
 
 namespace {
 
