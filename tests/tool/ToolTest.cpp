@@ -15,6 +15,7 @@
 
 #include <jpeglib.h>
 #include <regex.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -333,6 +334,31 @@ TEST_F(ToolTest, JpegWritesColourAndBlackAndWhiteAsGrey) {
     EXPECT_EQ(Succeed("jpeg @in.pbm @grey.jpg"), "");
     EXPECT_EQ(JpegShape(Read(Path("colour.jpg"))), std::tuple(8, 6, 3));
     EXPECT_EQ(JpegShape(Read(Path("grey.jpg"))), std::tuple(3, 2, 1));
+}
+
+// As root: the replaced file keeps its owner, and a user who may write a file
+// but not its folder still gets the copy, written in place.
+TEST_F(ToolTest, AReplacedTargetKeepsItsOwnerAndAClosedFolderIsWrittenInPlace) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files as another user";
+    constexpr unsigned kNobody = 65534;
+    Write("from", "new bytes");
+    Write("owned", "old");
+    ASSERT_EQ(0, ::chown(Path("owned").c_str(), kNobody, kNobody));
+    EXPECT_EQ(Succeed("copy @from @owned"), "");
+    struct stat status {};
+    ASSERT_EQ(0, ::stat(Path("owned").c_str(), &status));
+    EXPECT_EQ(std::tuple(status.st_uid, status.st_gid), std::tuple(kNobody, kNobody));
+    EXPECT_EQ(Read(Path("owned")), "new bytes");
+
+    fs::create_directory(Path("closed"));
+    Write("closed/theirs", "old");
+    ASSERT_EQ(0, ::chown(Path("closed/theirs").c_str(), kNobody, kNobody));
+    fs::permissions(Path("closed"), fs::perms(0755));
+    const std::string status2 =
+        Shell("setpriv --reuid=65534 --regid=65534 --clear-groups " + Quoted(GEARSET_TOOL_PATH) + " copy " +
+              Quoted(Path("from")) + " " + Quoted(Path("closed/theirs")) + " 2>&1; echo $?");
+    EXPECT_EQ(status2, "0\n");
+    EXPECT_EQ(Read(Path("closed/theirs")), "new bytes");
 }
 
 TEST_F(ToolTest, AWriteCutShortLeavesTheOldTargetAsItWas) {

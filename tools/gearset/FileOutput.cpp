@@ -4,6 +4,7 @@
 
 #include <Korvan/BasicTools.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace gearset {
@@ -59,9 +60,16 @@ ReplacedTarget::ReplacedTarget(const std::string& target) {
         writePath_ =
             Tolm::TempFile::NewIn(unicodePath(finalPath_.parent_path().string()), u".gearset", u"tmp");
     } catch (Tolm::CException* failure) {
-        // Name the file the user asked for, not the temporary one.
         const int systemError = failure->GetSystemError();
         failure->Delete();
+        // A file that may be written in a folder that may not: write it in
+        // place, as there is no other way.
+        if (existingMode_ && (systemError == EACCES || systemError == EPERM)) {
+            writePath_ = unicodePath(target);
+            inPlaceFile_ = finalPath_;
+            return;
+        }
+        // Name the file the user asked for, not the temporary one.
         throw ToolFailure("cannot create '" + target + "': " + std::strerror(systemError));
     }
     replacing_ = true;
@@ -77,8 +85,18 @@ ReplacedTarget::~ReplacedTarget() {
 }
 
 void ReplacedTarget::Commit(fs::perms mode) {
-    if (!replacing_) return;
     std::error_code error;
+    if (!replacing_) {
+        if (inPlaceFile_.empty()) return;  // a device or a FIFO keeps its mode
+        fs::permissions(inPlaceFile_, mode, error);
+        if (error)
+            throw ToolFailure("cannot set the mode of '" + inPlaceFile_.string() + "': " + error.message());
+        return;
+    }
+    // The new file takes the old one's owner where the system lets us (as
+    // root, say), and the mode after that, since a change of owner may clear
+    // mode bits.
+    if (existingMode_) GiveOwnership(finalPath_.string(), writePath_.ToUtf8());
     fs::permissions(writePath_.ToUtf8(), mode, error);
     if (error) throw ToolFailure("cannot set the mode of '" + writePath_.ToUtf8() + "': " + error.message());
     Tolm::TempFile::Rename(writePath_, unicodePath(finalPath_.string()));

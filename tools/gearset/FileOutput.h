@@ -26,8 +26,11 @@ class ReplacedTarget {
 public:
     // Creates the temporary file beside `target`, or, where the target exists
     // but is not a regular file (a device, a FIFO) or is a link that leads
-    // nowhere, writes it in place: those cannot be replaced by a rename. A
-    // link to a regular file has the file it leads to replaced.
+    // nowhere, writes it in place: those cannot be replaced by a rename. So is
+    // a file that may be written in a folder that may not. A link to a regular
+    // file has the file it leads to replaced, and the new file takes the old
+    // one's owner where the system allows (hard links to the old file keep the
+    // old content).
     explicit ReplacedTarget(const std::string& target);
     // Deletes the temporary file unless committed.
     ~ReplacedTarget();
@@ -47,6 +50,7 @@ private:
     Tolm::CUnicodeString writePath_;
     std::filesystem::path finalPath_;
     std::optional<std::filesystem::perms> existingMode_;
+    std::filesystem::path inPlaceFile_;  // a regular file written in place
     bool replacing_ = false;
 };
 

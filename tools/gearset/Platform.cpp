@@ -135,6 +135,14 @@ std::unique_ptr<Tolm::CBaseFile> OpenSequentialFile(const std::string& path) {
     return std::make_unique<SequentialFile>(name, fd);
 }
 
+void GiveOwnership(const std::string& model, const std::string& path) {
+    struct stat owner {};
+    if (::stat(model.c_str(), &owner) != 0) return;
+    // First both, then the group alone: a user may give a file a group of theirs.
+    if (::lchown(path.c_str(), owner.st_uid, owner.st_gid) != 0)
+        (void)::lchown(path.c_str(), static_cast<uid_t>(-1), owner.st_gid);
+}
+
 unsigned NewFileMode(unsigned requested) {
     // The mask can only be read by setting it; the tool runs one thread.
     const mode_t mask = ::umask(0);

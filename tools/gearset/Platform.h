@@ -40,6 +40,10 @@ std::unique_ptr<Tolm::CBaseFile> OpenSequentialFile(const std::string& path);
 // (a full disk, a closed pipe) are ToolFailures.
 std::unique_ptr<Tolm::CBaseFile> OpenStandardOutput();
 
+// Gives path the owner and group of model where the system allows it (as root,
+// or a group the user is in); otherwise leaves path as it is.
+void GiveOwnership(const std::string& model, const std::string& path);
+
 // The permission bits a file created with `requested` gets: less the
 // process's file-creation mask, as the system applies it.
 unsigned NewFileMode(unsigned requested);
