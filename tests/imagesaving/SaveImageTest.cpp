@@ -145,15 +145,9 @@ TEST_F(SaveImageTest, NullImageTouchesNothingAndBadPathsRaiseTheFileError) {
     for (const fs::path& target : {dir_ / "no/such/folder/a.jpg", dir_}) {
         const ReportRecorder recorder;
         Korvan::SaveImage(nullptr, text(target / "never.jpg"));
-        try {
-            Korvan::SaveImage(image.Get(), text(target));
-            ADD_FAILURE() << "no error raised for " << target;
-        } catch (Tolm::CException* error) {
-            EXPECT_EQ(Tolm::CException::Kind::file, error->GetKind());
-            EXPECT_NE(std::string::npos, std::string(error->GetMessage()).find(target.string()))
-                << error->GetMessage();
-            error->Delete();
-        }
+        const auto caught = GearsetTest::Catch([&] { Korvan::SaveImage(image.Get(), text(target)); });
+        EXPECT_TRUE(caught.thrown && caught.kind == Tolm::CException::Kind::file) << target;
+        EXPECT_NE(std::string::npos, caught.message.find(target.string())) << caught.message;
         EXPECT_EQ(0, recorder.Count());
     }
     EXPECT_TRUE(fs::is_empty(dir_));
@@ -164,21 +158,13 @@ TEST_F(SaveImageTest, ColorityOutsideTheRangeIsReportedOnceTheFileIsOpen) {
     const Tolm::CPtr<Image::IImage> odd(new ColorityOverride(makeImage(2), 3));
     {
         const ReportRecorder recorder;
-        try {
-            Korvan::SaveImage(odd.Get(), text(dir_ / "odd.jpg"));
-        } catch (Tolm::CException* error) {
-            error->Delete();  // the writer may refuse the image; the report is what counts
-        }
+        // The writer may refuse the image; the report is what counts.
+        GearsetTest::Catch([&] { Korvan::SaveImage(odd.Get(), text(dir_ / "odd.jpg")); });
         EXPECT_EQ(1, recorder.Count());
         EXPECT_EQ(1, recorder.Count("Src\\BasicTools"));
     }
-    try {
-        Korvan::SaveImage(odd.Get(), text(dir_ / "raised.jpg"));
-        ADD_FAILURE() << "the report did not raise";
-    } catch (Tolm::CException* error) {
-        EXPECT_EQ(Tolm::CException::Kind::internal, error->GetKind());
-        error->Delete();
-    }
+    const auto raised = GearsetTest::Catch([&] { Korvan::SaveImage(odd.Get(), text(dir_ / "raised.jpg")); });
+    EXPECT_TRUE(raised.thrown && raised.kind == Tolm::CException::Kind::internal) << raised.message;
     EXPECT_TRUE(fs::exists(dir_ / "raised.jpg"));
 }
 

@@ -67,6 +67,17 @@ Tolm::CPtr<IImage> CreateImage(int width, int height, int colority) {
 
 namespace detail {
 
+void* allocateForC(std::size_t bytes) noexcept {
+    try {
+        return Tolm::doAlloc(bytes);
+    } catch (Tolm::CException* error) {
+        error->Delete();
+        return nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 void expandBitsToGrey(const unsigned char* bits, int width, unsigned char* grey) noexcept {
     for (int x = 0; x < width; ++x) {
         const bool black = (bits[x >> 3] >> (7 - (x & 7))) & 1;

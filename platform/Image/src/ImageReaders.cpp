@@ -8,17 +8,19 @@
 #include <Image/Image.h>
 #include <Tolm/Error.h>
 #include <Tolm/File.h>
-#include <jerror.h>  // after jpeglib.h
-#include <jpeglib.h>
-#include <png.h>
 
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
-#include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <cstdio>  // before jpeglib.h, which needs FILE and size_t
 #include <cstring>
 #include <string>
 #include <utility>
+
+#include <jpeglib.h>
+
+#include <jerror.h>  // after jpeglib.h, whose types it uses
+#include <png.h>
 
 #include "ImageInternal.h"
 #include "PnmReader.h"
@@ -91,14 +93,8 @@ void onPngRead(png_structp png, png_bytep target, std::size_t count) {
     png_error(png, "the file cannot be read");
 }
 
-png_voidp allocateForPng(png_structp, png_alloc_size_t bytes) {
-    try {
-        return Tolm::doAlloc(bytes);
-    } catch (Tolm::CException* error) {
-        error->Delete();
-        return nullptr;  // libpng turns this into its own "out of memory" error
-    }
-}
+// Null when memory runs out: libpng turns that into its own "out of memory" error.
+png_voidp allocateForPng(png_structp, png_alloc_size_t bytes) { return detail::allocateForC(bytes); }
 void freeForPng(png_structp, png_voidp block) { Tolm::doFree(block); }
 
 struct PngShape {
@@ -187,7 +183,7 @@ Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, std::i
     if (png_get_rowbytes(decoding.png, decoding.info) != static_cast<std::size_t>(image->GetStride())) {
         throwDamaged(name, "PNG: unexpected row size after conversion");
     }
-    detail::CHeapBlock rows(sizeof(png_bytep) * shape.height);
+    detail::HeapBlock rows(sizeof(png_bytep) * shape.height);
     auto* rowPointers = reinterpret_cast<png_bytepp>(rows.Get());
     for (int y = 0; y < image->GetHeight(); ++y) {
         rowPointers[y] = image->GetMutablePixels() + rowOffset(y, image->GetStride());
@@ -372,7 +368,7 @@ Tolm::CPtr<IImage> decodeJpeg(const unsigned char* data, std::size_t size, const
     const bool isCmyk = decoding.info.out_color_space == JCS_CMYK;
     Tolm::CPtr<IImage> image =
         createImageFor(name, width, height, decoding.info.out_color_space == JCS_GRAYSCALE ? 1 : 2);
-    detail::CHeapBlock cmykRow(isCmyk ? 4 * static_cast<std::size_t>(width) : 0);
+    detail::HeapBlock cmykRow(isCmyk ? 4 * static_cast<std::size_t>(width) : 0);
     if (!readJpegPixels(decoding, image->GetMutablePixels(), image->GetStride(),
                         isCmyk ? cmykRow.Get() : nullptr)) {
         throwDamaged(name, std::string("JPEG: ") + decoding.message);
@@ -411,14 +407,14 @@ Tolm::CPtr<IImage> LoadImageFile(Tolm::CBaseFile& file) {
     // A PNG file and a binary PNM raster go from the file straight into the
     // decoder; every other file is decoded from memory.
     const std::size_t headSize = std::min<std::size_t>(static_cast<std::size_t>(length), kFileHeadBytes);
-    detail::CHeapBlock head(headSize);
+    detail::HeapBlock head(headSize);
     file.ReadExactly(head.Get(), static_cast<int>(headSize));
     if (isPng(head.Get(), headSize)) return decodePng(head.Get(), headSize, length, &file, name);
     if (isPnm(head.Get(), headSize)) {
         if (auto image = detail::readPnm(head.Get(), headSize, length, &file, name)) return image;
     }
     if (headSize == static_cast<std::size_t>(length)) return detail::decodeImage(head.Get(), headSize, name);
-    detail::CHeapBlock data(static_cast<std::size_t>(length));
+    detail::HeapBlock data(static_cast<std::size_t>(length));
     std::memcpy(data.Get(), head.Get(), headSize);
     file.ReadExactly(data.Get() + headSize, static_cast<int>(length - static_cast<std::int64_t>(headSize)));
     return detail::decodeImage(data.Get(), data.GetSize(), name);

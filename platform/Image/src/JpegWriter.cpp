@@ -1,12 +1,13 @@
 #include <Image/ImageServices.h>
 #include <Tolm/Error.h>
 #include <Tolm/File.h>
-#include <jpeglib.h>
 
 #include <csetjmp>
-#include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <cstdio>  // before jpeglib.h, which needs FILE and size_t
 #include <cstring>
 #include <string>
+
+#include <jpeglib.h>
 
 #include "ImageInternal.h"
 
@@ -166,8 +167,8 @@ void encodeJpeg(Tolm::CBaseFile& file, const IImage& image, int quality, int out
                                  " pixels exceed JPEG's limit of " + std::to_string(JPEG_MAX_DIMENSION));
     }
 
-    detail::CHeapBlock block(kOutputBlockBytes);
-    detail::CHeapBlock row(needsConversion(colority, outColority) ? 4 * static_cast<std::size_t>(width) : 0);
+    detail::HeapBlock block(kOutputBlockBytes);
+    detail::HeapBlock row(needsConversion(colority, outColority) ? 4 * static_cast<std::size_t>(width) : 0);
 
     JpegEncoding encoding;
     std::memset(&encoding, 0, sizeof encoding);

@@ -30,13 +30,13 @@ constexpr std::size_t kWideSampleBlockBytes = 64 * 1024;
 // The most that one Read of the framework is asked for.
 constexpr std::size_t kMaxReadBytes = 1 << 30;
 
-class CPnmReader {
+class PnmReader {
 public:
-    CPnmReader(const unsigned char* data, std::size_t size, std::int64_t length, Tolm::CBaseFile* file,
-               const std::string& name) noexcept
+    PnmReader(const unsigned char* data, std::size_t size, std::int64_t length, Tolm::CBaseFile* file,
+              const std::string& name) noexcept
         : data_(data), size_(size), length_(length), file_(file), name_(name) {}
-    CPnmReader(const CPnmReader&) = delete;
-    CPnmReader& operator=(const CPnmReader&) = delete;
+    PnmReader(const PnmReader&) = delete;
+    PnmReader& operator=(const PnmReader&) = delete;
 
     Tolm::CPtr<IImage> Read() {
         const int kind = data_[1] - '0';
@@ -202,7 +202,7 @@ private:
     }
 
     void readWideSamples(unsigned char* samples, std::size_t count) {
-        CHeapBlock block(kWideSampleBlockBytes);
+        HeapBlock block(kWideSampleBlockBytes);
         for (std::size_t done = 0; done < count;) {
             const std::size_t part = std::min(count - done, kWideSampleBlockBytes / 2);
             take(block.Get(), 2 * part);
@@ -252,7 +252,7 @@ private:
 
 Tolm::CPtr<IImage> readPnm(const unsigned char* data, std::size_t size, std::int64_t length,
                            Tolm::CBaseFile* file, const std::string& name) {
-    return CPnmReader(data, size, file ? length : static_cast<std::int64_t>(size), file, name).Read();
+    return PnmReader(data, size, file ? length : static_cast<std::int64_t>(size), file, name).Read();
 }
 
 }  // namespace Image::detail
