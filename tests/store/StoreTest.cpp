@@ -21,7 +21,6 @@
 #include <string>
 #include <vector>
 
-
 using Korvan::CFileDataStorage;
 using Korvan::CObjectsFileCache;
 using Access = Korvan::FileDataStorageTestAccess;
@@ -41,11 +40,7 @@ constexpr int kData = kPage - kHeader;
 
 // Random bytes, or with pdfLike bytes that compress like a PDF page.
 Bytes Pattern(std::size_t count, unsigned seed = 1, bool pdfLike = false) {
-    if (pdfLike) return GearsetTest::PdfLikeBytes(count, seed);
-    Bytes bytes(count);
-    std::mt19937 random(seed);
-    for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
-    return bytes;
+    return pdfLike ? GearsetTest::PdfLikeBytes(count, seed) : GearsetTest::RandomBytes(count, seed);
 }
 
 Bytes ToBytes(const Tolm::CArray<unsigned char>& array) {

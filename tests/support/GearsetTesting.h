@@ -76,6 +76,14 @@ Caught Catch(Call&& call) {
     return {};
 }
 
+// Bytes that do not compress, the same for the same seed.
+inline std::vector<unsigned char> RandomBytes(std::size_t count, unsigned seed = 1) {
+    std::vector<unsigned char> bytes(count);
+    std::mt19937 random(seed);
+    for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(random());
+    return bytes;
+}
+
 // Bytes that compress like a PDF page: runs of text operators with one
 // 256-byte run of random binary in every eight (which one depends on the seed).
 inline std::vector<unsigned char> PdfLikeBytes(std::size_t count, unsigned seed = 1) {
