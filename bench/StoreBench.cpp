@@ -20,6 +20,7 @@
 #include <Tolm/File.h>
 
 #include "FileInstruments.h"
+#include "PdfLikeContent.h"
 
 #include <benchmark/benchmark.h>
 #include <lmdb.h>
@@ -88,44 +89,9 @@ const Bytes& randomPool() {
     return pool;
 }
 
-// Bytes that look like the inside of a PDF: text content streams (operators,
-// numbers, strings) with runs of binary image or font data among them.
+// Bytes that look like the inside of a PDF, for the compressing store.
 const Bytes& pdfLikePool() {
-    static const Bytes pool = [] {
-        static const char* const kOperators[] = {"BT\n",
-                                                 "/F1 12 Tf\n",
-                                                 "72 712 Td\n",
-                                                 "(Quarterly report, page 14) Tj\n",
-                                                 "0 -14.4 TD\n",
-                                                 "ET\n",
-                                                 "q 0.24 0 0 0.24 36 36 cm\n",
-                                                 "Q\n",
-                                                 "0.5 0.5 0.5 rg\n",
-                                                 "[(T) 80 (ype) -250 (setting) 30 (s)] TJ\n",
-                                                 "1 0 0 1 298.5 401.25 Tm\n",
-                                                 "/GS1 gs\n",
-                                                 "36 36 m 576 36 l S\n",
-                                                 "(The record store keeps pages.) '\n"};
-        Bytes bytes;
-        bytes.reserve(kPoolBytes);
-        std::mt19937 random(7);
-        while (bytes.size() < kPoolBytes) {
-            const unsigned pick = random();
-            // About a fifth of the bytes are binary.
-            if (pick % 64 == 0) {
-                const unsigned run = 64 + (pick >> 8) % 540;
-                for (unsigned i = 0; i < run; ++i) bytes.push_back(static_cast<unsigned char>(random()));
-            } else {
-                char number[32];
-                std::snprintf(number, sizeof number, "%u.%u ", (pick >> 4) % 600, (pick >> 14) % 100);
-                for (const char* c = number; *c != '\0'; ++c) bytes.push_back(static_cast<unsigned char>(*c));
-                for (const char* c = kOperators[pick % 14]; *c != '\0'; ++c)
-                    bytes.push_back(static_cast<unsigned char>(*c));
-            }
-        }
-        bytes.resize(kPoolBytes);
-        return bytes;
-    }();
+    static const Bytes pool = bench::pdfLikeContent(kPoolBytes);
     return pool;
 }
 
