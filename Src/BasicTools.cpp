@@ -1,4 +1,5 @@
 #include <Korvan/BasicTools.h>
+#include <Korvan/FolderWorker.h>
 #include <Korvan/ImageSaving.h>
 
 #include "Report.h"
@@ -127,8 +128,7 @@ std::ptrdiff_t findBackward(const unsigned char* data, std::ptrdiff_t lastStart,
 
 }  // namespace
 
-int Compare(const Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>& left,
-            const Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>& right) {
+int Compare(const CByteArray& left, const CByteArray& right) {
     const int common = left.GetSize() < right.GetSize() ? left.GetSize() : right.GetSize();
     const unsigned char* a = left.GetData();
     const unsigned char* b = right.GetData();
@@ -203,8 +203,9 @@ constexpr int kGrayConversionMode = 0;
 // Write access, creating the file or emptying an existing one.
 constexpr unsigned kJpegOpenFlags = Tolm::CFile::kCreateForWriting;
 
-// The image that the named transformer makes from image with params; empty
-// when the algorithm or the transformer cannot be made (already reported).
+// The image that the named transformer makes from image with params; empty,
+// and reported, when the algorithm or the transformer cannot be made or the
+// transformer gives no image.
 Tolm::CPtr<Image::IImage> transformImage(const Image::IImage* image,
                                          const Tolm::CUnicodeString& transformerName, Tolm::IObject* params) {
     const Tolm::CPtr<Image::IAlgorithm> algorithm =
@@ -216,7 +217,9 @@ Tolm::CPtr<Image::IImage> transformImage(const Image::IImage* image,
         Tolm::CreateObject<Image::IImageTransformer>(algorithm->GetTransformerName());
     if (!transformer) return {};
     const Tolm::CPtr<Tolm::IObject> transformParams = algorithm->GetParams();
-    return transformer->Transform(image, transformParams.Get(), nullptr);
+    Tolm::CPtr<Image::IImage> result = transformer->Transform(image, transformParams.Get(), nullptr);
+    if (!result) KORVAN_REPORT_BROKEN_PRECONDITION();
+    return result;
 }
 
 // A new grey image made from image; empty as for transformImage.
@@ -259,25 +262,28 @@ void SaveImage(const Image::IImage* image, const Tolm::CUnicodeString& path) {
     }
     saveParams->SetQuality(kJpegQuality);
 
+    // The grey copy is made before the file is opened: a conversion that
+    // fails (reported, and normally raised) then leaves no empty file behind,
+    // and an older file at path stays whole.
     Tolm::CPtr<Image::IImage> grayCopy;
-    Tolm::CFile file(u"\\\\?\\" + path, kJpegOpenFlags);
-    Tolm::CPtr<Image::IImageWriter> writer = jpeg->CreateWriter(file);
-    if (!writer) KORVAN_REPORT_BROKEN_PRECONDITION();
-
     const Image::IImage* imageToWrite = image;
     if (image->GetColority() == 0) {
         grayCopy = convertToGray(image);
+        if (!grayCopy) return;
         imageToWrite = grayCopy.Get();
     }
-    if (imageToWrite != nullptr) {
-        const int colority = imageToWrite->GetColority();
-        if (colority == 1 || colority == 2) {
-            saveParams->SetColority(colority);
-        } else {
-            KORVAN_REPORT_BROKEN_PRECONDITION();
-        }
-        if (writer) writer->Write(imageToWrite, saveParams.Get());
+
+    Tolm::CFile file(CFolderWorker::MakeLongPath(path), kJpegOpenFlags);
+    Tolm::CPtr<Image::IImageWriter> writer = jpeg->CreateWriter(file);
+    if (!writer) KORVAN_REPORT_BROKEN_PRECONDITION();
+
+    const int colority = imageToWrite->GetColority();
+    if (colority == 1 || colority == 2) {
+        saveParams->SetColority(colority);
+    } else {
+        KORVAN_REPORT_BROKEN_PRECONDITION();
     }
+    if (writer) writer->Write(imageToWrite, saveParams.Get());
 
     writer.Reset();
     // Closed here rather than by the destructor, which would swallow a failure

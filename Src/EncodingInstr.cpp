@@ -37,8 +37,7 @@ bool IsReallyUnicode(const Tolm::CUnicodeString& text) {
     return false;
 }
 
-bool UnicodeStringToBytes(const Tolm::CUnicodeString& text, bool forceUnicode,
-                          Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>& output) {
+bool UnicodeStringToBytes(const Tolm::CUnicodeString& text, bool forceUnicode, CByteArray& output) {
     output.SetSize(0);
     const std::u16string_view units = text.View();
     if (units.empty()) return false;
@@ -68,8 +67,7 @@ bool UnicodeStringToBytes(const Tolm::CUnicodeString& text, bool forceUnicode,
     return true;
 }
 
-Tolm::CUnicodeString BytesToUnicodeString(
-    const Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>& bytes) {
+Tolm::CUnicodeString BytesToUnicodeString(const CByteArray& bytes) {
     Tolm::CUnicodeString text;
     const int count = bytes.GetSize();
     if (count == 0) return text;

@@ -34,11 +34,13 @@
 //       then 10 .. 6; a freed chain a, b, c is pushed in chain order and is
 //       reused as c, b, a.
 //   (6) Every page number from 1 to allocatedPagesCount is either on the free
-//       stack or in exactly one live record's chain. Two bitmaps mirror this in
-//       memory: a bit for "on the free stack", a bit for "first page of a live
-//       record". Record numbers are checked against them, and a chain read from
-//       the file may only pass through pages that are handed out, not free and
-//       not the start of another record.
+//       stack or in exactly one live record's chain (between operations; a
+//       write holds the pages it has taken until it ends).
+//   (7) The store remembers in memory, not in the file, which live record owns
+//       each page (pageOwners, 0 for a free page); a record number is live when
+//       its page owns itself. A chain read from the file may only pass through
+//       pages that its own record owns, and never back to its first page, so a
+//       damaged link can neither free nor read another record's pages.
 //
 // The file is private to the store and lives no longer than it, but its bytes
 // are still checked when read (used sizes, next pages, record sizes, chain
@@ -65,19 +67,6 @@ namespace {
 
 constexpr int kChunkBytes = 4096;
 
-bool testBit(const Tolm::CArray<std::uint32_t>& bits, int index) noexcept {
-    const int word = index >> 5;
-    return word < bits.GetSize() && (bits.GetData()[word] >> (index & 31) & 1u) != 0;
-}
-
-void setBit(Tolm::CArray<std::uint32_t>& bits, int index) noexcept {
-    bits.GetData()[index >> 5] |= 1u << (index & 31);
-}
-
-void clearBit(Tolm::CArray<std::uint32_t>& bits, int index) noexcept {
-    bits.GetData()[index >> 5] &= ~(1u << (index & 31));
-}
-
 // storedDataSize is 32 bits: keep its arithmetic defined past 2 GiB of live data.
 int addWrapping(int a, int b) noexcept {
     return static_cast<int>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
@@ -96,11 +85,10 @@ std::string pathOf(const Tolm::CUnicodeString& fileName) { return fileName.ToUtf
 // A page must hold its header and a byte, and a refill's pageSize * 5 must
 // stay a 32-bit number.
 int checkedPageSize(int pageSize) {
-    constexpr int kLargest = INT_MAX / CFileDataStorage::kPagesPerGrowth;
-    if (pageSize <= CFileDataStorage::kPageHeaderSize || pageSize > kLargest) {
+    if (pageSize < CFileDataStorage::kMinPageSize || pageSize > CFileDataStorage::kMaxPageSize) {
         Tolm::ThrowArgumentError("record store page size " + std::to_string(pageSize) + " is outside " +
-                                 std::to_string(CFileDataStorage::kPageHeaderSize + 1) + ".." +
-                                 std::to_string(kLargest));
+                                 std::to_string(CFileDataStorage::kMinPageSize) + ".." +
+                                 std::to_string(CFileDataStorage::kMaxPageSize));
     }
     return pageSize;
 }
@@ -146,10 +134,10 @@ CFileDataStorage::CPage::~CPage() = default;
 
 // --- Construction -----------------------------------------------------------
 
-CFileDataStorage::CFileDataStorage(int pageSize_, bool useCompression_)
-    : pageSize(checkedPageSize(pageSize_)),
+CFileDataStorage::CFileDataStorage(int requestedPageSize, bool compress)
+    : pageSize(checkedPageSize(requestedPageSize)),
       pageDataSize(pageSize - kPageHeaderSize),
-      useCompression(useCompression_),
+      useCompression(compress),
       pagesPerGrowth(kPagesPerGrowth),
       allocatedPagesCount(0),
       storedDataSize(0) {
@@ -226,16 +214,22 @@ Tolm::CFile& CFileDataStorage::openFile() const {
 }
 
 Tolm::CPtr<CFileDataStorage::CPage> CFileDataStorage::loadPageHeader(int page) {
-    Tolm::CFile& f = openFile();
-    f.Seek(getPageStart(page), Tolm::CBaseFile::begin);
     Tolm::CPtr<CPage> result = new CPage;
-    result->nextPage = static_cast<int>(f.ReadDWord());
-    result->usedSize = static_cast<int>(f.ReadDWord());
-    result->recordSize = static_cast<int>(f.ReadDWord());
-    result->index = page;
+    readPageHeader(page, *result);
     return result;
 }
 
+void CFileDataStorage::readPageHeader(int page, CPage& into) {
+    Tolm::CFile& f = openFile();
+    f.Seek(getPageStart(page), Tolm::CBaseFile::begin);
+    into.nextPage = static_cast<int>(f.ReadDWord());
+    into.usedSize = static_cast<int>(f.ReadDWord());
+    into.recordSize = static_cast<int>(f.ReadDWord());
+    into.index = page;
+}
+
+// The single-page forms of what the record operations do for whole chains
+// (walkChain, WriteRecord): a page with its data, and the page that follows.
 Tolm::CPtr<CFileDataStorage::CPage> CFileDataStorage::loadPage(int page) {
     Tolm::CPtr<CPage> result = loadPageHeader(page);
     if (result->usedSize < 0 || result->usedSize > pageDataSize) {
@@ -310,11 +304,7 @@ void CFileDataStorage::allocateFreePages() {
     // Everything that can fail for memory comes first, so that a failure
     // leaves the stack and the counter as they were.
     const int newCount = allocatedPagesCount + pagesPerGrowth;
-    const int wordsNeeded = (newCount >> 5) + 1;
-    if (freePageBits.GetSize() < wordsNeeded) {
-        freePageBits.SetSize(wordsNeeded);
-        recordStartBits.SetSize(wordsNeeded);
-    }
+    if (pageOwners.GetSize() <= newCount) pageOwners.SetSize(newCount + 1);
     freePages.Reserve(freePages.GetSize() + pagesPerGrowth);
 
     const std::int64_t length = f.GetLength();
@@ -322,7 +312,6 @@ void CFileDataStorage::allocateFreePages() {
     for (int i = 0; i < pagesPerGrowth; ++i) {
         ++allocatedPagesCount;
         freePages.Add(allocatedPagesCount);
-        setBit(freePageBits, allocatedPagesCount);
     }
 }
 
@@ -334,7 +323,6 @@ int CFileDataStorage::takeFreePageNumber() {
     }
     const int page = freePages.GetLast();
     freePages.RemoveLast();
-    clearBit(freePageBits, page);
     return page;
 }
 
@@ -354,14 +342,20 @@ Tolm::CPtr<CFileDataStorage::CPage> CFileDataStorage::allocateNextFreePage(CPage
 // Pushes pages back in reverse of the order given, so that pages taken in
 // that order leave the stack as they were before they were taken.
 void CFileDataStorage::returnPages(const int* pages, int count) {
-    for (int i = count - 1; i >= 0; --i) {
-        freePages.Add(pages[i]);
-        setBit(freePageBits, pages[i]);
-    }
+    for (int i = count - 1; i >= 0; --i) freePages.Add(pages[i]);
 }
 
 bool CFileDataStorage::isHandedOutPage(int page) const noexcept {
     return page >= 1 && page <= allocatedPagesCount;
+}
+
+// For the message about a refused link: what the page is.
+std::string CFileDataStorage::describeOwner(int page) const {
+    if (!isHandedOutPage(page)) return "never handed out";
+    const int owner = pageOwners[page];
+    if (owner == 0) return "a free page";
+    if (owner == page) return "the first page of record " + std::to_string(owner);
+    return "a page of record " + std::to_string(owner);
 }
 
 // --- Record operations ------------------------------------------------------
@@ -372,7 +366,7 @@ void CFileDataStorage::checkLiveRecord(int record, const char* operation) const 
                                  ": the record store has handed out record numbers 1.." +
                                  std::to_string(allocatedPagesCount) + " only");
     }
-    if (!testBit(recordStartBits, record)) {
+    if (pageOwners[record] != record) {
         Tolm::ThrowArgumentError(std::string("cannot ") + operation + " record " + std::to_string(record) +
                                  ": it is not a live record of the store (never written, or already freed)");
     }
@@ -383,7 +377,9 @@ void CFileDataStorage::checkLiveRecord(int record, const char* operation) const 
 // their data into data (sized to the record's stored length); returns that
 // length. Throws a file error naming the record and page on the first header
 // that breaks an invariant; the bound on the chain's length (from the record
-// size) keeps a cycle from looping.
+// size) keeps a cycle from looping. This is loadPage for every page of a
+// chain, with the checks only a chain can make, and without its copy: one
+// page object serves the walk and the data goes straight to the output.
 int CFileDataStorage::walkChain(int record, Tolm::CFastArray<int, 16>* chain,
                                 Tolm::CArray<unsigned char>* data) {
     const Tolm::CPtr<CPage> page = loadPageHeader(record);
@@ -421,21 +417,16 @@ int CFileDataStorage::walkChain(int record, Tolm::CFastArray<int, 16>* chain,
                                  std::to_string(pageCount) + " pages that record size " +
                                  std::to_string(recordSize) + " needs");
         }
-        if (!isLastPage &&
-            (!isHandedOutPage(next) || testBit(freePageBits, next) || testBit(recordStartBits, next))) {
+        if (!isLastPage && (!isHandedOutPage(next) || next == record || pageOwners[next] != record)) {
             throwDamagedPage(fileName, record, page->index,
-                             "next page " + std::to_string(next) + " is not a page of a live record's chain");
+                             "next page " + std::to_string(next) + " is not a later page of this record (" +
+                                 describeOwner(next) + ")");
         }
         if (chain != nullptr) chain->Add(page->index);
         if (data != nullptr) readPageData(page.Get(), data->GetData() + place * pageDataSize);
         if (isLastPage) return recordSize;
 
-        Tolm::CFile& f = *file;
-        f.Seek(getPageStart(next), Tolm::CBaseFile::begin);
-        page->nextPage = static_cast<int>(f.ReadDWord());
-        page->usedSize = static_cast<int>(f.ReadDWord());
-        page->recordSize = static_cast<int>(f.ReadDWord());
-        page->index = next;
+        readPageHeader(next, *page);
     }
 }
 
@@ -466,8 +457,10 @@ int CFileDataStorage::WriteRecord(const unsigned char* data, int length) {
     taken.Reserve(pageCount);
     freePages.Reserve(freePages.GetSize() + pageCount + pagesPerGrowth);
 
-    // Two page objects serve the whole chain: a page is written as soon as its
-    // successor's number is known, and its object then carries the next page.
+    // allocateNextFreePage's steps, without a page object and a copy of the
+    // data for every page: two page objects serve the whole chain, a page is
+    // written from the caller's bytes as soon as its successor's number is
+    // known, and its object then carries the next page.
     Tolm::CPtr<CPage> current = new CPage;
     Tolm::CPtr<CPage> following = new CPage;
     try {
@@ -496,7 +489,7 @@ int CFileDataStorage::WriteRecord(const unsigned char* data, int length) {
     }
 
     const int record = taken[0];
-    setBit(recordStartBits, record);
+    for (int i = 0; i < taken.GetSize(); ++i) pageOwners[taken[i]] = record;
     storedDataSize = addWrapping(storedDataSize, storedLength);
     return record;
 }
@@ -526,10 +519,9 @@ void CFileDataStorage::FreeRecord(int record) {
     freePages.Reserve(freePages.GetSize() + chain.GetSize());
 
     storedDataSize = addWrapping(storedDataSize, -recordSize);
-    clearBit(recordStartBits, record);
     for (int i = 0; i < chain.GetSize(); ++i) {
         freePages.Add(chain[i]);
-        setBit(freePageBits, chain[i]);
+        pageOwners[chain[i]] = 0;
     }
 }
 
@@ -559,16 +551,38 @@ void CFileDataStorage::pumpStream(Image::CReadImageStream& stream, const unsigne
     try {
         for (;;) {
             const int size = output.GetSize();
-            output.SetSize(size + kChunkBytes);
-            const int got = stream.Read(output.GetData() + size, kChunkBytes);
+            const int room = outputRoom(size);
+            if (room == 0) {
+                checkStreamEnded(stream);
+                break;
+            }
+            output.SetSize(size + room);
+            const int got = stream.Read(output.GetData() + size, room);
             output.SetSize(size + (got > 0 ? got : 0));
-            if (got != kChunkBytes) break;
+            if (got != room) break;
         }
     } catch (...) {
         resetCompressStreams();
         throw;
     }
     resetCompressStreams();
+}
+
+// An array holds at most INT_MAX bytes: near that bound the reads ask for
+// only what still fits, so that an output of exactly INT_MAX bytes can be
+// held and nothing is added past it.
+int CFileDataStorage::outputRoom(int size) noexcept {
+    return size <= INT_MAX - kChunkBytes ? kChunkBytes : INT_MAX - size;
+}
+
+// For an output that has no room left: a stream that still delivers a byte
+// makes a record larger than the store can hold.
+void CFileDataStorage::checkStreamEnded(Image::CReadImageStream& stream) {
+    unsigned char extra = 0;
+    if (stream.Read(&extra, 1) > 0) {
+        Tolm::ThrowArchiveError("stream '" + stream.GetName().ToUtf8() + "' gives a record of more than " +
+                                std::to_string(INT_MAX) + " bytes, more than the record store can hold");
+    }
 }
 
 void CFileDataStorage::resetCompressStreams() {

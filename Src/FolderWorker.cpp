@@ -8,7 +8,6 @@
 namespace Korvan {
 namespace {
 
-constexpr const char16_t* kLongPathPrefix = u"\\\\?\\";
 constexpr const char16_t* kTimeStampPattern = u"%Y.%m.%d %H-%M-%S";
 
 void makeDirIfMissing(const Tolm::CUnicodeString& path) {
@@ -22,7 +21,7 @@ CFolderWorker& CFolderWorker::operator=(const CFolderWorker&) { return *this; }
 CFolderWorker& CFolderWorker::operator=(CFolderWorker&&) noexcept { return *this; }
 
 Tolm::CUnicodeString CFolderWorker::MakeLongPath(const Tolm::CUnicodeString& path) {
-    return kLongPathPrefix + path;
+    return Tolm::CUnicodeString(Tolm::FileSystem::kLongPathPrefix) + path;
 }
 
 void CFolderWorker::CreateSubDirs(const Tolm::CUnicodeString& path) {

@@ -50,7 +50,7 @@ struct CDateFields {
 // Local time minus UTC at this moment.
 Tolm::CTimeSpan getLocalTimeOffset() {
     const Tolm::CTime now = Tolm::CTime::GetTickCount();
-    FILETIME utc{};
+    Tolm::FILETIME utc{};
     now.GetAsFileTimeGmt(utc);
     return now - Tolm::CTime(utc);
 }

@@ -22,7 +22,8 @@ std::string librarySourcePath(std::string_view file) {
     }
     const std::size_t dot = file.rfind('.');
     const std::size_t slash = file.find_last_of("/\\");
-    if (dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash)) file = file.substr(0, dot);
+    if (dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash))
+        file = file.substr(0, dot);
     std::string path(file);
     for (char& c : path) {
         if (c == '/') c = '\\';

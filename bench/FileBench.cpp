@@ -12,6 +12,8 @@
 // Counters: bytes/s, and system calls per page ("calls/page") or per MiB.
 #include <Tolm/File.h>
 
+#include "FileInstruments.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -51,7 +53,8 @@ Tolm::CUnicodeString U(const std::string& path) { return Tolm::CUnicodeString::F
 std::vector<int> StoreOrder(int pages) {
     std::vector<int> order;
     for (int group = 0; group < pages / kPagesPerGroup; ++group) {
-        for (int page = (group + 1) * kPagesPerGroup; page > group * kPagesPerGroup; --page) order.push_back(page);
+        for (int page = (group + 1) * kPagesPerGroup; page > group * kPagesPerGroup; --page)
+            order.push_back(page);
     }
     return order;
 }
@@ -83,13 +86,14 @@ void SystemRead(int fd, void* bytes, std::size_t count, off_t at, std::int64_t& 
 
 void ReportPerPage(benchmark::State& state, int pages, std::int64_t calls) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(pages) * kPageSize);
-    state.counters["calls/page"] =
-        static_cast<double>(calls) / static_cast<double>(state.iterations() * static_cast<std::int64_t>(pages));
+    state.counters["calls/page"] = static_cast<double>(calls) /
+                                   static_cast<double>(state.iterations() * static_cast<std::int64_t>(pages));
 }
 
-std::int64_t SystemCallsSince(const Tolm::CFile::IoStats& before) {
-    const Tolm::CFile::IoStats now = Tolm::CFile::GetIoStats();
-    return (now.reads - before.reads) + (now.writes - before.writes) + (now.lengthChanges - before.lengthChanges);
+std::int64_t SystemCallsSince(const Tolm::detail::FileIoCounts& before) {
+    const Tolm::detail::FileIoCounts now = Tolm::detail::fileIoCounts();
+    return (now.reads - before.reads) + (now.writes - before.writes) +
+           (now.lengthChanges - before.lengthChanges);
 }
 
 // --- writing in the store's pattern -------------------------------------------
@@ -98,14 +102,15 @@ void BM_StoreWrite_CFile(benchmark::State& state) {
     const int pages = PagesOf(state);
     const std::vector<int> order = StoreOrder(pages);
     const auto& data = PageData();
-    const Tolm::CFile::IoStats before = Tolm::CFile::GetIoStats();
+    const Tolm::detail::FileIoCounts before = Tolm::detail::fileIoCounts();
     for (auto _ : state) {
         Tolm::CFile file(U(PathOf("store-cfile")), Tolm::CFile::kNewReadWrite);
         for (std::size_t i = 0; i < order.size(); ++i) {
             if (i % kPagesPerGroup == 0) file.SetLength(file.GetLength() + kPagesPerGroup * kPageSize);
             const int page = order[i];
             file.Seek(static_cast<std::int64_t>(page) * kPageSize, Tolm::CFile::begin);
-            file.WriteDWord(i % kPagesPerGroup == kPagesPerGroup - 1 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(page - 1));
+            file.WriteDWord(i % kPagesPerGroup == kPagesPerGroup - 1 ? 0xFFFFFFFFu
+                                                                     : static_cast<std::uint32_t>(page - 1));
             file.WriteDWord(kDataSize);
             file.WriteDWord(0xFFFFFFFFu);
             file.Write(data.data(), kDataSize);
@@ -132,15 +137,17 @@ void storeWritePlain(benchmark::State& state) {
                 if (::ftruncate(fd, length) != 0) std::abort();
             }
             const off_t at = static_cast<off_t>(order[i]) * kPageSize;
-            PutWord(page.data(), i % kPagesPerGroup == kPagesPerGroup - 1 ? 0xFFFFFFFFu
-                                                                          : static_cast<std::uint32_t>(order[i] - 1));
+            PutWord(page.data(), i % kPagesPerGroup == kPagesPerGroup - 1
+                                     ? 0xFFFFFFFFu
+                                     : static_cast<std::uint32_t>(order[i] - 1));
             PutWord(page.data() + 4, kDataSize);
             PutWord(page.data() + 8, 0xFFFFFFFFu);
             if (kPerPage) {
                 std::memcpy(page.data() + kHeaderSize, data.data(), kDataSize);
                 SystemWrite(fd, page.data(), kPageSize, at, calls);
             } else {
-                for (int word = 0; word < 3; ++word) SystemWrite(fd, page.data() + 4 * word, 4, at + 4 * word, calls);
+                for (int word = 0; word < 3; ++word)
+                    SystemWrite(fd, page.data() + 4 * word, 4, at + 4 * word, calls);
                 SystemWrite(fd, data.data(), kDataSize, at + kHeaderSize, calls);
             }
             length = std::max<off_t>(length, at + kPageSize);
@@ -165,8 +172,9 @@ const std::string& ReadFile(int pages) {
         const std::vector<int> order = StoreOrder(pages);
         for (std::size_t i = 0; i < order.size(); ++i) {
             file.Seek(static_cast<std::int64_t>(order[i]) * kPageSize, Tolm::CFile::begin);
-            file.WriteDWord(i % kPagesPerGroup == kPagesPerGroup - 1 ? 0xFFFFFFFFu
-                                                                     : static_cast<std::uint32_t>(order[i] - 1));
+            file.WriteDWord(i % kPagesPerGroup == kPagesPerGroup - 1
+                                ? 0xFFFFFFFFu
+                                : static_cast<std::uint32_t>(order[i] - 1));
             file.WriteDWord(kDataSize);
             file.WriteDWord(0xFFFFFFFFu);
             file.Write(PageData().data(), kDataSize);
@@ -185,7 +193,8 @@ std::vector<int> ReadOrder(int pages, bool randomRecords) {
     if (randomRecords) std::shuffle(records.begin(), records.end(), std::mt19937(42));
     std::vector<int> order;
     for (int record : records) {
-        for (int page = (record + 1) * kPagesPerGroup; page > record * kPagesPerGroup; --page) order.push_back(page);
+        for (int page = (record + 1) * kPagesPerGroup; page > record * kPagesPerGroup; --page)
+            order.push_back(page);
     }
     return order;
 }
@@ -195,7 +204,7 @@ void storeReadCFile(benchmark::State& state, bool randomRecords) {
     const std::string& path = ReadFile(pages);
     const std::vector<int> order = ReadOrder(pages, randomRecords);
     std::vector<unsigned char> data(kDataSize);
-    const Tolm::CFile::IoStats before = Tolm::CFile::GetIoStats();
+    const Tolm::detail::FileIoCounts before = Tolm::detail::fileIoCounts();
     for (auto _ : state) {
         Tolm::CFile file(U(path), Tolm::CFile::modeRead);
         for (int page : order) {
@@ -224,7 +233,8 @@ void storeReadPlain(benchmark::State& state, bool randomRecords) {
             if (kPerPage) {
                 SystemRead(fd, page.data(), kPageSize, at, calls);
             } else {
-                for (int word = 0; word < 3; ++word) SystemRead(fd, page.data() + 4 * word, 4, at + 4 * word, calls);
+                for (int word = 0; word < 3; ++word)
+                    SystemRead(fd, page.data() + 4 * word, 4, at + 4 * word, calls);
                 SystemRead(fd, page.data() + kHeaderSize, kDataSize, at + kHeaderSize, calls);
             }
         }
@@ -247,7 +257,7 @@ void BM_StoreReadRandomRecords_PreadPerPage(benchmark::State& state) { storeRead
 void BM_SequentialWrite_CFile(benchmark::State& state) {
     const std::int64_t total = state.range(0) << 20;
     const std::vector<unsigned char> chunk(static_cast<std::size_t>(state.range(1)), 0xA5);
-    const Tolm::CFile::IoStats before = Tolm::CFile::GetIoStats();
+    const Tolm::detail::FileIoCounts before = Tolm::detail::fileIoCounts();
     for (auto _ : state) {
         Tolm::CFile file(U(PathOf("seq-cfile")), Tolm::CFile::kCreateForWriting);
         for (std::int64_t done = 0; done < total; done += state.range(1)) {
@@ -256,8 +266,8 @@ void BM_SequentialWrite_CFile(benchmark::State& state) {
         file.Close();
     }
     state.SetBytesProcessed(state.iterations() * total);
-    state.counters["calls/MiB"] =
-        static_cast<double>(SystemCallsSince(before)) / static_cast<double>(state.iterations() * state.range(0));
+    state.counters["calls/MiB"] = static_cast<double>(SystemCallsSince(before)) /
+                                  static_cast<double>(state.iterations() * state.range(0));
 }
 
 void BM_SequentialWrite_Pwrite(benchmark::State& state) {
@@ -272,7 +282,8 @@ void BM_SequentialWrite_Pwrite(benchmark::State& state) {
         ::close(fd);
     }
     state.SetBytesProcessed(state.iterations() * total);
-    state.counters["calls/MiB"] = static_cast<double>(calls) / static_cast<double>(state.iterations() * state.range(0));
+    state.counters["calls/MiB"] =
+        static_cast<double>(calls) / static_cast<double>(state.iterations() * state.range(0));
 }
 
 constexpr std::int64_t kStoreMiB = 64;
@@ -286,7 +297,21 @@ BENCHMARK(BM_StoreReadInOrder_CFile)->Arg(kStoreMiB)->Unit(benchmark::kMilliseco
 BENCHMARK(BM_StoreReadInOrder_PreadPerCall)->Arg(kStoreMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_StoreReadInOrder_PreadPerPage)->Arg(kStoreMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_StoreReadRandomRecords_CFile)->Arg(kStoreMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_StoreReadRandomRecords_PreadPerCall)->Arg(kStoreMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_StoreReadRandomRecords_PreadPerPage)->Arg(kStoreMiB)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_SequentialWrite_CFile)->Args({128, 64 << 10})->Args({128, 1 << 20})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_SequentialWrite_Pwrite)->Args({128, 64 << 10})->Args({128, 1 << 20})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StoreReadRandomRecords_PreadPerCall)
+    ->Arg(kStoreMiB)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_StoreReadRandomRecords_PreadPerPage)
+    ->Arg(kStoreMiB)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_SequentialWrite_CFile)
+    ->Args({128, 64 << 10})
+    ->Args({128, 1 << 20})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_SequentialWrite_Pwrite)
+    ->Args({128, 64 << 10})
+    ->Args({128, 1 << 20})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();

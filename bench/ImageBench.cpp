@@ -14,6 +14,8 @@
 #include <jpeglib.h>
 #include <zstd.h>
 
+#include "PdfLikeContent.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -30,39 +32,6 @@ using Bytes = std::vector<unsigned char>;
 constexpr int kLevel = 1;
 constexpr int kPull = 4096;
 constexpr int kQuality = 100;
-
-// Content streams of text operators with varying numbers, and now and then
-// a binary stream of smooth, slightly noisy samples as an image would be.
-Bytes pdfLikeContent(std::size_t size) {
-    std::mt19937 engine(2024);
-    auto random = [&engine](unsigned range) { return static_cast<unsigned>(engine() % range); };
-    std::string text;
-    char line[160];
-    while (text.size() < size) {
-        if (random(10) < 8) {
-            for (int i = 0; i < 40; ++i) {
-                std::snprintf(line, sizeof line, "BT /F%u %u Tf %u %u Td (Hello, page %u line %u) Tj ET\n",
-                              random(6) + 1, random(20) + 6, 72 + random(460), 712 - random(640), random(500),
-                              random(60));
-                text += line;
-                if (random(4) == 0) {
-                    std::snprintf(line, sizeof line, "%.2f %.2f %.2f rg %u %u %u %u re f\n",
-                                  random(100) / 100.0, random(100) / 100.0, random(100) / 100.0, random(600),
-                                  random(800), random(200), random(30));
-                    text += line;
-                }
-            }
-        } else {
-            const int width = 64 + static_cast<int>(random(192));
-            unsigned base = random(256);
-            for (int i = 0; i < width * 24; ++i) {
-                base = (base + random(5) - 2) & 0xFF;
-                text += static_cast<char>(base ^ random(4));
-            }
-        }
-    }
-    return Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(size));
-}
 
 class CBenchSource final : public Image::CReadImageStream {
 public:
@@ -126,7 +95,7 @@ void reportRatio(benchmark::State& state, const Bytes& input, std::size_t compre
 }
 
 void BM_StreamCompress(benchmark::State& state) {
-    const Bytes input = pdfLikeContent(static_cast<std::size_t>(state.range(0)));
+    const Bytes input = bench::pdfLikeContent(static_cast<std::size_t>(state.range(0)));
     StreamRig rig;
     Bytes out;
     std::size_t size = 0;
@@ -142,7 +111,7 @@ void BM_StreamCompress(benchmark::State& state) {
 // One-shot compression at a level: the streams' own level, and zstd's first
 // negative ("fast") level for the choice between them.
 void BM_OneShotCompress(benchmark::State& state, int level) {
-    const Bytes input = pdfLikeContent(static_cast<std::size_t>(state.range(0)));
+    const Bytes input = bench::pdfLikeContent(static_cast<std::size_t>(state.range(0)));
     Bytes out(ZSTD_compressBound(input.size()));
     std::size_t size = 0;
     for (auto _ : state) {
@@ -152,13 +121,19 @@ void BM_OneShotCompress(benchmark::State& state, int level) {
     reportRatio(state, input, size);
 }
 
-void BM_StreamDecompress(benchmark::State& state) {
-    const Bytes input = pdfLikeContent(static_cast<std::size_t>(state.range(0)));
-    StreamRig rig;
+// The input as the rig's compressing stream gives it.
+Bytes streamCompressed(StreamRig& rig, const Bytes& input) {
     Bytes compressed;
     rig.source->Point(input);
     rig.compressor->Reset();
     drain(*rig.compressor, compressed);
+    return compressed;
+}
+
+void BM_StreamDecompress(benchmark::State& state) {
+    const Bytes input = bench::pdfLikeContent(static_cast<std::size_t>(state.range(0)));
+    StreamRig rig;
+    const Bytes compressed = streamCompressed(rig, input);
     Bytes out;
     for (auto _ : state) {
         rig.source->Point(compressed);
@@ -171,7 +146,7 @@ void BM_StreamDecompress(benchmark::State& state) {
 }
 
 void BM_OneShotDecompress(benchmark::State& state) {
-    const Bytes input = pdfLikeContent(static_cast<std::size_t>(state.range(0)));
+    const Bytes input = bench::pdfLikeContent(static_cast<std::size_t>(state.range(0)));
     const Bytes compressed = oneShotCompress(input);
     Bytes out(input.size());
     for (auto _ : state) {
@@ -184,12 +159,9 @@ void BM_OneShotDecompress(benchmark::State& state) {
 // The streams' frames carry a checksum; this separates its cost from the
 // cost of pulling in 4096-byte reads.
 void BM_OneShotDecompressOfStreamFrame(benchmark::State& state) {
-    const Bytes input = pdfLikeContent(static_cast<std::size_t>(state.range(0)));
+    const Bytes input = bench::pdfLikeContent(static_cast<std::size_t>(state.range(0)));
     StreamRig rig;
-    Bytes compressed;
-    rig.source->Point(input);
-    rig.compressor->Reset();
-    drain(*rig.compressor, compressed);
+    const Bytes compressed = streamCompressed(rig, input);
     Bytes out(input.size());
     for (auto _ : state) {
         benchmark::DoNotOptimize(

@@ -19,6 +19,9 @@
 #include <Tolm/Array.h>
 #include <Tolm/File.h>
 
+#include "FileInstruments.h"
+#include "PdfLikeContent.h"
+
 #include <benchmark/benchmark.h>
 #include <lmdb.h>
 #include <sqlite3.h>
@@ -86,44 +89,9 @@ const Bytes& randomPool() {
     return pool;
 }
 
-// Bytes that look like the inside of a PDF: text content streams (operators,
-// numbers, strings) with runs of binary image or font data among them.
+// Bytes that look like the inside of a PDF, for the compressing store.
 const Bytes& pdfLikePool() {
-    static const Bytes pool = [] {
-        static const char* const kOperators[] = {"BT\n",
-                                                 "/F1 12 Tf\n",
-                                                 "72 712 Td\n",
-                                                 "(Quarterly report, page 14) Tj\n",
-                                                 "0 -14.4 TD\n",
-                                                 "ET\n",
-                                                 "q 0.24 0 0 0.24 36 36 cm\n",
-                                                 "Q\n",
-                                                 "0.5 0.5 0.5 rg\n",
-                                                 "[(T) 80 (ype) -250 (setting) 30 (s)] TJ\n",
-                                                 "1 0 0 1 298.5 401.25 Tm\n",
-                                                 "/GS1 gs\n",
-                                                 "36 36 m 576 36 l S\n",
-                                                 "(The record store keeps pages.) '\n"};
-        Bytes bytes;
-        bytes.reserve(kPoolBytes);
-        std::mt19937 random(7);
-        while (bytes.size() < kPoolBytes) {
-            const unsigned pick = random();
-            // About a fifth of the bytes are binary.
-            if (pick % 64 == 0) {
-                const unsigned run = 64 + (pick >> 8) % 540;
-                for (unsigned i = 0; i < run; ++i) bytes.push_back(static_cast<unsigned char>(random()));
-            } else {
-                char number[32];
-                std::snprintf(number, sizeof number, "%u.%u ", (pick >> 4) % 600, (pick >> 14) % 100);
-                for (const char* c = number; *c != '\0'; ++c) bytes.push_back(static_cast<unsigned char>(*c));
-                for (const char* c = kOperators[pick % 14]; *c != '\0'; ++c)
-                    bytes.push_back(static_cast<unsigned char>(*c));
-            }
-        }
-        bytes.resize(kPoolBytes);
-        return bytes;
-    }();
+    static const Bytes pool = bench::pdfLikeContent(kPoolBytes);
     return pool;
 }
 
@@ -167,7 +135,7 @@ void runStore(benchmark::State& state, bool compress) {
     Phases phases;
     for (auto _ : state) {
         Korvan::CFileDataStorage store(4096, compress);
-        Tolm::CFile::ResetIoStats();
+        Tolm::detail::resetFileIoCounts();
         const auto wall = WallClock::now();
         const auto t0 = Clock::now();
         for (std::size_t i = 0; i < count; ++i)
@@ -181,7 +149,7 @@ void runStore(benchmark::State& state, bool compress) {
         const auto t2 = Clock::now();
         for (std::size_t i : order) store.FreeRecord(records[i]);
         const auto t3 = Clock::now();
-        const Tolm::CFile::IoStats io = Tolm::CFile::GetIoStats();
+        const Tolm::detail::FileIoCounts io = Tolm::detail::fileIoCounts();
         phases.write += seconds(t0, t1);
         phases.read += seconds(t1, t2);
         phases.free += seconds(t2, t3);
@@ -195,6 +163,22 @@ void runStore(benchmark::State& state, bool compress) {
 void BM_Store(benchmark::State& state) { runStore(state, false); }
 void BM_StoreCompressed(benchmark::State& state) { runStore(state, true); }
 
+// What each engine's run writes, reads back and frees: count records of size
+// bytes from the pool, read in one random order, written in batches of about
+// 16 MiB or 10,000 records where an engine has transactions.
+struct Workload {
+    std::size_t size, count;
+    const Bytes& pool;
+    std::vector<std::size_t> order;
+    std::size_t batch;
+};
+Workload workload(const benchmark::State& state, const Bytes& pool) {
+    const auto size = static_cast<std::size_t>(state.range(0));
+    const std::size_t count = totalBytes() / size;
+    return {size, count, pool, randomOrder(count),
+            std::max<std::size_t>(1, std::min<std::size_t>(10000, (16u << 20) / size))};
+}
+
 void check(int rc, int expected, sqlite3* db, const char* what) {
     if (rc != expected) throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
 }
@@ -206,12 +190,8 @@ std::string tempPath(const char* stem) {
 }
 
 void BM_SQLite(benchmark::State& state) {
-    const std::size_t size = static_cast<std::size_t>(state.range(0));
-    const std::size_t count = totalBytes() / size;
-    const Bytes& pool = randomPool();
-    const std::vector<std::size_t> order = randomOrder(count);
-    // Transactions of about 16 MiB or 10,000 rows.
-    const std::size_t batch = std::max<std::size_t>(1, std::min<std::size_t>(10000, (16u << 20) / size));
+    const Workload work = workload(state, randomPool());
+    const auto& [size, count, pool, order, batch] = work;
     Bytes out;
     Phases phases;
     for (auto _ : state) {
@@ -288,11 +268,8 @@ void checkLmdb(int rc, const char* what) {
 // No sync, integer keys, transactions as large as SQLite's, each value copied
 // out of the map as the store's reader does.
 void BM_LMDB(benchmark::State& state) {
-    const std::size_t size = static_cast<std::size_t>(state.range(0));
-    const std::size_t count = totalBytes() / size;
-    const Bytes& pool = randomPool();
-    const std::vector<std::size_t> order = randomOrder(count);
-    const std::size_t batch = std::max<std::size_t>(1, std::min<std::size_t>(10000, (16u << 20) / size));
+    const Workload work = workload(state, randomPool());
+    const auto& [size, count, pool, order, batch] = work;
     Bytes out;
     Phases phases;
     for (auto _ : state) {

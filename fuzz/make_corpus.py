@@ -122,12 +122,15 @@ def decompress(tools):
 
 
 def store():
-    # flags, record count, lengths (two bytes each), damage count, damage
-    # (offset, four bytes), then record numbers.
+    # flags, record count, lengths (two bytes each), with flag 8 the bent link
+    # (four bytes), damage count, damage (offset, four bytes), then record numbers.
     put("fuzz_store", "seed-00", bytes([0, 2, 10, 0, 200, 0, 0]))
     put("fuzz_store", "seed-01", bytes([1, 3, 0x10, 0x27, 20, 0, 0x30, 0, 1]) + b"\x48\x00\xff\xff\xff\xff" + b"\x05\x03\xff\x00")
     put("fuzz_store", "seed-02", bytes([3, 2, 0x50, 0x20, 30, 0, 2]) + b"\x10\x00\x00\x00\x00\x00" + b"\x0c\x00\x13\x37\x00\x00")
     put("fuzz_store", "seed-03", bytes([4, 4, 100, 0, 10, 0, 150, 0, 1, 0, 1]) + b"\x40\x00\x04\x00\x00\x00" + b"\x07")
+    # Flag 8: the first record's first link bent into the second's chain, here
+    # a record already freed (flag 4).
+    put("fuzz_store", "seed-04", bytes([12, 1, 123, 0, 123, 0, 0, 0, 1, 1, 0]))
 
 
 def main():

@@ -19,6 +19,7 @@ targets=${*:-"fuzz_dates fuzz_text_strings fuzz_archive fuzz_image_readers fuzz_
 build=${BUILD_DIR:-$root/build-fuzz}
 sanitizers="-fsanitize=address,undefined"
 
+"$root/scripts/deps.sh" fuzz
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGEARSET_BUILD_FUZZERS=ON -DGEARSET_BUILD_TESTS=OFF \
     -DGEARSET_BUILD_TOOLS=OFF \

@@ -30,10 +30,10 @@ namespace {
 // Any object of the library serves to find its base address.
 const char baseAnchor = 0;
 
-HINSTANCE ownModule = nullptr;
+Tolm::HINSTANCE ownModule = nullptr;
 bool isRegistered = false;
 
-HINSTANCE ownModuleHandle() noexcept {
+Tolm::HINSTANCE ownModuleHandle() noexcept {
     Dl_info info{};
     if (dladdr(&baseAnchor, &info) == 0) return nullptr;
     return info.dli_fbase;

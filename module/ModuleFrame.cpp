@@ -1,5 +1,6 @@
 #include "ModuleFrame.h"
 
+#include <Korvan/Export.h>
 #include <Tolm/Error.h>
 #include <Tolm/Module.h>
 
@@ -17,16 +18,10 @@
 #include <sys/auxv.h>
 #endif
 
-#if defined(_WIN32)
-#define KORVAN_EXPORT_DATA __declspec(dllexport)
-#else
-#define KORVAN_EXPORT_DATA __attribute__((visibility("default")))
-#endif
-
 // Only an entry of the export table, by which the framework and hosts tell a
 // library built on the framework; never read or written here.
 extern "C" {
-KORVAN_EXPORT_DATA int __TolmbaseUsed = 0;
+KORVAN_API int __TolmbaseUsed = 0;
 }
 
 namespace Korvan::ModuleFrame {
@@ -154,9 +149,11 @@ int EarlyHook(HINSTANCE module, DWORD reason, void* /*reserved*/) {
 
 int MainEntry(HINSTANCE module, DWORD reason, void* /*reserved*/) {
     if (reason == kProcessAttach) {
-        Tolm::RegisterModule(module, doNothing, doNothing);
+        // The static part the early hook opened is closed whatever happens here.
+        const bool registered =
+            runStep("module registration", [module] { Tolm::RegisterModule(module, doNothing, doNothing); });
         Tolm::EndStaticPart();
-        if (Tolm::HasStaticPartError()) return 0;
+        if (!registered || Tolm::HasStaticPartError()) return 0;
     } else if (reason == kProcessDetach) {
         Tolm::BeginStaticPart();
         Tolm::UnregisterModule(module);
@@ -170,14 +167,18 @@ HINSTANCE GetModuleInstance() {
 }
 
 bool RunLoad(HINSTANCE module) noexcept {
-    runStep("early hook (load)", [module] { EarlyHook(module, kProcessAttach, nullptr); });
-    runStep("resource-module registration", [] { resourceModuleRegistration.Construct(); });
-    runStep("framework version check", [] { versionCheck.Construct(); });
+    // Every step runs even after one threw, so that the static part opened in
+    // step 1 is closed in step 4; a step that threw then fails the load.
+    bool stepsHeld = runStep("early hook (load)", [module] { EarlyHook(module, kProcessAttach, nullptr); });
+    stepsHeld &= runStep("resource-module registration", [] { resourceModuleRegistration.Construct(); });
+    stepsHeld &= runStep("framework version check", [] { versionCheck.Construct(); });
     bool isRegistered = false;
-    runStep("main entry (load)",
-            [module, &isRegistered] { isRegistered = MainEntry(module, kProcessAttach, nullptr) != 0; });
-    if (!isRegistered) RunUnload(module);
-    return isRegistered;
+    stepsHeld &= runStep("main entry (load)", [module, &isRegistered] {
+        isRegistered = MainEntry(module, kProcessAttach, nullptr) != 0;
+    });
+    if (stepsHeld && isRegistered) return true;
+    RunUnload(module);
+    return false;
 }
 
 void RunUnload(HINSTANCE module) noexcept {

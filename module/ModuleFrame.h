@@ -51,6 +51,9 @@
 
 namespace Korvan::ModuleFrame {
 
+using Tolm::DWORD;
+using Tolm::HINSTANCE;
+
 // The loader's notification reasons (the values of the Windows loader).
 inline constexpr DWORD kProcessDetach = 0;
 inline constexpr DWORD kProcessAttach = 1;

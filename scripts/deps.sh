@@ -5,6 +5,7 @@
 #   scripts/deps.sh windows that, plus MinGW-w64, Wine (with its 32-bit half,
 #                           which needs the i386 architecture) and the
 #                           cross-built libraries of scripts/windows-deps.sh
+#   scripts/deps.sh fuzz    what the library needs, plus clang and its libFuzzer
 # As root it installs what is missing with apt-get; otherwise it prints the one
 # apt-get line to run and fails.
 set -euo pipefail
@@ -12,10 +13,12 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libzstd-dev libjpeg62-turbo-dev libpng-dev)
 case "${1:-build}" in
   build) ;;
-  test | windows)
+  test) packages+=(libgtest-dev libbenchmark-dev libsqlite3-dev liblmdb-dev libjpeg-turbo-progs python3) ;;
+  fuzz) packages+=(clang libclang-rt-14-dev) ;;
+  windows)
     packages+=(libgtest-dev libbenchmark-dev libsqlite3-dev liblmdb-dev libjpeg-turbo-progs python3)
-    [ "$1" = windows ] && packages+=(mingw-w64 libz-mingw-w64-dev wine wine64 wine32:i386 dpkg-dev googletest) ;;
-  *) echo "usage: scripts/deps.sh [build|test|windows]" >&2; exit 2 ;;
+    packages+=(mingw-w64 libz-mingw-w64-dev wine wine64 wine32:i386 dpkg-dev googletest) ;;
+  *) echo "usage: scripts/deps.sh [build|test|fuzz|windows]" >&2; exit 2 ;;
 esac
 
 missing=()

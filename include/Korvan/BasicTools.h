@@ -11,6 +11,7 @@
 // reading the buffer and the copy stays as written.
 #pragma once
 
+#include <Korvan/ByteArray.h>
 #include <Korvan/Export.h>
 
 #include <Tolm/Array.h>
@@ -19,10 +20,6 @@
 
 namespace Korvan {
 
-// Bytes of a PDF string: the first 32 live inside the array object itself.
-// (EncodingInstr.h declares the same alias.)
-using CByteArray = Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>;
-
 // Orders two byte arrays by their first differing byte, compared unsigned;
 // when one is a prefix of the other, the answer is the difference of the
 // counts (not clamped):
@@ -30,8 +27,7 @@ using CByteArray = Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManage
 //   {1, 2, 3, 4} vs {1, 2} -> 2
 //   {1} vs {2, 0, 0}      -> -1
 //   {0x80} vs {0x7F}      -> 1
-KORVAN_API int Compare(const Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>& left,
-                       const Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>& right);
+KORVAN_API int Compare(const CByteArray& left, const CByteArray& right);
 
 // Offset of the first occurrence of pattern that lies wholly within bytes
 // 0 .. length - 1 of buffer, or -1. Reads no byte at or beyond length.

@@ -13,16 +13,13 @@
 // array meanwhile. Results of up to 32 bytes stay inside the array object.
 #pragma once
 
+#include <Korvan/ByteArray.h>
 #include <Korvan/Export.h>
 
 #include <Tolm/Array.h>
 #include <Tolm/String.h>
 
 namespace Korvan {
-
-// Bytes of a PDF string: the first 32 live inside the array object itself.
-// (BasicTools.h declares the same alias.)
-using CByteArray = Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>;
 
 // True when some code unit is U+0080 or above; false for empty text.
 //   u"abc" -> false,  u"caf\u00E9" -> true
@@ -34,15 +31,13 @@ KORVAN_API bool IsReallyUnicode(const Tolm::CUnicodeString& text);
 //   u"abc", true       -> FE FF 00 61 00 62 00 63, true
 //   u"\u00E9", false   -> FE FF 00 E9, true
 //   u"", either        -> empty, false (never a lone mark)
-KORVAN_API bool UnicodeStringToBytes(const Tolm::CUnicodeString& text, bool forceUnicode,
-                                     Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>& output);
+KORVAN_API bool UnicodeStringToBytes(const Tolm::CUnicodeString& text, bool forceUnicode, CByteArray& output);
 
 // Decodes the bytes of a PDF text string. Never fails: a trailing odd byte of
 // the UTF-16BE form is dropped, and a zero byte or unit becomes a space.
 //   FE FF 00 41 00  -> u"A"
 //   FF FE 41 00     -> u"\u00FF\u00FEA "   (no little-endian mark)
 //   41 00 42        -> u"A B"
-KORVAN_API Tolm::CUnicodeString BytesToUnicodeString(
-    const Tolm::CFastArray<unsigned char, 32, Tolm::CurrentMemoryManager>& bytes);
+KORVAN_API Tolm::CUnicodeString BytesToUnicodeString(const CByteArray& bytes);
 
 }  // namespace Korvan

@@ -1,11 +1,10 @@
+// How the library marks what it exports: as the framework does (Tolm/Types.h).
 #pragma once
 
-#if defined(_WIN32)
+#include <Tolm/Types.h>
+
 #ifdef KORVAN_GEARSET_BUILDING
-#define KORVAN_API __declspec(dllexport)
+#define KORVAN_API TOLM_EXPORT_API
 #else
-#define KORVAN_API __declspec(dllimport)
-#endif
-#else
-#define KORVAN_API __attribute__((visibility("default")))
+#define KORVAN_API TOLM_IMPORT_API
 #endif

@@ -26,8 +26,10 @@
 #include <Tolm/Object.h>
 #include <Tolm/String.h>
 
+#include <climits>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace Korvan {
 
@@ -85,12 +87,16 @@ public:
     static constexpr int kPageHeaderSize = 12;
     // Page numbers and file slots added each time the free-page stack runs dry.
     static constexpr int kPagesPerGrowth = 5;
+    // The page sizes a store takes: the header and one byte, up to the size at
+    // which one growth's pages still fit 32 bits.
+    static constexpr int kMinPageSize = kPageHeaderSize + 1;
+    static constexpr int kMaxPageSize = INT_MAX / kPagesPerGrowth;
 
-    // pageSize must leave room for the header and one byte (at least 13) and
-    // five pages must fit 32 bits (at most 429496729); anything else is a
-    // CException of kind argument. With useCompression the image library's
+    // requestedPageSize must leave room for the header and one byte (at least
+    // 13) and five pages must fit 32 bits (at most 429496729); anything else
+    // is a CException of kind argument. With compress the image library's
     // stream toolkit ("Image.StreamsToolkit") must be registered.
-    CFileDataStorage(int pageSize, bool useCompression);
+    CFileDataStorage(int requestedPageSize, bool compress);
     // Closes and deletes the temporary file; failures to do so are swallowed.
     virtual ~CFileDataStorage();
     CFileDataStorage(const CFileDataStorage&) = delete;
@@ -99,7 +105,10 @@ public:
     // Stores length bytes (length >= 1) and returns the record number (>= 1).
     // A length of 0 or less, or null data, is a broken precondition (and
     // returns -1 when the report returns). A failure part-way (disk full,
-    // compression) passes through and leaves the store as it was.
+    // compression) passes through: no record is made and the stored size is
+    // unchanged, and the pages taken are free again in their order, but a
+    // refill's new pages stay free and the file may be longer, with parts of
+    // the record in free slots.
     int WriteRecord(const unsigned char* data, int length);
     // The record's bytes. Without compression the output's content is
     // replaced; with compression the bytes are appended to it. On failure the
@@ -122,6 +131,9 @@ private:
     std::int64_t getPageStart(int page) const;
     Tolm::CPtr<CPage> loadPage(int page);
     Tolm::CPtr<CPage> loadPageHeader(int page);
+    // Reads the header of the page into page, leaving its data alone: one
+    // page object serves a whole chain walk.
+    void readPageHeader(int page, CPage& into);
     void writePage(const CPage* page);
     void writePageFrom(const CPage* page, const unsigned char* bytes);
     void readPageData(const CPage* page, unsigned char* target);
@@ -138,12 +150,15 @@ private:
     void checkLiveRecord(int record, const char* operation) const;
     int walkChain(int record, Tolm::CFastArray<int, 16>* chain, Tolm::CArray<unsigned char>* data);
     bool isHandedOutPage(int page) const noexcept;
+    std::string describeOwner(int page) const;
 
     // Compression.
     void compressData(const unsigned char* bytes, int count, Tolm::CArray<unsigned char>& output);
     void decompressData(const unsigned char* bytes, int count, Tolm::CArray<unsigned char>& output);
     void pumpStream(Image::CReadImageStream& stream, const unsigned char* bytes, int count,
                     Tolm::CArray<unsigned char>& output);
+    static int outputRoom(int size) noexcept;
+    static void checkStreamEnded(Image::CReadImageStream& stream);
     void resetCompressStreams();
 
     Tolm::CUnicodeString fileName;
@@ -158,10 +173,9 @@ private:
     Tolm::CPtr<Image::CReadImageStream> compressStream;
     Tolm::CPtr<Image::CReadImageStream> decompressStream;
     Tolm::CPtr<CArrayReadStream> sourceStream;
-    // A bit per page number (bit p of word p / 32): the page is on the free
-    // stack; the page is the first page of a live record.
-    Tolm::CArray<std::uint32_t> freePageBits;
-    Tolm::CArray<std::uint32_t> recordStartBits;
+    // Indexed by page number 0..allocatedPagesCount: the live record whose
+    // chain holds the page, 0 while the page is free (or being written).
+    Tolm::CArray<int> pageOwners;
 };
 
 }  // namespace Korvan

@@ -12,8 +12,10 @@
 // Failures of the framework (the file cannot be created or written: a missing
 // folder, no permission, a full disk) and of the image library are thrown as
 // they come, as a Tolm::CException*; a file already created stays. A folder
-// whose drive is inaccessible, a missing JPEG format and a colority the writer
-// cannot take are broken preconditions, reported as "Src\BasicTools".
+// whose drive is inaccessible, a missing JPEG format, a grey conversion that
+// gives no image and a colority the writer cannot take are broken
+// preconditions, reported as "Src\BasicTools". The grey copy is made before
+// the file is opened, so a failed conversion leaves the path untouched.
 //
 // Any thread may call SaveImage; calls share nothing.
 #pragma once

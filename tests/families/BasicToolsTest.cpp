@@ -18,8 +18,8 @@
 
 namespace {
 
+using GearsetTest::ReportRecorder;
 using Korvan::testing::bytes;
-using Korvan::testing::CReportRecorder;
 
 TEST(CompareTest, OrdersByFirstDifferenceThenByCount) {
     const struct {
@@ -40,7 +40,7 @@ Tolm::CString pat(const std::string& text) {
 // empty pattern is reported; shorter buffers than the pattern are left to the
 // guard pages below.
 TEST(ScanTest, NegativeLengthsAndEmptyPatternsReadNothing) {
-    CReportRecorder recorder;
+    ReportRecorder recorder;
     for (const auto& [n, pattern] : {std::pair{-5, "a"}, {100, ""}}) {
         EXPECT_EQ(-1, Korvan::ScanTo(nullptr, n, pat(pattern)));
         EXPECT_EQ(-1, Korvan::ScanBackTo(nullptr, n - 1, pat(pattern)));
@@ -131,7 +131,7 @@ TEST(CopyStreamTest, CopiesInBlocksOf4096) {
         std::string before;       // the destination's content
     } cases[] = {{0, {0}, ""}, {4096, {4096, 0}, ""}, {5000, {4096, 904}, ""}, {3, {3}, "old content"}};
     for (const auto& c : cases) {
-        CReportRecorder recorder;
+        ReportRecorder recorder;
         std::string content(c.size, '\0');
         for (std::size_t i = 0; i < c.size; ++i) content[i] = static_cast<char>(i * 7 + i / 251);
         CLoggingFile source, destination;

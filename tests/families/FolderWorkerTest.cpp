@@ -56,40 +56,61 @@ protected:
     Tolm::CFixedCurrentTime now_{Tolm::CTime(2026, 12, 4, 11, 56, 20, 0, 0)};
 };
 
-// Ancestors are made from the top down, an existing directory (and what it
-// holds) is left alone, CreateSubDirs never makes the last component, the
-// first component of a relative path is made like any other, and same-second
-// stamped directories accumulate suffixes under a parent made on the way. A
-// file in the way is a file error naming it.
-TEST_F(FolderWorkerTest, CreatesMissingDirectoriesOnly) {
+TEST_F(FolderWorkerTest, CreateDirRecursiveMakesTheMissingAncestorsAndLeavesExistingOnesAlone) {
     CFolderWorker::CreateDirRecursive(upath(root_ / "a" / "b" / "c"));
     std::ofstream(root_ / "a" / "b" / "keep.txt") << "kept";
     CFolderWorker::CreateDirRecursive(upath(root_ / "a" / "b"));
+    EXPECT_EQ((std::set<std::string>{"a", "a/b", "a/b/c", "a/b/keep.txt"}), Tree());
+}
+
+TEST_F(FolderWorkerTest, CreateSubDirsMakesEveryComponentButTheLast) {
     CFolderWorker::CreateSubDirs(upath(root_ / "x" / "y" / "file.txt"));
     CFolderWorker::CreateSubDirs(upath(root_ / "z"));
+    EXPECT_EQ((std::set<std::string>{"x", "x/y"}), Tree());
+}
+
+TEST_F(FolderWorkerTest, StampedDirectoriesOfOneSecondTakeSuffixesUnderAParentMadeOnTheWay) {
     for (const std::string& path : Stamped(root_ / "n" / "m", 2))
         EXPECT_EQ(path, CFolderWorker::CreateSubDirByCurrentTime(upath(root_ / "n" / "m")).ToUtf8());
+    EXPECT_EQ((std::set<std::string>{"n", "n/m", "n/m/2026.12.04 11-56-20", "n/m/2026.12.04 11-56-20(2)"}),
+              Tree());
+}
+
+TEST_F(FolderWorkerTest, AFileInTheWayIsAFileErrorNamingIt) {
     std::ofstream(root_ / "f") << "a file";
-    std::string message;
-    try {
-        CFolderWorker::CreateDirRecursive(upath(root_ / "f" / "d" / "e"));
-    } catch (Tolm::CException* error) {
-        message = error->GetKind() == Tolm::CException::Kind::file ? error->GetMessage() : "another kind";
-        error->Delete();
+    const auto caught =
+        GearsetTest::Catch([&] { CFolderWorker::CreateDirRecursive(upath(root_ / "f" / "d" / "e")); });
+    EXPECT_EQ(caught.kind, Tolm::CException::Kind::file);
+    EXPECT_NE(std::string::npos, caught.message.find((root_ / "f").string())) << caught.message;
+    EXPECT_EQ((std::set<std::string>{"f"}), Tree());
+}
+
+// In a child process, so that this process keeps its working directory.
+TEST_F(FolderWorkerTest, ARelativePathIsMadeFromTheWorkingDirectoryFirstComponentIncluded) {
+    const pid_t child = fork();
+    ASSERT_NE(-1, child);
+    if (child == 0) {
+        int status = ::chdir(root_.c_str()) == 0 ? 0 : 2;
+        try {
+            CFolderWorker::CreateDirRecursive(u"out/sub");
+            CFolderWorker::CreateDirRecursive(u"single");
+        } catch (Tolm::CException* error) {
+            error->Delete();
+            status = 1;
+        }
+        _exit(status);
     }
-    EXPECT_NE(std::string::npos, message.find((root_ / "f").string())) << message;
-    const fs::path previous = fs::current_path();
-    fs::current_path(root_);
-    CFolderWorker::CreateDirRecursive(u"out/sub");
-    CFolderWorker::CreateDirRecursive(u"single");
-    Korvan::testing::CReportRecorder recorder;
+    int status = -1;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ((std::set<std::string>{"out", "out/sub", "single"}), Tree());
+}
+
+TEST_F(FolderWorkerTest, APathWithNoComponentIsReportedAndMakesNothing) {
+    const GearsetTest::ReportRecorder recorder;
     CFolderWorker::CreateSubDirs(u"");
     EXPECT_EQ(1, recorder.Count("Src\\FolderWorker"));
-    fs::current_path(previous);
-    EXPECT_EQ((std::set<std::string>{"a", "a/b", "a/b/c", "a/b/keep.txt", "x", "x/y", "n", "n/m",
-                                     "n/m/2026.12.04 11-56-20", "n/m/2026.12.04 11-56-20(2)", "f", "out",
-                                     "out/sub", "single"}),
-              Tree());
+    EXPECT_TRUE(Tree().empty());
 }
 
 // Threads in two processes share no lock: only the atomic creation keeps them

@@ -2,10 +2,13 @@
 // a thrown framework exception.
 #pragma once
 
+#include "GearsetTesting.h"
+
 #include <Tolm/Error.h>
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ImageTest {
@@ -17,15 +20,9 @@ using Kind = Tolm::CException::Kind;
 // *message when given.
 template <class F>
 std::optional<Kind> thrownKind(F&& call, std::string* message = nullptr) {
-    try {
-        call();
-    } catch (Tolm::CException* error) {
-        const auto kind = error->GetKind();
-        if (message) *message = error->GetMessage();
-        error->Delete();
-        return kind;
-    }
-    return std::nullopt;
+    const GearsetTest::Caught caught = GearsetTest::Catch(std::forward<F>(call));
+    if (message) *message = caught.message;
+    return caught.thrown ? std::optional(caught.kind) : std::nullopt;
 }
 
 }  // namespace ImageTest

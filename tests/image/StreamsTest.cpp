@@ -3,7 +3,6 @@
 #include <zstd.h>
 
 #include <cstring>
-#include <random>
 
 #include "ImageTestSupport.h"
 
@@ -11,16 +10,9 @@ using namespace ImageTest;
 
 namespace {
 
-// PDF-like text, compressible but not trivially, or random bytes.
+// PDF-like bytes, compressible but not trivially, or random ones.
 Bytes sample(std::size_t size, bool isText = true, unsigned seed = 1) {
-    static const char* const kWords[] = {"BT /F1 ", " Tf ", " Td (Hello ", ") Tj ET\n"};
-    std::mt19937 random(seed);
-    std::string out;
-    while (out.size() < size) {
-        out += isText ? kWords[random() % 4] + std::to_string(random() % 1000)
-                      : std::string(1, static_cast<char>(random()));
-    }
-    return Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(size));
+    return isText ? GearsetTest::PdfLikeBytes(size, seed) : GearsetTest::RandomBytes(size, seed);
 }
 
 // Reads a copy of some bytes, as the record store's source reads its buffer;

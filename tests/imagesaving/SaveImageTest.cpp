@@ -6,6 +6,7 @@
 #include "../families/TestSupport.h"
 
 #include <Image/ImageServices.h>
+#include <Image/Transform.h>
 #include <Tolm/Error.h>
 #include <Tolm/Object.h>
 
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +26,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Korvan::testing::CReportRecorder;
+using GearsetTest::ReportRecorder;
 
 // Channel c at (x, y) of a picture that JPEG keeps closely at quality 100:
 // smooth for grey and colour, 8x8 blocks of black (0) and white for colority 0.
@@ -127,7 +129,7 @@ TEST_F(SaveImageTest, EachColorityIsWrittenAndTheCallersImageStays) {
         std::ofstream(file, std::ios::binary) << std::string(1 << 20, 'x');
         const Tolm::CPtr<Image::IImage> image = makeImage(colority);
         const std::vector<unsigned char> before = pixelBytes(*image);
-        const CReportRecorder recorder;
+        const ReportRecorder recorder;
         Korvan::SaveImage(image.Get(), text(file));
         EXPECT_EQ(0, recorder.Count());
         EXPECT_EQ(colority, image->GetColority());
@@ -141,17 +143,11 @@ TEST_F(SaveImageTest, EachColorityIsWrittenAndTheCallersImageStays) {
 TEST_F(SaveImageTest, NullImageTouchesNothingAndBadPathsRaiseTheFileError) {
     const Tolm::CPtr<Image::IImage> image = makeImage(2);
     for (const fs::path& target : {dir_ / "no/such/folder/a.jpg", dir_}) {
-        const CReportRecorder recorder;
+        const ReportRecorder recorder;
         Korvan::SaveImage(nullptr, text(target / "never.jpg"));
-        try {
-            Korvan::SaveImage(image.Get(), text(target));
-            ADD_FAILURE() << "no error raised for " << target;
-        } catch (Tolm::CException* error) {
-            EXPECT_EQ(Tolm::CException::Kind::file, error->GetKind());
-            EXPECT_NE(std::string::npos, std::string(error->GetMessage()).find(target.string()))
-                << error->GetMessage();
-            error->Delete();
-        }
+        const auto caught = GearsetTest::Catch([&] { Korvan::SaveImage(image.Get(), text(target)); });
+        EXPECT_TRUE(caught.thrown && caught.kind == Tolm::CException::Kind::file) << target;
+        EXPECT_NE(std::string::npos, caught.message.find(target.string())) << caught.message;
         EXPECT_EQ(0, recorder.Count());
     }
     EXPECT_TRUE(fs::is_empty(dir_));
@@ -161,28 +157,29 @@ TEST_F(SaveImageTest, NullImageTouchesNothingAndBadPathsRaiseTheFileError) {
 TEST_F(SaveImageTest, ColorityOutsideTheRangeIsReportedOnceTheFileIsOpen) {
     const Tolm::CPtr<Image::IImage> odd(new ColorityOverride(makeImage(2), 3));
     {
-        const CReportRecorder recorder;
-        try {
-            Korvan::SaveImage(odd.Get(), text(dir_ / "odd.jpg"));
-        } catch (Tolm::CException* error) {
-            error->Delete();  // the writer may refuse the image; the report is what counts
-        }
+        const ReportRecorder recorder;
+        // The writer may refuse the image; the report is what counts.
+        GearsetTest::Catch([&] { Korvan::SaveImage(odd.Get(), text(dir_ / "odd.jpg")); });
         EXPECT_EQ(1, recorder.Count());
         EXPECT_EQ(1, recorder.Count("Src\\BasicTools"));
     }
-    try {
-        Korvan::SaveImage(odd.Get(), text(dir_ / "raised.jpg"));
-        ADD_FAILURE() << "the report did not raise";
-    } catch (Tolm::CException* error) {
-        EXPECT_EQ(Tolm::CException::Kind::internal, error->GetKind());
-        error->Delete();
-    }
+    const auto raised = GearsetTest::Catch([&] { Korvan::SaveImage(odd.Get(), text(dir_ / "raised.jpg")); });
+    EXPECT_TRUE(raised.thrown && raised.kind == Tolm::CException::Kind::internal) << raised.message;
     EXPECT_TRUE(fs::exists(dir_ / "raised.jpg"));
 }
 
 // Stand-ins for the image services, registered in child processes only: a
 // registration replaces the real class for the rest of the process.
-enum class Missing { format, jpegFormat, saveParams, greyTransformer } missing;
+enum class Missing { format, jpegFormat, saveParams, greyTransformer, greyImage } missing;
+
+// A grey transformer that gives no image.
+int transformCalls = 0;
+struct TransformerWithoutImage : Image::IImageTransformer {
+    Tolm::CPtr<Image::IImage> Transform(const Image::IImage*, Tolm::IObject*, void*) override {
+        ++transformCalls;
+        return {};
+    }
+};
 
 struct NotJpegFormat : Image::IImageFileFormat {
     int GetId() const override { return Image::kJpegFormatId; }
@@ -210,27 +207,46 @@ struct FakeServices : Image::IImageServices, private Image::IImageFileFormatRegi
     Tolm::CPtr<Image::IImageFileFormat> jpeg{new JpegFormatWithoutParams};
 };
 
-// Without a format or save parameters the file is never made; without the grey
-// transformer (the factory reports it) the file stays empty.
+// The file is never made, whether the report returns or raises: without a
+// format or save parameters, without the grey transformer (the factory
+// reports it) or with one that gives no image (reported here, once).
 TEST_F(SaveImageTest, AMissingObjectIsReportedAndNothingIsCalledOnIt) {
-    for (const Missing kind :
-         {Missing::format, Missing::jpegFormat, Missing::saveParams, Missing::greyTransformer}) {
-        const bool grey = kind == Missing::greyTransformer;
-        const auto inChild = [&] {
-            missing = kind;
-            if (grey) Tolm::UnregisterClass(u"Image.ColorityConversionToGrayTransformer");
-            if (!grey)
-                Tolm::RegisterClass(
-                    u"Image.ImageServices", +[]() -> Tolm::IObject* { return new FakeServices; });
-            const CReportRecorder recorder;
-            Korvan::SaveImage(makeImage(grey ? 0 : 2).Get(), text(dir_ / "out.jpg"));
-            EXPECT_EQ(1, recorder.Count());
-            EXPECT_EQ(grey ? 0 : 1, recorder.Count("Src\\BasicTools"));
-            EXPECT_EQ(grey, fs::exists(dir_ / "out.jpg"));
-            EXPECT_TRUE(!grey || fs::file_size(dir_ / "out.jpg") == 0);
-            std::exit(::testing::Test::HasFailure() ? 1 : 0);
-        };
-        EXPECT_EXIT(inChild(), ::testing::ExitedWithCode(0), "") << static_cast<int>(kind);
+    for (const Missing kind : {Missing::format, Missing::jpegFormat, Missing::saveParams,
+                               Missing::greyTransformer, Missing::greyImage}) {
+        const bool grey = kind == Missing::greyTransformer || kind == Missing::greyImage;
+        for (const bool raising : {false, true}) {
+            const auto inChild = [&] {
+                missing = kind;
+                if (kind == Missing::greyTransformer)
+                    Tolm::UnregisterClass(u"Image.ColorityConversionToGrayTransformer");
+                if (kind == Missing::greyImage)
+                    Tolm::RegisterClass(
+                        u"Image.ColorityConversionToGrayTransformer",
+                        +[]() -> Tolm::IObject* { return new TransformerWithoutImage; });
+                if (!grey)
+                    Tolm::RegisterClass(
+                        u"Image.ImageServices", +[]() -> Tolm::IObject* { return new FakeServices; });
+                std::optional<ReportRecorder> recorder;
+                if (!raising) recorder.emplace();
+                try {
+                    Korvan::SaveImage(makeImage(grey ? 0 : 2).Get(), text(dir_ / "out.jpg"));
+                    EXPECT_FALSE(raising) << "the report did not raise";
+                } catch (Tolm::CException* error) {
+                    EXPECT_TRUE(raising && error->GetKind() == Tolm::CException::Kind::internal)
+                        << error->GetMessage();
+                    error->Delete();
+                }
+                if (recorder) {
+                    EXPECT_EQ(1, recorder->Count());
+                    EXPECT_EQ(kind == Missing::greyTransformer ? 0 : 1, recorder->Count("Src\\BasicTools"));
+                }
+                EXPECT_EQ(kind == Missing::greyImage ? 1 : 0, transformCalls);
+                EXPECT_FALSE(fs::exists(dir_ / "out.jpg"));
+                std::exit(::testing::Test::HasFailure() ? 1 : 0);
+            };
+            EXPECT_EXIT(inChild(), ::testing::ExitedWithCode(0), "")
+                << static_cast<int>(kind) << (raising ? ", raising" : ", returning");
+        }
     }
 }
 

@@ -50,20 +50,26 @@ public:
     CallLog(const CallLog&) = delete;
     CallLog& operator=(const CallLog&) = delete;
     static void Clear() {
+        failingCall.clear();
         calls.clear();
         modules.clear();
         reports.clear();
     }
 
     inline static Calls calls;                     // module calls by name, and "report"
-    inline static std::vector<HINSTANCE> modules;  // the argument of each call that takes one
+    inline static std::vector<Tolm::HINSTANCE> modules;  // the argument of each call that takes one
     inline static std::vector<Tolm::InternalErrorReport> reports;
+    // A module call of this name throws once it is logged, as a framework
+    // call that fails would.
+    inline static std::string failingCall;
 
 private:
     inline static bool throwing = false;
-    static void observe(const char* call, HINSTANCE module) {
+    static void observe(const char* call, Tolm::HINSTANCE module) {
         calls.emplace_back(call);
         if (calls.back().find("Module") != std::string::npos) modules.push_back(module);
+        if (calls.back() == failingCall)
+            throw new Tolm::CException(Tolm::CException::Kind::internal, "refused");
     }
     static bool handle(const Tolm::InternalErrorReport& report) {
         calls.emplace_back("report");

@@ -12,7 +12,7 @@ namespace {
 namespace Frame = Korvan::ModuleFrame;
 using namespace ModuleTests;
 
-HINSTANCE fakeHandle(int n) {
+Tolm::HINSTANCE fakeHandle(int n) {
     static char handles[3];
     return &handles[n];
 }
@@ -29,7 +29,7 @@ protected:
 TEST_F(ModuleEntryTest, ThreadNotificationsCallNothing) {
     CallLog log;
     for (const auto entry : {&Frame::EarlyHook, &Frame::MainEntry})
-        for (const DWORD reason : {Frame::kThreadAttach, Frame::kThreadDetach})
+        for (const Tolm::DWORD reason : {Frame::kThreadAttach, Frame::kThreadDetach})
             EXPECT_NE(0, entry(fakeHandle(0), reason, nullptr)) << "reason " << reason;
     EXPECT_TRUE(CallLog::calls.empty());
 }
@@ -51,7 +51,7 @@ TEST_F(ModuleEntryTest, SecondLoadReportsOnlyADifferentHandle) {
             ASSERT_TRUE(Frame::RunLoad(fakeHandle(1)));
             Frame::RunUnload(fakeHandle(1));
             CallLog log(throws);
-            const HINSTANCE handle = fakeHandle(second);
+            const Tolm::HINSTANCE handle = fakeHandle(second);
 
             EXPECT_TRUE(Frame::RunLoad(handle));
 
@@ -77,6 +77,22 @@ TEST_F(ModuleEntryTest, StaticPartErrorUndoesTheLoadWhetherTheReportReturnsOrThr
         EXPECT_EQ(failedLoadCalls(), CallLog::calls);
         EXPECT_FALSE(Tolm::IsModuleRegistered(fakeHandle(1)));
         EXPECT_FALSE(Tolm::IsResourceModule(fakeHandle(1)));
+    }
+}
+
+TEST_F(ModuleEntryTest, AStepThatThrowsUndoesTheLoad) {
+    for (const char* step : {"AddNotUnloadingResourceModule", "GetTolmworksVersion", "RegisterModule"}) {
+        SCOPED_TRACE(step);
+        CallLog log;
+        CallLog::failingCall = step;
+        testing::internal::CaptureStderr();  // where the module frame writes the failure
+
+        EXPECT_FALSE(Frame::RunLoad(fakeHandle(1)));
+
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("refused"), std::string::npos);
+        EXPECT_FALSE(Tolm::IsModuleRegistered(fakeHandle(1)));
+        EXPECT_FALSE(Tolm::IsResourceModule(fakeHandle(1)));
+        EXPECT_EQ(CallLog::calls.back(), "EndStaticPart");  // U3 ran
     }
 }
 

@@ -11,7 +11,7 @@ namespace {
 
 using namespace ModuleTests;
 
-HINSTANCE baseOf(const void* address) {
+Tolm::HINSTANCE baseOf(const void* address) {
     Dl_info info{};
     return dladdr(address, &info) != 0 ? info.dli_fbase : nullptr;
 }
@@ -37,7 +37,7 @@ protected:
     }
     // The handle the library registers under, found as a host would: the base
     // address of the exported marker.
-    HINSTANCE LibraryHandle() const {
+    Tolm::HINSTANCE LibraryHandle() const {
         const void* marker = dlsym(library_, "__TolmbaseUsed");
         return marker != nullptr ? baseOf(marker) : nullptr;
     }
@@ -51,7 +51,7 @@ TEST_F(ModuleFrameTest, LoadAndUnloadCallTheFrameworkInOrderWithTheLibrarysOwnHa
         SCOPED_TRACE(round);
         CallLog::Clear();
         ASSERT_NO_FATAL_FAILURE(Load());
-        const HINSTANCE handle = LibraryHandle();
+        const Tolm::HINSTANCE handle = LibraryHandle();
         ASSERT_NE(nullptr, handle);
         EXPECT_NE(baseOf(reinterpret_cast<const void*>(getauxval(AT_PHDR))), handle)
             << "the library must register its own handle, not the executable's";
@@ -62,7 +62,7 @@ TEST_F(ModuleFrameTest, LoadAndUnloadCallTheFrameworkInOrderWithTheLibrarysOwnHa
         ASSERT_NO_FATAL_FAILURE(Unload());
 
         EXPECT_EQ(joined(kLoadCalls, kUnloadCalls), CallLog::calls);
-        EXPECT_EQ(std::vector<HINSTANCE>(4, handle), CallLog::modules);
+        EXPECT_EQ(std::vector<Tolm::HINSTANCE>(4, handle), CallLog::modules);
         EXPECT_FALSE(Tolm::IsModuleRegistered(handle));
         EXPECT_FALSE(Tolm::IsResourceModule(handle));
         EXPECT_FALSE(Tolm::IsInsideStaticPart());

@@ -4,6 +4,10 @@
 #include <Tolm/Error.h>
 #include <Tolm/File.h>
 
+#include "FileInstruments.h"
+#include "GearsetTesting.h"
+#include "StoreTestAccess.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,31 +21,6 @@
 #include <string>
 #include <vector>
 
-namespace Korvan {
-
-// A look inside the store: its file, free stack and pages.
-struct FileDataStorageTestAccess {
-    static Tolm::CFile* File(CFileDataStorage& store) { return store.file.get(); }
-    static const Tolm::CUnicodeString& FileName(const CFileDataStorage& store) { return store.fileName; }
-    static int AllocatedPagesCount(const CFileDataStorage& store) { return store.allocatedPagesCount; }
-    static std::vector<int> FreePages(const CFileDataStorage& store) {
-        return {store.freePages.GetData(), store.freePages.GetData() + store.freePages.GetSize()};
-    }
-    static bool SourceHoldsArray(const CFileDataStorage& store) {
-        return store.sourceStream && store.sourceStream->HasArray();
-    }
-    // Writes a page of `used` bytes at slot `index`, however far past the file's end.
-    static void WritePageAt(CFileDataStorage& store, int index, int used) {
-        store.initFile();
-        const Tolm::CPtr<CFileDataStorage::CPage> page = store.getFreePage();
-        page->index = index;
-        page->usedSize = used;
-        store.writePage(page.Get());
-    }
-};
-
-}  // namespace Korvan
-
 using Korvan::CFileDataStorage;
 using Korvan::CObjectsFileCache;
 using Access = Korvan::FileDataStorageTestAccess;
@@ -50,62 +29,18 @@ using Bytes = std::vector<unsigned char>;
 
 namespace {
 
-// Counts broken precondition reports by source file and lets the code after
-// the check run.
-class ReportRecorder {
-public:
-    ReportRecorder() { files.clear(); }
-    ~ReportRecorder() { Tolm::SetInternalErrorHandler(previous); }
-    ReportRecorder(const ReportRecorder&) = delete;
-    ReportRecorder& operator=(const ReportRecorder&) = delete;
-    int CountFrom(const std::string& file) const {
-        return static_cast<int>(std::count(files.begin(), files.end(), file));
-    }
-
-private:
-    static inline std::vector<std::string> files;
-    Tolm::InternalErrorHandler previous =
-        Tolm::SetInternalErrorHandler([](const Tolm::InternalErrorReport& r) {
-            files.push_back(r.file);
-            return false;
-        });
-};
-
-struct Caught {
-    bool thrown = false;
-    Kind kind = Kind::internal;
-    std::string message;
-    int systemError = 0;
-};
-
-// The framework exception a call throws, if any.
-template <class Call>
-Caught Catch(Call&& call) {
-    try {
-        call();
-    } catch (Tolm::CException* error) {
-        Caught caught{true, error->GetKind(), error->GetMessage(), error->GetSystemError()};
-        error->Delete();
-        return caught;
-    }
-    return {};
-}
+using GearsetTest::Catch;
+using GearsetTest::ReportRecorder;
 
 constexpr const char* kStoreSource = "Src\\FileDataStorage";
+// The page size of most tests, and what a page of it holds.
+constexpr int kPage = 4096;
+constexpr int kHeader = CFileDataStorage::kPageHeaderSize;
+constexpr int kData = kPage - kHeader;
 
-// Random bytes; with pdfLike, text operators with one 256-byte binary run in
-// eight, which compresses like a PDF page.
+// Random bytes, or with pdfLike bytes that compress like a PDF page.
 Bytes Pattern(std::size_t count, unsigned seed = 1, bool pdfLike = false) {
-    static const std::string kText =
-        "BT /F1 12 Tf 72 712 Td (Hello, record store) Tj ET\nq 1 0 0 1 0 0 cm Q\n";
-    Bytes bytes(count);
-    std::mt19937 random(seed);
-    for (std::size_t i = 0; i < count; ++i) {
-        const bool text = pdfLike && (i / 256) % 8 != seed % 8;
-        bytes[i] =
-            static_cast<unsigned char>(text ? static_cast<unsigned>(kText[i % kText.size()]) : random());
-    }
-    return bytes;
+    return pdfLike ? GearsetTest::PdfLikeBytes(count, seed) : GearsetTest::RandomBytes(count, seed);
 }
 
 Bytes ToBytes(const Tolm::CArray<unsigned char>& array) {
@@ -135,9 +70,29 @@ Bytes FileBytes(CFileDataStorage& store) {
     return bytes;
 }
 
-std::int32_t DWordAt(const Bytes& bytes, std::size_t at) {
-    return static_cast<std::int32_t>(bytes.at(at) | bytes.at(at + 1) << 8 | bytes.at(at + 2) << 16 |
-                                     static_cast<std::uint32_t>(bytes.at(at + 3)) << 24);
+std::int64_t FileLength(CFileDataStorage& store) {
+    Access::File(store)->Flush();
+    return Access::File(store)->GetLength();
+}
+
+// A page's header as the file holds it.
+struct PageHeader {
+    std::int32_t nextPage, usedSize, recordSize;
+    bool operator==(const PageHeader&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const PageHeader& h) {
+    return out << "{next " << h.nextPage << ", used " << h.usedSize << ", record " << h.recordSize << "}";
+}
+PageHeader HeaderOf(CFileDataStorage& store, int page) {
+    Tolm::CFile& file = *Access::File(store);
+    file.Flush();
+    const std::int64_t position = file.GetPosition();
+    file.Seek(std::int64_t{page} * store.GetPageSize(), Tolm::CBaseFile::begin);
+    PageHeader header{};
+    for (std::int32_t* word : {&header.nextPage, &header.usedSize, &header.recordSize})
+        *word = static_cast<std::int32_t>(file.ReadDWord());
+    file.Seek(position, Tolm::CBaseFile::begin);
+    return header;
 }
 
 }  // namespace
@@ -148,10 +103,28 @@ TEST(ArrayReadStreamTest, ReadWithoutArrayIsReportedAndNegativeCountsDoNothing) 
     unsigned char bytes[4] = {};
     Tolm::CPtr<Korvan::CArrayReadStream> stream = new Korvan::CArrayReadStream;
     EXPECT_EQ(0, stream->Read(bytes, 4));
-    EXPECT_EQ(1, reports.CountFrom(kStoreSource));
+    EXPECT_EQ(1, reports.Count(kStoreSource));
     stream->SetArray(bytes, 4);
     EXPECT_EQ(0, stream->Read(bytes, -3));
     EXPECT_EQ(0, stream->Skip(-3));
+}
+
+// A (de)compressed record grows by chunks, and near the largest array (INT_MAX
+// bytes) by what still fits, so that the size never overflows; a stream with
+// more to give at that bound is an error, not a wrapped size.
+TEST(ArrayReadStreamTest, OutputRoomStopsAtTheLargestArray) {
+    const int rows[][2] = {
+        {0, 4096},   {INT_MAX - 8192, 4096}, {INT_MAX - 4096, 4096}, {INT_MAX - 4095, 4095}, {INT_MAX - 1, 1},
+        {INT_MAX, 0}};
+    for (const auto& [size, room] : rows) EXPECT_EQ(room, Access::OutputRoom(size)) << size;
+
+    unsigned char byte = 1;
+    Tolm::CPtr<Korvan::CArrayReadStream> stream = new Korvan::CArrayReadStream;
+    stream->SetArray(&byte, 1);
+    const auto more = Catch([&] { Access::CheckStreamEnded(*stream); });
+    EXPECT_EQ(Kind::archive, more.kind);
+    EXPECT_NE(std::string::npos, more.message.find("more than 2147483647 bytes")) << more.message;
+    EXPECT_FALSE(Catch([&] { Access::CheckStreamEnded(*stream); }).thrown);  // now at its end
 }
 
 // Pages 5, 4, 3 hold a 10000-byte record; a record of exactly the page's data
@@ -159,33 +132,32 @@ TEST(ArrayReadStreamTest, ReadWithoutArrayIsReportedAndNegativeCountsDoNothing) 
 TEST(StoreLayoutTest, PagesAndHeadersReadFromTheFileBytes) {
     std::string path;
     {
-        CFileDataStorage store(4096, false);
+        CFileDataStorage store(kPage, false);
         EXPECT_TRUE(Access::FileName(store).IsEmpty());
-        const Bytes all = Pattern(10000 + 4084 + 4085);
+        const Bytes all = Pattern(10000 + kData + kData + 1);
         EXPECT_EQ(5, store.WriteRecord(all.data(), 10000));
         // Page 5 lies just past the first refill's five slots and ends the file.
-        EXPECT_EQ(6 * 4096u, FileBytes(store).size());
-        EXPECT_EQ(2, store.WriteRecord(all.data() + 10000, 4084));
-        EXPECT_EQ(1, store.WriteRecord(all.data() + 14084, 4085));
-        EXPECT_EQ(10000 + 4084 + 4085, store.GetStoredDataSize());
+        EXPECT_EQ(6 * kPage, FileLength(store));
+        EXPECT_EQ(2, store.WriteRecord(all.data() + 10000, kData));
+        EXPECT_EQ(1, store.WriteRecord(all.data() + 10000 + kData, kData + 1));
+        EXPECT_EQ(10000 + kData + kData + 1, store.GetStoredDataSize());
 
         const Bytes file = FileBytes(store);
-        // Page, next page, used size and record size, in the order of the data.
-        const int chain[][4] = {{5, 4, 4084, 10000}, {4, 3, 4084, -1},    {3, -1, 1832, -1},
-                                {2, -1, 4084, 4084}, {1, 10, 4084, 4085}, {10, -1, 1, -1}};
+        // Each page's header, in the order of the data.
+        const std::pair<int, PageHeader> chain[] = {{5, {4, kData, 10000}},           {4, {3, kData, -1}},
+                                                    {3, {-1, 10000 - 2 * kData, -1}}, {2, {-1, kData, kData}},
+                                                    {1, {10, kData, kData + 1}},      {10, {-1, 1, -1}}};
         std::size_t offset = 0;
-        for (const auto& [page, next, used, recordSize] : chain) {
-            const auto at = static_cast<std::size_t>(page) * 4096;
-            EXPECT_EQ(next, DWordAt(file, at)) << page;
-            EXPECT_EQ(used, DWordAt(file, at + 4)) << page;
-            EXPECT_EQ(recordSize, DWordAt(file, at + 8)) << page;
-            EXPECT_TRUE(std::equal(&all[offset], &all[offset] + used, &file[at + 12])) << page;
-            offset += static_cast<std::size_t>(used);
+        for (const auto& [page, header] : chain) {
+            EXPECT_EQ(header, HeaderOf(store, page)) << page;
+            const auto data = static_cast<std::size_t>(page * kPage + kHeader);
+            EXPECT_TRUE(std::equal(&all[offset], &all[offset] + header.usedSize, &file[data])) << page;
+            offset += static_cast<std::size_t>(header.usedSize);
         }
         // Slot 0 and the unused tail of a slot are never written.
-        EXPECT_EQ(4096, std::count(file.begin(), file.begin() + 4096, 0));
-        EXPECT_EQ(4096 - 12 - 1832,
-                  std::count(file.begin() + 3 * 4096 + 12 + 1832, file.begin() + 4 * 4096, 0));
+        EXPECT_EQ(kPage, std::count(file.begin(), file.begin() + kPage, 0));
+        const int tail = 3 * kPage + kHeader + (10000 - 2 * kData);
+        EXPECT_EQ(4 * kPage - tail, std::count(file.begin() + tail, file.begin() + 4 * kPage, 0));
         // The file has already lost its name: a killed process leaves nothing behind.
         path = Tolm::ToNativePath(Access::FileName(store));
         EXPECT_FALSE(std::ifstream(path).good());
@@ -194,17 +166,18 @@ TEST(StoreLayoutTest, PagesAndHeadersReadFromTheFileBytes) {
 }
 
 TEST(StoreLayoutTest, PageBeyondFourGigabytesLandsAtItsSlot) {
-    CFileDataStorage store(4096, false);
-    Access::WritePageAt(store, 1100000, 3);  // 1100000 * 4096 > 2^32
-    Access::File(store)->Flush();
-    EXPECT_EQ(std::int64_t{1100000} * 4096 + 15, Access::File(store)->GetLength());
+    CFileDataStorage store(kPage, false);
+    constexpr int kFarPage = 1100000;  // its slot starts past 2^32
+    Access::WritePageAt(store, kFarPage, 3);
+    EXPECT_EQ(std::int64_t{kFarPage} * kPage + kHeader + 3, FileLength(store));
+    EXPECT_EQ((PageHeader{-1, 3, -1}), HeaderOf(store, kFarPage));
 }
 
 // A new store hands out 5 .. 1 and then 10 after the next refill; a freed
 // chain 5, 4, 3 comes back as 3, 4, 5.
 TEST(StoreFreeStackTest, RefillsAndFreedChainsComeBackLastInFirstOut) {
     for (bool freeChainFirst : {false, true}) {
-        CFileDataStorage store(4096, false);
+        CFileDataStorage store(kPage, false);
         if (freeChainFirst) {
             store.FreeRecord(Write(store, Pattern(10000)));
             EXPECT_EQ((std::vector<int>{1, 2, 5, 4, 3}), Access::FreePages(store));
@@ -223,7 +196,7 @@ class RecordSizeTest : public ::testing::TestWithParam<std::tuple<int, bool>> {}
 
 TEST_P(RecordSizeTest, RoundTripsAndReadsTwice) {
     const auto [size, compress] = GetParam();
-    CFileDataStorage store(4096, compress);
+    CFileDataStorage store(kPage, compress);
     const Bytes bytes = Pattern(static_cast<std::size_t>(size), 7, compress), other = Pattern(3000, 8);
     const int record = Write(store, bytes), neighbour = Write(store, other);
     // With compression the read appends to the output; without, it replaces it.
@@ -237,14 +210,13 @@ TEST_P(RecordSizeTest, RoundTripsAndReadsTwice) {
     EXPECT_FALSE(Access::SourceHoldsArray(store));
     EXPECT_EQ(other, Read(store, neighbour));
     // The stored size counts compressed lengths, as the first pages record them.
-    const Bytes file = FileBytes(store);
-    const int stored = DWordAt(file, record * 4096u + 8);
-    EXPECT_EQ(compress ? stored + DWordAt(file, neighbour * 4096u + 8) : size + 3000,
+    const int stored = HeaderOf(store, record).recordSize;
+    EXPECT_EQ(compress ? stored + HeaderOf(store, neighbour).recordSize : size + 3000,
               store.GetStoredDataSize());
     EXPECT_TRUE(!compress || size < 100000 || stored < size / 2) << stored;
     if (compress) {  // damaged compressed bytes fail the read and leave the output as it was
         Tolm::CFile& disk = *Access::File(store);
-        disk.Seek(std::int64_t{record} * 4096 + 12, Tolm::CBaseFile::begin);
+        disk.Seek(std::int64_t{record} * kPage + kHeader, Tolm::CBaseFile::begin);
         const unsigned char garbage[16] = {0xFF, 0x00, 0x13, 0x37};
         disk.Write(garbage, 16);
         EXPECT_TRUE(Catch([&] { store.ReadRecord(record, out); }).thrown);
@@ -255,7 +227,7 @@ TEST_P(RecordSizeTest, RoundTripsAndReadsTwice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RecordSizeTest,
-                         ::testing::Combine(::testing::Values(1, 4084, 4085, 3 * 1024 * 1024 + 7),
+                         ::testing::Combine(::testing::Values(1, kData, kData + 1, 3 * 1024 * 1024 + 7),
                                             ::testing::Bool()));
 
 class StoreModelTest : public ::testing::TestWithParam<std::tuple<int, bool>> {};
@@ -272,7 +244,8 @@ TEST_P(StoreModelTest, AgreesWithAMapOverThousandsOfOperations) {
         if (model.empty() || pick < 4) {
             // Mostly short records, some of a few pages, now and then many.
             const unsigned shape = random() % 20;
-            const unsigned limit = shape < 12 ? pageSize - 12 : shape < 19 ? (pageSize - 12) * 6 : 70000;
+            const unsigned data = static_cast<unsigned>(pageSize - kHeader);
+            const unsigned limit = shape < 12 ? data : shape < 19 ? data * 6 : 70000;
             const Bytes bytes = Pattern(1 + random() % limit, random(), compress);
             const int record = Write(store, bytes);
             ASSERT_GE(record, 1);
@@ -295,6 +268,23 @@ TEST_P(StoreModelTest, AgreesWithAMapOverThousandsOfOperations) {
             ASSERT_EQ(storedSum, store.GetStoredDataSize()) << "step " << step;
         }
     }
+    // The check must see a difference: one byte changed on the disk under a
+    // live record makes its read differ from the model (or fail, compressed).
+    ASSERT_FALSE(model.empty());
+    const auto& [planted, plantedBytes] = *model.begin();
+    Tolm::CFile& disk = *Access::File(store);
+    disk.Seek(std::int64_t{planted} * pageSize + kHeader, Tolm::CBaseFile::begin);
+    unsigned char byte = 0;
+    disk.ReadExactly(&byte, 1);
+    const unsigned char flipped = static_cast<unsigned char>(byte ^ 0x40);
+    disk.Seek(-1, Tolm::CBaseFile::current);
+    disk.Write(&flipped, 1);
+    Bytes readBack;
+    Catch([&] { readBack = Read(store, planted); });
+    EXPECT_NE(plantedBytes, readBack) << "a planted fault went unseen";
+    disk.Seek(std::int64_t{planted} * pageSize + kHeader, Tolm::CBaseFile::begin);
+    disk.Write(&byte, 1);
+
     for (const auto& [record, bytes] : model) {
         ASSERT_EQ(bytes, Read(store, record)) << "record " << record;
         store.FreeRecord(record);
@@ -310,32 +300,37 @@ TEST_P(StoreModelTest, AgreesWithAMapOverThousandsOfOperations) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PageSizes, StoreModelTest,
-                         ::testing::Combine(::testing::Values(4096, 64), ::testing::Bool()));
+                         ::testing::Combine(::testing::Values(kPage, 64), ::testing::Bool()));
 
 TEST(StoreRefusalTest, PageSizesThatCannotWorkAreRejected) {
-    for (int pageSize : {INT_MIN, -1, 0, 12, INT_MAX / 5 + 1, INT_MAX}) {
+    for (int pageSize : {INT_MIN, -1, 0, kHeader, CFileDataStorage::kMaxPageSize + 1, INT_MAX}) {
         const auto caught = Catch([&] { CFileDataStorage store(pageSize, false); });
         EXPECT_EQ(Kind::argument, caught.kind) << pageSize;
         EXPECT_NE(std::string::npos, caught.message.find(std::to_string(pageSize))) << caught.message;
     }
-    EXPECT_FALSE(Catch([&] { CFileDataStorage store(INT_MAX / 5, false); }).thrown);
-    CFileDataStorage smallest(13, false);  // one data byte a page
+    EXPECT_FALSE(Catch([&] { CFileDataStorage store(CFileDataStorage::kMaxPageSize, false); }).thrown);
+    CFileDataStorage smallest(CFileDataStorage::kMinPageSize, false);  // one data byte a page
     EXPECT_EQ(Pattern(100), Read(smallest, Write(smallest, Pattern(100))));
 }
 
-TEST(StoreRefusalTest, BadLengthsNumbersThatAreNotLiveRecordsAndDoubleFreesChangeNothing) {
-    ReportRecorder reports;
-    CFileDataStorage store(4096, false);
+TEST(StoreRefusalTest, AWriteOfNoBytesOrFromNullIsReportedAndMakesNoFile) {
+    const ReportRecorder reports;
+    CFileDataStorage store(kPage, false);
     const unsigned char byte = 1;
     for (int length : {0, -5, INT_MIN}) EXPECT_EQ(-1, store.WriteRecord(&byte, length)) << length;
     EXPECT_EQ(-1, store.WriteRecord(nullptr, 10));
-    EXPECT_EQ(4, reports.CountFrom(kStoreSource));
+    EXPECT_EQ(4, reports.Count(kStoreSource));
     EXPECT_TRUE(Access::FileName(store).IsEmpty());
     EXPECT_EQ(0, Access::AllocatedPagesCount(store) + store.GetStoredDataSize());
-    // Before any write there is no file: every number is rejected cleanly.
+    // Before any write there is no file: every number is refused cleanly.
     EXPECT_EQ(Kind::argument, Catch([&] { Read(store, 5); }).kind);
     EXPECT_EQ(Kind::argument, Catch([&] { store.FreeRecord(5); }).kind);
+}
 
+// Pages that are not a record's first (4, 3), never handed out (6, 11), a
+// freed record's, and numbers no page can have.
+TEST(StoreRefusalTest, NumbersThatAreNotLiveRecordsAreRefusedAndChangeNothing) {
+    CFileDataStorage store(kPage, false);
     const Bytes first = Pattern(10000);
     const int record = Write(store, first);  // pages 5, 4, 3
     const int freed = Write(store, Pattern(10));
@@ -353,6 +348,11 @@ TEST(StoreRefusalTest, BadLengthsNumbersThatAreNotLiveRecordsAndDoubleFreesChang
     }
     EXPECT_EQ(freeBefore, Access::FreePages(store));
     EXPECT_EQ(first, Read(store, record));
+}
+
+TEST(StoreRefusalTest, ASecondFreeIsRefusedAndGivesNoPageTwice) {
+    CFileDataStorage store(kPage, false);
+    const int record = Write(store, Pattern(10000));  // pages 5, 4, 3
     store.FreeRecord(record);
     const auto twice = Catch([&] { store.FreeRecord(record); });
     EXPECT_NE(std::string::npos, twice.message.find("already freed")) << twice.message;
@@ -372,12 +372,12 @@ class DamagedHeaderTest : public ::testing::TestWithParam<Damage> {};
 
 TEST_P(DamagedHeaderTest, ReadAndFreeRaiseAndChangeNothing) {
     const Damage damage = GetParam();
-    CFileDataStorage store(4096, false);
+    CFileDataStorage store(kPage, false);
     const int record = Write(store, Pattern(10000));
     const Bytes small = Pattern(20);
     store.FreeRecord(Write(store, small));
     Tolm::CFile& file = *Access::File(store);
-    file.Seek(std::int64_t{damage.page} * 4096 + 4 * damage.field, Tolm::CBaseFile::begin);
+    file.Seek(std::int64_t{damage.page} * kPage + 4 * damage.field, Tolm::CBaseFile::begin);
     file.WriteDWord(static_cast<std::uint32_t>(damage.value));
 
     ReportRecorder reports;
@@ -394,14 +394,14 @@ TEST_P(DamagedHeaderTest, ReadAndFreeRaiseAndChangeNothing) {
     EXPECT_EQ(freeBefore, Access::FreePages(store));
     EXPECT_EQ(10000, store.GetStoredDataSize());
     EXPECT_EQ(small, Read(store, Write(store, small)));  // other records are unaffected
-    EXPECT_EQ(damage.field == 1 && damage.value == 0 ? 1 : 0, reports.CountFrom(kStoreSource));
+    EXPECT_EQ(damage.field == 1 && damage.value == 0 ? 1 : 0, reports.Count(kStoreSource));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, DamagedHeaderTest,
     ::testing::Values(Damage{"UsedAbovePageData", 5, 1, 5000, 5}, Damage{"UsedNegative", 4, 1, -7, 4},
                       Damage{"UsedZero", 4, 1, 0, 4}, Damage{"UsedShortInTheMiddle", 4, 1, 100, 4},
-                      Damage{"LastPageOverlong", 3, 1, 4084, 3},
+                      Damage{"LastPageOverlong", 3, 1, kData, 3},
                       Damage{"RecordSizeHuge", 5, 2, 0x7FFFFFFF, 5},
                       Damage{"RecordSizeNegative", 5, 2, -2, 5}, Damage{"RecordSizeZero", 5, 2, 0, 5},
                       Damage{"RecordSizeTooShortForChain", 5, 2, 5000, 4},
@@ -412,22 +412,55 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"ChainGoesOnPastLastPage", 3, 0, 1, 3}),
     [](const ::testing::TestParamInfo<Damage>& param) { return std::string(param.param.what); });
 
+// Record B's first next link is bent into live record A, at a page from which
+// A's chain has just B's remaining length, so every used size and record size
+// along the way looks right: only the page's owner gives the damage away.
+TEST(DamagedHeaderTest, LinkIntoAnotherLiveRecordIsRefused) {
+    struct Row {
+        const char* what;
+        int bLength;  // A is 10000 bytes on pages 5 -> 4 -> 3
+        int target;
+    };
+    for (const Row row : {Row{"IntoMiddlePage", 10000, 4}, Row{"IntoLastPage", 10000 - kData, 3}}) {
+        CFileDataStorage store(kPage, false);
+        const Bytes a = Pattern(10000, 1), b = Pattern(static_cast<std::size_t>(row.bLength), 2);
+        const int recordA = Write(store, a), recordB = Write(store, b);
+        ASSERT_EQ(5, recordA) << row.what;
+        Tolm::CFile& file = *Access::File(store);
+        file.Seek(std::int64_t{recordB} * kPage, Tolm::CBaseFile::begin);
+        file.WriteDWord(static_cast<std::uint32_t>(row.target));
+
+        const std::vector<int> freeBefore = Access::FreePages(store);
+        const auto freed = Catch([&] { store.FreeRecord(recordB); });
+        EXPECT_EQ(Kind::file, freed.kind) << row.what << ": " << freed.message;
+        EXPECT_NE(std::string::npos, freed.message.find("record " + std::to_string(recordB)))
+            << freed.message;
+        EXPECT_EQ(Kind::file, Catch([&] { Read(store, recordB); }).kind) << row.what;
+        EXPECT_EQ(freeBefore, Access::FreePages(store)) << row.what;
+        // A's pages were not handed to the next record.
+        const Bytes c = Pattern(10000, 3);
+        const int recordC = Write(store, c);
+        EXPECT_EQ(a, Read(store, recordA)) << row.what;
+        EXPECT_EQ(c, Read(store, recordC)) << row.what;
+    }
+}
+
 TEST(StoreFailureTest, TruncatedFileIsAnErrorNotStaleBytes) {
-    CFileDataStorage store(4096, false);
+    CFileDataStorage store(kPage, false);
     const int record = Write(store, Pattern(10000));  // pages 5 (the file's end), 4, 3
     const int low = Write(store, Pattern(100));       // page 2
     Tolm::CFile& file = *Access::File(store);
     Tolm::CArray<unsigned char> out;
     // Cut inside page 5's data, then inside its header, then inside page 2's data.
-    file.SetLength(5 * 4096 + 12 + 100);
+    file.SetLength(5 * kPage + kHeader + 100);
     const auto data = Catch([&] { store.ReadRecord(record, out); });
     EXPECT_EQ(Kind::file, data.kind);
     EXPECT_NE(std::string::npos, data.message.find("cut short")) << data.message;
     EXPECT_NE(std::string::npos, data.message.find("page 5")) << data.message;
-    file.SetLength(5 * 4096 + 6);
+    file.SetLength(5 * kPage + 6);
     EXPECT_EQ(Kind::file, Catch([&] { store.ReadRecord(record, out); }).kind);
     EXPECT_EQ(Kind::file, Catch([&] { store.FreeRecord(record); }).kind);
-    file.SetLength(2 * 4096 + 12 + 50);
+    file.SetLength(2 * kPage + kHeader + 50);
     EXPECT_EQ(Kind::file, Catch([&] { store.ReadRecord(low, out); }).kind);
     EXPECT_EQ(0, out.GetSize());
     EXPECT_EQ(10100, store.GetStoredDataSize());
@@ -435,7 +468,7 @@ TEST(StoreFailureTest, TruncatedFileIsAnErrorNotStaleBytes) {
 
 TEST(StoreFailureTest, DiskFullMidWriteLeavesTheStoreAsItWas) {
     for (bool compress : {false, true}) {
-        CFileDataStorage store(4096, compress);
+        CFileDataStorage store(kPage, compress);
         const Bytes early = Pattern(9000, 2), big = Pattern(9 * 1024 * 1024, 3);
         EXPECT_EQ(5, Write(store, early));
         store.FreeRecord(store.WriteRecord(early.data(), 100));
@@ -443,9 +476,9 @@ TEST(StoreFailureTest, DiskFullMidWriteLeavesTheStoreAsItWas) {
         const int storedBefore = store.GetStoredDataSize();
         const std::vector<int> freeBefore = Access::FreePages(store);
 
-        Tolm::CFile::FailSystemWriteAfter(1, ENOSPC);  // the second of its system writes
+        Tolm::detail::failFileWriteAfter(1, ENOSPC);  // the second of its system writes
         const auto caught = Catch([&] { Write(store, big); });
-        Tolm::CFile::FailSystemWriteAfter(-1, 0);
+        Tolm::detail::failFileWriteAfter(-1, 0);
         EXPECT_EQ(Kind::file, caught.kind) << compress;
         EXPECT_EQ(ENOSPC, caught.systemError) << caught.message;
         EXPECT_EQ(storedBefore, store.GetStoredDataSize());
@@ -502,13 +535,13 @@ TEST(ObjectsFileCacheTest, DefaultsNullObjectAndARoundTripThatFreesTheRecord) {
     ReportRecorder reports;
     CObjectsFileCache defaults;
     EXPECT_EQ(-1, defaults.Save(nullptr));
-    EXPECT_EQ(1, reports.CountFrom("Src\\ObjectsFileCache"));
+    EXPECT_EQ(1, reports.Count("Src\\ObjectsFileCache"));
     EXPECT_TRUE(Access::FileName(defaults).IsEmpty());
-    EXPECT_EQ(4096, defaults.GetPageSize());
+    EXPECT_EQ(kPage, defaults.GetPageSize());
     EXPECT_TRUE(defaults.IsCompressing());
     EXPECT_EQ(1024, defaults.GetArchiveBufferSize());
     for (bool compress : {true, false}) {
-        CObjectsFileCache cache(4096, 1024, compress);
+        CObjectsFileCache cache(kPage, 1024, compress);
         const int record = cache.Save(Shape(20000, 'a').Get());
         EXPECT_EQ(5, record);
         EXPECT_EQ(std::string(20000, 'a'), PayloadOf(cache.Load(record)));
@@ -520,9 +553,8 @@ TEST(ObjectsFileCacheTest, DefaultsNullObjectAndARoundTripThatFreesTheRecord) {
 TEST(ObjectsFileCacheTest, SaveAfterLoadReusesTheLoadedRecordsLastPage) {
     CObjectsFileCache cache(64, 1024, false);
     const int record = cache.Save(Shape(200, 'b').Get());
-    const Bytes file = FileBytes(cache);
     int lastPage = record;
-    while (DWordAt(file, lastPage * 64u) != -1) lastPage = DWordAt(file, lastPage * 64u);
+    while (HeaderOf(cache, lastPage).nextPage != -1) lastPage = HeaderOf(cache, lastPage).nextPage;
     ASSERT_NE(record, lastPage);
     cache.Load(record);
     EXPECT_EQ(lastPage, cache.Save(Shape(1, 'c').Get()));

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "TestSupport.h"
+#include "GearsetTesting.h"
 
 namespace {
 
@@ -80,7 +80,7 @@ TEST(FastArray, AddingOwnElementWhileGrowingKeepsItsValue) {
 }
 
 TEST(FastArray, MisuseIsReportedAndNeverTouchesMemoryAroundTheArray) {
-    TolmTest::ReportRecorder recorder;
+    GearsetTest::ReportRecorder recorder;
     Bytes bytes = filled(3);
     bytes.SetSize(-1);
     bytes[3] = 0xEE;  // bad indexes reach a zeroed stand-in
@@ -88,7 +88,7 @@ TEST(FastArray, MisuseIsReportedAndNeverTouchesMemoryAroundTheArray) {
     EXPECT_EQ(0, std::as_const(bytes)[3]);
     EXPECT_TRUE(holdsSequence(bytes, 3));
     filled(0).RemoveLast();
-    EXPECT_TRUE(recorder.count() == 5 && recorder.lastFromFramework());
+    EXPECT_TRUE(recorder.Count() == 5 && recorder.LastFromFramework());
 }
 
 }  // namespace

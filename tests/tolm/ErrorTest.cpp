@@ -6,11 +6,11 @@
 #include <string>
 #include <thread>
 
-#include "TestSupport.h"
+#include "GearsetTesting.h"
 
+using GearsetTest::Catch;
+using GearsetTest::ReportRecorder;
 using Tolm::CException;
-using TolmTest::catchFrom;
-using TolmTest::ReportRecorder;
 
 namespace {
 
@@ -37,7 +37,7 @@ TEST(StaticPart, ReportInsideIsRecordedUntilTheOutermostPartReopens) {
 
     ReportRecorder recorder;
     Tolm::EndStaticPart();  // unbalanced
-    EXPECT_EQ(1, recorder.count());
+    EXPECT_EQ(1, recorder.Count());
     EXPECT_FALSE(Tolm::IsInsideStaticPart());
 }
 
@@ -48,9 +48,9 @@ TEST(StaticPart, HandlerSeesEveryReportAndTheFlagStillRecords) {
     Tolm::BeginStaticPart();
     Tolm::GenerateInternalError(Tolm::ieBrokenPrecondition, u"text", u"detail", "Src\\FolderWorker", 9, 5);
     Tolm::EndStaticPart();
-    ASSERT_EQ(2, recorder.count());
-    EXPECT_FALSE(ReportRecorder::reports[0].insideStaticPart);
-    const Tolm::InternalErrorReport& second = recorder.last();
+    ASSERT_EQ(2, recorder.Count());
+    EXPECT_FALSE(recorder.Reports()[0].insideStaticPart);
+    const Tolm::InternalErrorReport& second = recorder.Last();
     EXPECT_TRUE(second.insideStaticPart && second.file == "Src\\FolderWorker" && second.line == 9);
     EXPECT_EQ("detail", second.detail);
     EXPECT_TRUE(Tolm::HasStaticPartError());
@@ -61,10 +61,10 @@ TEST(StaticPart, HandlerSeesEveryReportAndTheFlagStillRecords) {
 TEST(StaticPart, StaticPartBelongsToItsThread) {
     Tolm::BeginStaticPart();
     bool insideElsewhere = true;
-    TolmTest::Thrown thrownElsewhere;
+    GearsetTest::Caught thrownElsewhere;
     std::thread([&] {
         insideElsewhere = Tolm::IsInsideStaticPart();
-        thrownElsewhere = catchFrom([] { reportBrokenPrecondition(123); });
+        thrownElsewhere = Catch([] { reportBrokenPrecondition(123); });
     }).join();
     Tolm::EndStaticPart();
     EXPECT_FALSE(insideElsewhere);

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "TestSupport.h"
+#include "GearsetTesting.h"
 
 using Tolm::CUnicodeString;
 namespace FileSystem = Tolm::FileSystem;
@@ -61,7 +61,7 @@ TEST(Directories, MakeDirCreatesOnceAndFailuresNameThePathAndTheCause) {
     } cases[] = {{"file", EEXIST}, {"missing/child", ENOENT}, {"file/child", ENOTDIR}};
     for (const auto& c : cases) {
         EXPECT_FALSE(FileSystem::MakeDir(at(c.name), false)) << c.name;
-        const auto thrown = TolmTest::catchFrom([&] { FileSystem::MakeDir(at(c.name), true); });
+        const auto thrown = GearsetTest::Catch([&] { FileSystem::MakeDir(at(c.name), true); });
         EXPECT_EQ(Tolm::CException::Kind::file, thrown.kind) << c.name;
         EXPECT_EQ(c.systemError, thrown.systemError) << c.name;
         EXPECT_NE(std::string::npos, thrown.message.find(root + "/" + c.name)) << thrown.message;

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "TestSupport.h"
+#include "GearsetTesting.h"
 
+using GearsetTest::ReportRecorder;
 using Tolm::CPtr;
-using TolmTest::ReportRecorder;
 
 namespace {
 
@@ -52,16 +52,16 @@ TEST(Factory, CreatesByNameAndReportsUnknownNamesFailedCastsAndBadRegistrations)
     EXPECT_EQ(4, Tolm::CreateObject<IShape>(u"Test.Square")->Corners());
     ReportRecorder recorder;
     EXPECT_TRUE(Tolm::CreateObject<IShape>(u"Test.Nothing").IsEmpty());
-    EXPECT_EQ(1, recorder.count()) << "the cast of nothing adds no report";
-    EXPECT_EQ("Test.Nothing", recorder.last().detail);
-    EXPECT_TRUE(recorder.lastFromFramework());
+    EXPECT_EQ(1, recorder.Count()) << "the cast of nothing adds no report";
+    EXPECT_EQ("Test.Nothing", recorder.Last().detail);
+    EXPECT_TRUE(recorder.LastFromFramework());
     EXPECT_TRUE(Tolm::CreateObject<IColour>(u"Test.Square").IsEmpty());
-    EXPECT_EQ(2, recorder.count());
+    EXPECT_EQ(2, recorder.Count());
     EXPECT_EQ(0, liveObjects) << "an object made here was not released";
     EXPECT_TRUE(Tolm::ObjectCast<IColour>(static_cast<IShape*>(nullptr)).IsEmpty());
     Tolm::RegisterClass(u"", &createSquare);
     Tolm::RegisterClass(u"Test.NoCreator", nullptr);
-    EXPECT_EQ(4, recorder.count());
+    EXPECT_EQ(4, recorder.Count());
     EXPECT_FALSE(Tolm::IsClassRegistered(u"Test.NoCreator"));
 }
 

@@ -6,12 +6,12 @@
 #include <climits>
 #include <string>
 
-#include "TestSupport.h"
+#include "GearsetTesting.h"
 
+using GearsetTest::ReportRecorder;
 using Tolm::CString;
 using Tolm::CUnicodeSet;
 using Tolm::CUnicodeString;
-using TolmTest::ReportRecorder;
 
 namespace {
 
@@ -144,7 +144,7 @@ TEST(Strings, NullTextNegativeCountsAndBadIndexesAreHarmless) {
     ReportRecorder recorder;
     EXPECT_TRUE(CUnicodeString(u"ab")[1] == u'b' && CUnicodeString(u"ab")[2] == 0);
     EXPECT_TRUE(CUnicodeString(u"ab")[-1] == 0 && CString("xy")[2] == 0);
-    EXPECT_TRUE(recorder.count() == 3 && recorder.lastFromFramework());
+    EXPECT_TRUE(recorder.Count() == 3 && recorder.LastFromFramework());
     CUnicodeString text(static_cast<const char16_t*>(nullptr));
     text += static_cast<const char16_t*>(nullptr);
     EXPECT_TRUE(text.IsEmpty() && CUnicodeString(u"a", -1).IsEmpty() &&

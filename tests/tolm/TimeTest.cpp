@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-#include "TestSupport.h"
+#include "GearsetTesting.h"
 
 using Tolm::CFixedLocalZoneOffset;
 using Tolm::CTime;
@@ -21,7 +21,7 @@ constexpr std::int64_t kMinute = CTimeSpan::kTicksPerMinute;
 constexpr std::int64_t kDay = CTimeSpan::kTicksPerDay;
 
 std::int64_t utcTicksOf(const CTime& local) {
-    FILETIME fileTime{};
+    Tolm::FILETIME fileTime{};
     local.GetAsFileTimeGmt(fileTime);
     return CTime(fileTime).GetTicks();
 }
@@ -64,7 +64,7 @@ TEST(Time, EveryDayAgreesWithTheStandardCalendar) {
     }
     EXPECT_EQ(0, CTime(1601, 1, 1, 0, 0, 0).GetTicks());
     EXPECT_EQ(kTicks1970 + kSecond + 20'030, CTime(1970, 1, 1, 0, 0, 1, 2, 3).GetTicks());
-    EXPECT_EQ(0x0123456789ABCDEFLL, CTime(FILETIME{0x89ABCDEFu, 0x01234567u}).GetTicks());
+    EXPECT_EQ(0x0123456789ABCDEFLL, CTime(Tolm::FILETIME{0x89ABCDEFu, 0x01234567u}).GetTicks());
 }
 
 TEST(Time, FieldsOutsideTheirRangeAreClampedAndFormatCopiesWhatItDoesNotKnow) {
@@ -126,6 +126,27 @@ TEST_F(SystemZone, FollowsTzWithDaylightSaving) {
     }
     ::setenv("TZ", "XXX-14", 1);
     EXPECT_EQ(14 * 60, measuredOffset().GetTotalMinutes());
+}
+
+// 01:30 local occurs twice on the night the clocks go back: now must convert
+// with the offset in force, whichever of the two it is.
+TEST_F(SystemZone, NowInTheRepeatedHourConvertsWithTheOffsetInForce) {
+    ::setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
+    const struct {
+        CTime utc;
+        std::int64_t offsetMinutes;
+    } cases[] = {
+        {CTime(2026, 11, 1, 5, 30, 0), -240},  // 01:30 EDT, the first time
+        {CTime(2026, 11, 1, 6, 30, 0), -300},  // 01:30 EST, the second time
+        {CTime(2026, 11, 1, 7, 30, 0), -300},  // 02:30 EST, once
+    };
+    for (const auto& c : cases) {
+        const Tolm::CFixedSystemClock clock(
+            Tolm::FILETIME{static_cast<Tolm::DWORD>(c.utc.GetTicks()), static_cast<Tolm::DWORD>(c.utc.GetTicks() >> 32)});
+        EXPECT_EQ(c.utc.GetTicks() + c.offsetMinutes * kMinute, CTime::GetTickCount().GetTicks())
+            << c.utc.GetHour();
+        EXPECT_EQ(c.offsetMinutes, measuredOffset().GetTotalMinutes()) << c.utc.GetHour();
+    }
 }
 
 }  // namespace

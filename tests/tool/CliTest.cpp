@@ -1,7 +1,9 @@
 // The parts of the tool linked in directly: the argument parser, the texts of
-// the command line, the progress line and the windowed scan.
+// the command line, the progress line, the copy check and the windowed scan.
 #include "Arguments.h"
+#include "FileOutput.h"
 #include "Formats.h"
+#include "Platform.h"
 #include "Progress.h"
 #include "WindowedScan.h"
 
@@ -14,6 +16,7 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -185,6 +188,52 @@ TEST_F(WindowedScanTest, AgreesWithAPlainScanForEveryWindowSize) {
                         << lastByte;
                 }
             }
+        }
+    }
+}
+
+// A memory file whose length another writer changes once the first block of a
+// copy has been read.
+class ChangingFile final : public Tolm::CMemoryFile {
+public:
+    ChangingFile(const std::string& bytes, std::int64_t lengthAfterFirstRead)
+        : lengthAfterFirstRead_(lengthAfterFirstRead) {
+        CMemoryFile::Write(bytes.data(), static_cast<int>(bytes.size()));
+        SeekToBegin();
+    }
+    int Read(void* buffer, int count) override {
+        const int got = CMemoryFile::Read(buffer, count);
+        if (std::exchange(firstRead_, false)) SetLength(lengthAfterFirstRead_);
+        return got;
+    }
+
+private:
+    std::int64_t lengthAfterFirstRead_;
+    bool firstRead_ = true;
+};
+
+TEST(CopyWholeTest, FailsWhenTheSourceChangesLengthWhileItIsRead) {
+    const std::string bytes(20000, 'b');
+    const std::int64_t whole = static_cast<std::int64_t>(bytes.size());
+    struct Row {
+        std::int64_t lengthAfterFirstRead, startLength;
+        bool fails;
+    };
+    for (const Row& row : {Row{whole, whole, false}, Row{whole - 9000, whole, true},
+                           Row{whole + 1, whole, true}, Row{5000, -1, false}}) {
+        ChangingFile source(bytes, row.lengthAfterFirstRead);
+        Tolm::CMemoryFile target;
+        ProgressMeter meter("copy", whole, ProgressMeter::Unit::bytes, false);
+        std::string failure;
+        try {
+            CopyWhole(source, row.startLength, target, "src", meter);
+        } catch (const ToolFailure& error) {
+            failure = error.what();
+        }
+        EXPECT_EQ(failure, row.fails ? "'src' changed size while it was copied" : "")
+            << row.lengthAfterFirstRead;
+        if (!row.fails) {
+            EXPECT_EQ(target.GetLength(), source.GetLength());
         }
     }
 }

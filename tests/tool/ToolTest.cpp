@@ -15,6 +15,7 @@
 
 #include <jpeglib.h>
 #include <regex.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -145,7 +146,8 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
          {"frobnicate", "--frob", "date", "date format yesterday", "text encode \xFF", "text decode F",
           "text decode F E", "text decode ZZ", "scan --before 5 @a.pdf PDF", "scan @a.pdf '\\q'",
           "scan @a.pdf ''", "date parse --json --explain 2024", "store bench --page-size 12",
-          "store bench --count 100000 --size 100000"})
+          "store bench --page-size 429496730", "store bench --count 100000 --size 100000", "mkdir ''",
+          "mkdir --stamped ''"})
         ExpectFailure(arguments, 2, "--help')");
     EXPECT_EQ(Run("scan --last --before x @a.pdf PDF"),
               Result(2, "",
@@ -249,14 +251,48 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineAndLeaveFilesAloneAndCopyReplacesItsT
         {"jpeg @missing.png @out.jpg", "missing.png"},
         {"jpeg @text.png @out.jpg", "text.png"},
         {"jpeg @in.pgm @none/out.jpg", "out.jpg"},
+        {"jpeg @in.pgm @in.pgm", "same file"},
     };
     for (const auto& [arguments, mentions] : cases) ExpectFailure(arguments, 1, mentions);
+    // A link that leads nowhere is written through, and the message names the path as given.
+    fs::create_symlink(Path("none/x.jpg"), Path("dangling"));
+    ExpectFailure("jpeg @in.pgm @dangling", 1, "cannot open '" + Path("dangling") + "' for writing: ");
     EXPECT_FALSE(fs::exists(Path("to")));
     EXPECT_FALSE(fs::exists(Path("out.jpg")));
     EXPECT_EQ(Read(Path("from.bin")), std::string("source\0\xFF bytes", 14));
     Write("to.bin", std::string(20000, 'x'));  // longer than the source: nothing of it may stay
     EXPECT_EQ(Succeed("copy @from.bin @to.bin"), "");
     EXPECT_EQ(Read(Path("to.bin")), Read(Path("from.bin")));
+}
+
+TEST_F(ToolTest, CopyTakesAnySourceWholeAndIsNoMorePermissiveThanIt) {
+    const std::string bytes = std::string("piped\0\xFF", 7) + std::string(70000, 'p');
+    Write("from.bin", bytes);
+    const std::string proc = Read("/proc/version");  // a regular file that says it is empty
+    const std::tuple<const char*, const char*, std::string> rows[] = {
+        {"copy /dev/stdin @to", "|from.bin", bytes},
+        {"copy - @to", "|from.bin", bytes},
+        {"copy - @to", "<from.bin", bytes},
+        {"copy /proc/version @to", "", proc},
+        {"copy /dev/null @to", "", ""},
+    };
+    for (const auto& [arguments, input, expected] : rows) {
+        Write("to", std::string(90000, 'o'));
+        EXPECT_EQ(Run(arguments, "UTC0", input), Result(0, "", "")) << arguments;
+        EXPECT_TRUE(Read(Path("to")) == expected) << arguments << " " << input;
+    }
+    // A source the system fails to read fails the copy, the old target left as it was.
+    Write("to", "old");
+    ExpectFailure("copy /proc/self/mem @to", 1, "cannot read '/proc/self/mem'");
+    EXPECT_EQ(Read(Path("to")), "old");
+
+    fs::permissions(Path("from.bin"), fs::perms(0600));
+    fs::permissions(Path("to"), fs::perms(0644));
+    for (const char* target : {"new", "to"}) {  // made, and replacing one of 0644
+        EXPECT_EQ(Succeed(std::string("copy @from.bin @") + target), "");
+        EXPECT_EQ(fs::status(Path(target)).permissions(), fs::perms(0600)) << target;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
 }
 
 TEST_F(ToolTest, MkdirCreatesParentsAndStampedPrintsANewDirectoryEachTime) {
@@ -300,6 +336,51 @@ TEST_F(ToolTest, JpegWritesColourAndBlackAndWhiteAsGrey) {
     EXPECT_EQ(JpegShape(Read(Path("grey.jpg"))), std::tuple(3, 2, 1));
 }
 
+// As root: the replaced file keeps its owner, and a user who may write a file
+// but not its folder still gets the copy, written in place.
+TEST_F(ToolTest, AReplacedTargetKeepsItsOwnerAndAClosedFolderIsWrittenInPlace) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files as another user";
+    constexpr unsigned kNobody = 65534;
+    Write("from", "new bytes");
+    Write("owned", "old");
+    ASSERT_EQ(0, ::chown(Path("owned").c_str(), kNobody, kNobody));
+    EXPECT_EQ(Succeed("copy @from @owned"), "");
+    struct stat status {};
+    ASSERT_EQ(0, ::stat(Path("owned").c_str(), &status));
+    EXPECT_EQ(std::tuple(status.st_uid, status.st_gid), std::tuple(kNobody, kNobody));
+    EXPECT_EQ(Read(Path("owned")), "new bytes");
+
+    fs::create_directory(Path("closed"));
+    Write("closed/theirs", "old");
+    ASSERT_EQ(0, ::chown(Path("closed/theirs").c_str(), kNobody, kNobody));
+    fs::permissions(Path("closed"), fs::perms(0755));
+    const std::string status2 =
+        Shell("setpriv --reuid=65534 --regid=65534 --clear-groups " + Quoted(GEARSET_TOOL_PATH) + " copy " +
+              Quoted(Path("from")) + " " + Quoted(Path("closed/theirs")) + " 2>&1; echo $?");
+    EXPECT_EQ(status2, "0\n");
+    EXPECT_EQ(Read(Path("closed/theirs")), "new bytes");
+}
+
+TEST_F(ToolTest, AWriteCutShortLeavesTheOldTargetAsItWas) {
+    std::string ppm = "P6\n64 64\n255\n";
+    for (int i = 0; i < 64 * 64 * 3; ++i) ppm += static_cast<char>(i * 7919 % 251);
+    Write("in.ppm", ppm);
+    Write("old", "old bytes");
+    fs::permissions(Path("old"), fs::perms(0640));
+    // A file-size limit of 1 KiB makes the system refuse the rest, as a full disk would.
+    for (const std::string command : {"jpeg in.ppm old", "copy in.ppm old"}) {
+        const std::string status =
+            Shell("cd " + Quoted(dir_) + " && (trap '' XFSZ; ulimit -f 1; exec " + Quoted(GEARSET_TOOL_PATH) +
+                  " " + command + ") 2>/dev/null; echo $?");
+        EXPECT_EQ(status, "1\n") << command;
+        EXPECT_EQ(Read(Path("old")), "old bytes") << command;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+    EXPECT_EQ(Succeed("jpeg @in.ppm @old"), "");
+    EXPECT_EQ(JpegShape(Read(Path("old"))), std::tuple(64, 64, 3));
+    EXPECT_EQ(fs::status(Path("old")).permissions(), fs::perms(0640));
+}
+
 TEST_F(ToolTest, StoreBenchPrintsOneLinePerPhaseAndRemovesItsStore) {
     for (const std::string options : {"", " --compress --page-size 512"}) {
         const std::string out = Succeed("store bench --count 300 --size 3000" + options);
@@ -308,11 +389,19 @@ TEST_F(ToolTest, StoreBenchPrintsOneLinePerPhaseAndRemovesItsStore) {
                             "read [0-9]+ records/s [0-9]+\\.[0-9] MB/s\n"
                             "free [0-9]+ records/s\n"))
             << out;
+        // The bytes counted are the records' own: MB/s is records/s times 3000 bytes.
+        std::istringstream lines(out);
+        for (std::string phase; lines >> phase && phase != "free";) {
+            double records = 0, megabytes = 0;
+            std::string unit;
+            lines >> records >> unit >> megabytes >> unit;
+            EXPECT_NEAR(megabytes, records * 3000 / 1e6, 0.05 + megabytes * 1e-3) << phase << options;
+        }
     }
     EXPECT_TRUE(fs::is_empty(dir_));
 }
 
-TEST_F(ToolTest, DashReadsStandardInputWhetherAPipeOrAFile) {
+TEST_F(ToolTest, DashIsStandardInputWhetherAPipeOrAFileAndStandardOutput) {
     Write("a.pdf", "%PDF-1.7\nendobj\nendobj\n");
     Write("hex", "FE FF\n00 41\n");
     const std::tuple<const char*, const char*, Result> rows[] = {
@@ -330,8 +419,15 @@ TEST_F(ToolTest, DashReadsStandardInputWhetherAPipeOrAFile) {
     };
     for (const auto& [arguments, input, expected] : rows)
         EXPECT_EQ(Run(arguments, "UTC0", input), expected) << arguments;
-    // The copy of a piped input is gone with the run.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+    // Files to and from the standard streams, the same bytes as by name.
+    Write("in.pgm", "P5\n3 2\n255\n\x01\x40\x80\xC0\xF0\xFF");
+    Succeed("jpeg @in.pgm @by-name.jpg");
+    for (const char* input : {"|in.pgm", "<in.pgm"})
+        EXPECT_EQ(Run("jpeg - -", "UTC0", input), Result(0, Read(Path("by-name.jpg")), "")) << input;
+    EXPECT_EQ(Run("copy - -", "UTC0", "|a.pdf"), Result(0, Read(Path("a.pdf")), ""));
+    EXPECT_EQ(Run("copy @hex -"), Result(0, Read(Path("hex")), ""));
+    // The copy of a piped input and the JPEG passed on are gone with the run.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 4);
 }
 
 TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {
@@ -421,15 +517,44 @@ TEST_F(ToolTest, ManualAndCompletionNameEveryCommandAndOptionOfTheHelp) {
         EXPECT_NE(manual.find(common), std::string::npos) << common;
 }
 
+// The whole report, line by line; only the demo's folder, the time-stamped
+// name and the JPEG's size vary.
 TEST_F(ToolTest, DemoRunsEveryFamilyWithoutFilesAndLeavesNothingBehind) {
     const std::string out = Succeed("demo");
-    for (const char* step :
-         {"record store", "wrote record", "read record", "freed record", "object cache", "parked", "rebuilt",
-          "PDF text strings", "encoded \"Invoice 42\" as 49 6E 76", "PDF dates",
-          "read both back as 2024-01-02 03:04:05", "found \"endobj\"", "folders", "removed both",
-          "image saving", "bytes of JPEG", "removed it", "done: every family ran once"}) {
-        EXPECT_NE(out.find(step), std::string::npos) << step << "\n" << out;
-    }
+    const std::string folder = dir_ + "/gearset-demo-[0-9]+";
+    EXPECT_TRUE(Matches(
+        out,
+        "record store \\(CFileDataStorage, compressed\\)\n"
+        "  wrote record 5: 3005 bytes of a page content stream\n"
+        "  read record 5 back: 3005 bytes, identical\n"
+        "  freed record 5\n"
+        "object cache \\(CObjectsFileCache\\)\n"
+        "  parked a note \"Quarterly report\" \\(12 pages\\) as record 5\n"
+        "  rebuilt it from record 5: \"Quarterly report\" \\(12 pages\\), a new object\n"
+        "PDF text strings\n"
+        "  encoded \"Invoice 42\" as 49 6E 76 6F 69 63 65 20 34 32; decoded it back to \"Invoice 42\"\n"
+        "  encoded \"Grüße\" as FE FF 00 47 00 72 00 FC 00 DF 00 65; decoded it back to \"Grüße\"\n"
+        "PDF dates \\(local zone\\)\n"
+        "  formatted 2024-01-02 03:04:05 as D:20240102030405Z00'00' and 2024-01-02T03:04:05Z\n"
+        "  read both back as 2024-01-02 03:04:05\n"
+        "byte instruments\n"
+        "  found \"endobj\" in a 128-byte PDF at offset 51 \\(first\\) and 103 \\(last\\)\n"
+        "folders \\(CFolderWorker\\)\n"
+        "  created " +
+            folder +
+            "/reports/2024/q1 with its parents\n"
+            "  created " +
+            folder +
+            "/runs/[0-9]{4}\\.[0-9]{2}\\.[0-9]{2} [0-9]{2}-[0-9]{2}-[0-9]{2}, "
+            "named after the current time\n"
+            "  removed both\n"
+            "image saving \\(SaveImage\\)\n"
+            "  wrote a 64x48 colour image to " +
+            folder +
+            "/demo\\.jpg: [0-9]+ bytes of JPEG\n"
+            "  removed it\n"
+            "done: every family ran once\n"))
+        << out;
     EXPECT_TRUE(fs::is_empty(dir_));
 }
 

@@ -1,5 +1,6 @@
 // gearset copy | mkdir | jpeg: copying, directories and image saving.
 #include "Commands.h"
+#include "FileOutput.h"
 #include "Platform.h"
 #include "Progress.h"
 
@@ -9,61 +10,94 @@
 #include <Korvan/ImageSaving.h>
 #include <Tolm/File.h>
 
+#include <climits>
 #include <filesystem>
+#include <memory>
 
 namespace gearset {
 namespace {
-
-// A source file that reports how far CopyStream has read, so that a long copy
-// can show progress although the library copies in one call.
-class ProgressReadFile final : public Tolm::CBaseFile {
-public:
-    ProgressReadFile(Tolm::CBaseFile& inner, ProgressMeter& meter) : inner_(inner), meter_(meter) {}
-
-    int Read(void* buffer, int count) override {
-        const int got = inner_.Read(buffer, count);
-        meter_.Update(inner_.GetPosition());
-        return got;
-    }
-    void Write(const void* buffer, int count) override { inner_.Write(buffer, count); }
-    std::int64_t Seek(std::int64_t offset, int origin) override { return inner_.Seek(offset, origin); }
-    std::int64_t GetPosition() const override { return inner_.GetPosition(); }
-    std::int64_t GetLength() const override { return inner_.GetLength(); }
-    void SetLength(std::int64_t length) override { inner_.SetLength(length); }
-    void Flush() override { inner_.Flush(); }
-    Tolm::CUnicodeString GetFileName() const override { return inner_.GetFileName(); }
-
-private:
-    Tolm::CBaseFile& inner_;
-    ProgressMeter& meter_;
-};
 
 bool isSameFile(const std::string& a, const std::string& b) {
     std::error_code error;
     return std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), error) && !error;
 }
 
+void refuseSameFile(const std::string& in, const std::string& out) {
+    if (in != "-" && out != "-" && isSameFile(in, out))
+        throw ToolFailure("'" + in + "' and '" + out + "' are the same file");
+}
+
+// A temporary file in TMPDIR, deleted with the object.
+class TemporaryFile {
+public:
+    TemporaryFile() : path_(Tolm::TempFile::New(u"gearset", u"tmp")) {}
+    ~TemporaryFile() {
+        try {
+            Tolm::TempFile::Delete(path_);
+        } catch (Tolm::CException* error) {
+            error->Delete();  // a failure that brought us here matters more
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    const Tolm::CUnicodeString& Path() const { return path_; }
+
+private:
+    Tolm::CUnicodeString path_;
+};
+
+std::filesystem::perms newFileMode(std::filesystem::perms requested) {
+    return static_cast<std::filesystem::perms>(NewFileMode(static_cast<unsigned>(requested)));
+}
+
 int runCopy(const ParsedArguments& args, Context& context) {
+    namespace fs = std::filesystem;
     const std::string& sourcePath = args.Positionals()[0];
     const std::string& targetPath = args.Positionals()[1];
-    Tolm::CFile source(ToUnicode(sourcePath), Tolm::CFile::modeRead);
+    std::error_code error;
+    const fs::file_status sourceStatus =
+        sourcePath == "-" ? fs::file_status(fs::file_type::unknown) : fs::status(sourcePath, error);
+    if (fs::is_directory(sourceStatus)) throw ToolFailure("'" + sourcePath + "' is a directory");
     // Emptying the target first would destroy the source.
-    if (isSameFile(sourcePath, targetPath))
-        throw ToolFailure("'" + sourcePath + "' and '" + targetPath + "' are the same file");
-    const std::int64_t length = source.GetLength();
+    refuseSameFile(sourcePath, targetPath);
 
-    // Emptied first: CopyStream overwrites from the start and checks that the
-    // lengths agree at the end.
-    Tolm::CFile target(ToUnicode(targetPath), Tolm::CFile::modeCreate | Tolm::CFile::modeWrite);
-    ProgressMeter meter("copy", length, ProgressMeter::Unit::bytes, context.showProgress);
-    ProgressReadFile watchedSource(source, meter);
-    Korvan::CopyStream(watchedSource, target);
-    target.Close();  // a failure to write the last bytes must not pass for success
-    meter.Finish();
+    // A regular file of known length is read through the framework; anything
+    // else (a pipe, a FIFO, a device, a /proc file that says it is empty) can
+    // only be read once from start to end.
+    const bool knownLength =
+        fs::is_regular_file(sourceStatus) && fs::file_size(sourcePath, error) > 0 && !error;
+    std::unique_ptr<Tolm::CBaseFile> source;
+    if (knownLength)
+        source = std::make_unique<Tolm::CFile>(ToUnicode(sourcePath), Tolm::CFile::modeRead);
+    else
+        source = OpenSequentialFile(sourcePath);
+    const std::int64_t startLength = knownLength ? source->GetLength() : -1;
+
+    if (targetPath == "-") {
+        const std::unique_ptr<Tolm::CBaseFile> output = OpenStandardOutput();
+        ProgressMeter meter("copy", startLength, ProgressMeter::Unit::bytes,
+                            context.showProgress && knownLength);
+        CopyWhole(*source, startLength, *output, sourcePath, meter);
+        return 0;
+    }
+    ReplacedTarget target(targetPath);
+    {
+        Tolm::CFile output(target.WritePath(), Tolm::CFile::modeCreate | Tolm::CFile::modeWrite);
+        ProgressMeter meter("copy", startLength, ProgressMeter::Unit::bytes,
+                            context.showProgress && knownLength);
+        CopyWhole(*source, startLength, output, sourcePath, meter);
+        output.Close();  // a failure to write the last bytes must not pass for success
+    }
+    // Never more permissive than the source, nor than the file it replaces.
+    const fs::perms sourceMode =
+        fs::is_regular_file(sourceStatus) ? sourceStatus.permissions() & fs::perms::all : fs::perms(0666);
+    target.Commit(target.ExistingMode() ? *target.ExistingMode() & sourceMode : newFileMode(sourceMode));
     return 0;
 }
 
 int runMkdir(const ParsedArguments& args, Context& context) {
+    // The library would take an empty path for the current folder, or fail inside.
+    if (args.Positionals()[0].empty()) throw UsageError("PATH may not be empty");
     const Tolm::CUnicodeString path = ToUnicode(args.Positionals()[0]);
     if (args.Has("stamped")) {
         const Tolm::CUnicodeString created = Korvan::CFolderWorker::CreateSubDirByCurrentTime(path);
@@ -75,12 +109,34 @@ int runMkdir(const ParsedArguments& args, Context& context) {
 }
 
 int runJpeg(const ParsedArguments& args, Context&) {
+    const std::string& inputPath = args.Positionals()[0];
+    const std::string& outputPath = args.Positionals()[1];
+    refuseSameFile(inputPath, outputPath);
     Tolm::CPtr<Image::IImage> image;
-    {
-        Tolm::CFile input(ToUnicode(args.Positionals()[0]), Tolm::CFile::modeRead);
+    if (inputPath == "-") {
+        // The readers seek; standard input may be a pipe.
+        const std::string bytes = ReadStandardInput();
+        if (bytes.size() > static_cast<std::size_t>(INT_MAX))
+            throw ToolFailure("standard input holds more than 2 GiB, too much for an image file");
+        Tolm::CMemoryFile input;
+        input.Write(bytes.data(), static_cast<int>(bytes.size()));
+        input.SeekToBegin();
+        image = Image::LoadImageFile(input);
+    } else {
+        Tolm::CFile input(ToUnicode(inputPath), Tolm::CFile::modeRead);
         image = Image::LoadImageFile(input);
     }
-    Korvan::SaveImage(image.Get(), ToUnicode(args.Positionals()[1]));
+    if (outputPath == "-") {
+        // The library writes a named file: write one aside, then pass it on.
+        const TemporaryFile written;
+        Korvan::SaveImage(image.Get(), written.Path());
+        Tolm::CFile file(written.Path(), Tolm::CFile::modeRead);
+        Korvan::CopyStream(file, *OpenStandardOutput());
+        return 0;
+    }
+    ReplacedTarget target(outputPath);
+    Korvan::SaveImage(image.Get(), target.WritePath());
+    target.Commit(target.ExistingMode().value_or(newFileMode(std::filesystem::perms(0666))));
     return 0;
 }
 
@@ -92,7 +148,10 @@ const Command kCommands[] = {
       {"SRC", "DST"},
       2,
       2,
-      "DST is created, or emptied and overwritten; SRC and DST may not be the same file.\n"},
+      "SRC may be a pipe, a device or '-' for standard input, read to its end. DST is\n"
+      "written under a temporary name beside it and replaces the old file only when\n"
+      "complete, with the source's permissions at most; DST '-' is standard output.\n"
+      "SRC and DST may not be the same file.\n"},
      runCopy},
     {{"mkdir",
       "[--stamped] PATH",
@@ -114,7 +173,9 @@ const Command kCommands[] = {
       2,
       2,
       "IN is a PNG, PBM/PGM/PPM or JPEG file. Black-and-white images are written in\n"
-      "grey; grey and colour images as they are. OUT is created or overwritten.\n"},
+      "grey; grey and colour images as they are. OUT replaces the old file only when\n"
+      "complete; IN and OUT may not be the same file. IN '-' is standard input, OUT\n"
+      "'-' standard output.\n"},
      runJpeg},
 };
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -53,7 +54,101 @@ int spoolStandardInput() {
     return fd;
 }
 
+class SequentialFile final : public Tolm::CBaseFile {
+public:
+    SequentialFile(std::string name, int fd) : name_(std::move(name)), fd_(fd) {}
+    ~SequentialFile() override { ::close(fd_); }
+
+    int Read(void* buffer, int count) override {
+        if (count < 0) Tolm::ThrowArgumentError("negative read count for '" + name_ + "'");
+        int done = 0;
+        while (done < count) {
+            const ssize_t got =
+                ::read(fd_, static_cast<char*>(buffer) + done, static_cast<std::size_t>(count - done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) throw ToolFailure(systemFailure("cannot read", name_, errno));
+            if (got == 0) break;
+            done += static_cast<int>(got);
+        }
+        position_ += done;
+        return done;
+    }
+    void Write(const void*, int) override { throw ToolFailure("'" + name_ + "' is open for reading only"); }
+    std::int64_t Seek(std::int64_t offset, int origin) override {
+        const std::int64_t to = origin == current ? position_ + offset : offset;
+        if (origin == end || to != position_)
+            throw ToolFailure("'" + name_ + "' can be read only from start to end");
+        return position_;
+    }
+    std::int64_t GetPosition() const override { return position_; }
+    std::int64_t GetLength() const override { return position_; }
+    void SetLength(std::int64_t) override { throw ToolFailure("'" + name_ + "' is open for reading only"); }
+    Tolm::CUnicodeString GetFileName() const override { return Tolm::CUnicodeString::FromUtf8(name_); }
+
+private:
+    std::string name_;
+    int fd_;
+    std::int64_t position_ = 0;
+};
+
+class StandardOutputFile final : public Tolm::CBaseFile {
+public:
+    int Read(void*, int) override { throw ToolFailure("standard output cannot be read"); }
+    void Write(const void* buffer, int count) override {
+        if (count < 0) Tolm::ThrowArgumentError("negative write count for standard output");
+        std::fflush(stdout);  // keep anything the tool printed first in front
+        for (int done = 0; done < count;) {
+            const ssize_t put = ::write(STDOUT_FILENO, static_cast<const char*>(buffer) + done,
+                                        static_cast<std::size_t>(count - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put < 0)
+                throw ToolFailure(std::string("cannot write standard output: ") + std::strerror(errno));
+            done += static_cast<int>(put);
+        }
+        position_ += count;
+    }
+    std::int64_t Seek(std::int64_t offset, int origin) override {
+        const std::int64_t to = origin == current ? position_ + offset : offset;
+        if (origin == end || to != position_)
+            throw ToolFailure("standard output can be written only from start to end");
+        return position_;
+    }
+    std::int64_t GetPosition() const override { return position_; }
+    std::int64_t GetLength() const override { return position_; }
+    void SetLength(std::int64_t) override { throw ToolFailure("standard output cannot be cut"); }
+    Tolm::CUnicodeString GetFileName() const override { return u"standard output"; }
+
+private:
+    std::int64_t position_ = 0;
+};
+
 }  // namespace
+
+std::unique_ptr<Tolm::CBaseFile> OpenStandardOutput() { return std::make_unique<StandardOutputFile>(); }
+
+std::unique_ptr<Tolm::CBaseFile> OpenSequentialFile(const std::string& path) {
+    const bool standardInput = path == "-";
+    const std::string name = standardInput ? kStandardInput : path;
+    const int fd = standardInput ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                                 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw ToolFailure(systemFailure("cannot open", name, errno));
+    return std::make_unique<SequentialFile>(name, fd);
+}
+
+void GiveOwnership(const std::string& model, const std::string& path) {
+    struct stat owner {};
+    if (::stat(model.c_str(), &owner) != 0) return;
+    // First both, then the group alone: a user may give a file a group of theirs.
+    if (::lchown(path.c_str(), owner.st_uid, owner.st_gid) != 0)
+        (void)::lchown(path.c_str(), static_cast<uid_t>(-1), owner.st_gid);
+}
+
+unsigned NewFileMode(unsigned requested) {
+    // The mask can only be read by setting it; the tool runs one thread.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return requested & ~static_cast<unsigned>(mask);
+}
 
 std::string ReadStandardInput() {
     std::string text;

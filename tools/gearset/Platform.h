@@ -1,8 +1,11 @@
 // The gearset tool's few ties to the operating system: whether a stream is a
-// terminal, and read-only windows onto a file that may be larger than memory.
+// terminal, read-only windows onto a file that may be larger than memory,
+// files that can be read only once, and the modes new files get.
 // Everything else the tool does goes through the library and the framework.
 // A port to another system replaces Platform.cpp alone.
 #pragma once
+
+#include <Tolm/File.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +26,27 @@ bool IsTerminal(std::FILE* stream);
 
 // All of standard input, to its end; a read error is a ToolFailure.
 std::string ReadStandardInput();
+
+// A source that can be read only once, from start to end, as a framework file:
+// a pipe, a FIFO, a device, or a file whose length the system does not know
+// beforehand (those of /proc say 0). "-" is standard input. Read fills the
+// buffer unless the source ends; the length is what has been read so far, the
+// whole source's once Read has come short. Only the current position can be
+// sought, and nothing can be written. Read errors are ToolFailures.
+std::unique_ptr<Tolm::CBaseFile> OpenSequentialFile(const std::string& path);
+
+// Standard output as a framework file written once from start to end: only
+// the current position can be sought, and nothing can be read. Write errors
+// (a full disk, a closed pipe) are ToolFailures.
+std::unique_ptr<Tolm::CBaseFile> OpenStandardOutput();
+
+// Gives path the owner and group of model where the system allows it (as root,
+// or a group the user is in); otherwise leaves path as it is.
+void GiveOwnership(const std::string& model, const std::string& path);
+
+// The permission bits a file created with `requested` gets: less the
+// process's file-creation mask, as the system applies it.
+unsigned NewFileMode(unsigned requested);
 
 // Read-only views of a regular file, one window at a time, read into one
 // reused buffer. Reading (pread) into a buffer that stays in the processor's

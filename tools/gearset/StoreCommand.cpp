@@ -103,8 +103,9 @@ int runBench(const ParsedArguments& args, Context& context) {
         ParseInteger(args.Value("count").value_or("10000"), "--count", 1, 100'000'000));
     const auto size =
         static_cast<std::size_t>(ParseInteger(args.Value("size").value_or("4096"), "--size", 1, 1 << 30));
-    const auto pageSize =
-        static_cast<int>(ParseInteger(args.Value("page-size").value_or("4096"), "--page-size", 13, 1 << 30));
+    const auto pageSize = static_cast<int>(ParseInteger(args.Value("page-size").value_or("4096"),
+                                                        "--page-size", Korvan::CFileDataStorage::kMinPageSize,
+                                                        Korvan::CFileDataStorage::kMaxPageSize));
     // The store keeps the total of its live records' bytes in 32 bits.
     if (static_cast<double>(count) * static_cast<double>(size) > std::numeric_limits<std::int32_t>::max()) {
         throw UsageError("--count times --size must stay below 2 GiB");
@@ -182,7 +183,7 @@ const Command kCommands[] = {
       "Measures the record store: write, read back in random order, free.",
       {{"count", "N", "number of records (default 10000)"},
        {"size", "BYTES", "bytes of each record (default 4096)"},
-       {"page-size", "N", "page size of the store (default 4096, at least 13)"},
+       {"page-size", "N", "page size of the store (default 4096; 13 to 429496729)"},
        {"compress", "", "compress the records"},
        {"json", "",
         "print one JSON document: {\"phases\":[{\"phase\":\"write\",\"records_per_second\":N,...}]}"}},

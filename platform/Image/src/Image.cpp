@@ -38,7 +38,7 @@ constexpr long long kMaxPixelBytes = 0x7FFFFFFFLL;
 
 }  // namespace
 
-Tolm::CPtr<IImage> CreateImage(int width, int height, int colority) {
+Tolm::CPtr<IImage> detail::createImageToFill(int width, int height, int colority) {
     if (width < 1 || height < 1 || colority < 0 || colority > 2) {
         Tolm::ThrowArgumentError("CreateImage: bad image shape " + std::to_string(width) + " x " +
                                  std::to_string(height) + ", colority " + std::to_string(colority));
@@ -48,9 +48,7 @@ Tolm::CPtr<IImage> CreateImage(int width, int height, int colority) {
         Tolm::ThrowArgumentError("CreateImage: " + std::to_string(width) + " x " + std::to_string(height) +
                                  " pixels of colority " + std::to_string(colority) + " need 2 GiB or more");
     }
-    const auto bytes = static_cast<std::size_t>(stride * height);
-    auto* pixels = static_cast<unsigned char*>(Tolm::doAlloc(bytes));
-    std::memset(pixels, 0, bytes);
+    auto* pixels = static_cast<unsigned char*>(Tolm::doAlloc(static_cast<std::size_t>(stride * height)));
     IImage* image = nullptr;
     try {
         image = new CImage(width, height, colority, static_cast<int>(stride), pixels);
@@ -61,7 +59,24 @@ Tolm::CPtr<IImage> CreateImage(int width, int height, int colority) {
     return Tolm::CPtr<IImage>(image);
 }
 
+Tolm::CPtr<IImage> CreateImage(int width, int height, int colority) {
+    Tolm::CPtr<IImage> image = detail::createImageToFill(width, height, colority);
+    std::memset(image->GetMutablePixels(), 0, static_cast<std::size_t>(image->GetStride()) * height);
+    return image;
+}
+
 namespace detail {
+
+void* allocateForC(std::size_t bytes) noexcept {
+    try {
+        return Tolm::doAlloc(bytes);
+    } catch (Tolm::CException* error) {
+        error->Delete();
+        return nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 void expandBitsToGrey(const unsigned char* bits, int width, unsigned char* grey) noexcept {
     for (int x = 0; x < width; ++x) {

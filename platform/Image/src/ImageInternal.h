@@ -11,18 +11,32 @@
 #include <Tolm/Memory.h>
 
 #include <cstddef>
+#include <string>
+
+namespace Tolm {
+class CBaseFile;
+}
+
+namespace Image {
+class IImageWriter;
+class IJpegSaveParams;
+}  // namespace Image
 
 namespace Image::detail {
 
+// The framework's heap for a C library (libpng, zstd), which wants null when
+// memory runs out, not an exception.
+void* allocateForC(std::size_t bytes) noexcept;
+
 // A block of framework heap, freed when the owner goes.
-class CHeapBlock {
+class HeapBlock {
 public:
-    CHeapBlock() noexcept = default;
-    explicit CHeapBlock(std::size_t bytes)
+    HeapBlock() noexcept = default;
+    explicit HeapBlock(std::size_t bytes)
         : data_(static_cast<unsigned char*>(Tolm::doAlloc(bytes))), size_(bytes) {}
-    ~CHeapBlock() { Tolm::doFree(data_); }
-    CHeapBlock(const CHeapBlock&) = delete;
-    CHeapBlock& operator=(const CHeapBlock&) = delete;
+    ~HeapBlock() { Tolm::doFree(data_); }
+    HeapBlock(const HeapBlock&) = delete;
+    HeapBlock& operator=(const HeapBlock&) = delete;
 
     unsigned char* Get() const noexcept { return data_; }
     std::size_t GetSize() const noexcept { return size_; }
@@ -31,6 +45,11 @@ private:
     unsigned char* data_ = nullptr;
     std::size_t size_ = 0;
 };
+
+// As CreateImage, but the pixels are left as the heap gives them: for readers
+// that write every byte of every row (a reader that fails part-way drops the
+// image), so that large images are not cleared only to be overwritten.
+Tolm::CPtr<IImage> createImageToFill(int width, int height, int colority);
 
 // Bytes in one row of an image of that width and colority.
 constexpr long long rowBytesFor(long long width, int colority) noexcept {
@@ -46,29 +65,10 @@ void expandGreyToRgb(const unsigned char* grey, int width, unsigned char* rgb) n
 // white at 255: (77 R + 150 G + 29 B + 128) / 256.
 void convertRgbToGrey(const unsigned char* rgb, int width, unsigned char* grey) noexcept;
 
-}  // namespace Image::detail
-
-namespace Tolm {
-class CBaseFile;
-}
-
-namespace Image {
-class IImageWriter;
-class IJpegSaveParams;
-}  // namespace Image
-
-namespace Image::detail {
-
 // The JPEG writer over an open file that must outlive it (JpegWriter.cpp).
 Tolm::CPtr<IImageWriter> createJpegWriter(Tolm::CBaseFile& file);
 // Fresh JPEG save parameters: quality 75, colority 2 (ImageServices.cpp).
 Tolm::CPtr<IJpegSaveParams> createJpegSaveParams();
-
-}  // namespace Image::detail
-
-#include <string>
-
-namespace Image::detail {
 
 // Decodes a whole image file held in memory (ImageReaders.cpp); name is for
 // messages. Kept free of files and of state so that it can be fed directly.

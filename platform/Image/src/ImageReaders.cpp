@@ -1,4 +1,5 @@
-// Readers of PNG, PBM/PGM/PPM and JPEG.
+// Readers of PNG and JPEG, and the entry point that tells every kind apart
+// (PBM/PGM/PPM are read in PnmReader.cpp).
 //
 // A reader never believes a header's size before checking it against the
 // bytes that are really there: the pixel buffer is only allocated once the
@@ -7,17 +8,22 @@
 #include <Image/Image.h>
 #include <Tolm/Error.h>
 #include <Tolm/File.h>
-#include <jerror.h>  // after jpeglib.h
-#include <jpeglib.h>
-#include <png.h>
 
+#include <algorithm>
 #include <climits>
 #include <csetjmp>
-#include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <cstdio>  // before jpeglib.h, which needs FILE and size_t
 #include <cstring>
 #include <string>
+#include <utility>
+
+#include <jpeglib.h>
+
+#include <jerror.h>  // after jpeglib.h, whose types it uses
+#include <png.h>
 
 #include "ImageInternal.h"
+#include "PnmReader.h"
 
 namespace Image {
 namespace {
@@ -28,178 +34,23 @@ namespace {
 
 std::ptrdiff_t rowOffset(int y, int stride) noexcept { return static_cast<std::ptrdiff_t>(y) * stride; }
 
-// CreateImage, with a file error rather than an argument error for an image
-// too large to hold.
+// An image for a reader to fill, with a file error rather than an argument
+// error for an image too large to hold.
 Tolm::CPtr<IImage> createImageFor(const std::string& name, long long width, long long height, int colority) {
     if (width > INT_MAX || height > INT_MAX || detail::rowBytesFor(width, colority) * height >= INT_MAX) {
         throwDamaged(name,
                      std::to_string(width) + " x " + std::to_string(height) + " pixels are too many to hold");
     }
-    return CreateImage(static_cast<int>(width), static_cast<int>(height), colority);
+    return detail::createImageToFill(static_cast<int>(width), static_cast<int>(height), colority);
 }
-
-// ---------------------------------------------------------------- PBM/PGM/PPM
-//
-//   "P1".."P6", blanks and '#' comments, width, height, maxval (not for P1 and
-//   P4), then the raster. P4..P6 are binary and start after exactly one blank;
-//   P1..P3 are decimal text. Samples above 255 take two bytes, high first.
-
-class CPnmReader {
-public:
-    CPnmReader(const unsigned char* data, std::size_t size, const std::string& name) noexcept
-        : data_(data), size_(size), name_(name) {}
-    CPnmReader(const CPnmReader&) = delete;
-    CPnmReader& operator=(const CPnmReader&) = delete;
-
-    Tolm::CPtr<IImage> Read() {
-        const int kind = data_[1] - '0';
-        position_ = 2;
-        const bool isBitmap = kind == 1 || kind == 4;
-        const bool isBinary = kind >= 4;
-        const int colority = isBitmap ? 0 : (kind == 2 || kind == 5) ? 1 : 2;
-        const int channels = colority == 2 ? 3 : 1;
-
-        width_ = readHeaderNumber("width");
-        height_ = readHeaderNumber("height");
-        if (width_ < 1 || height_ < 1) damaged("width and height must be at least 1");
-        maxval_ = isBitmap ? 1 : readHeaderNumber("maxval");
-        if (maxval_ < 1 || maxval_ > 65535)
-            damaged("maxval " + std::to_string(maxval_) + " is outside 1..65535");
-
-        const long long available = static_cast<long long>(size_) - static_cast<long long>(position_);
-        if (isBinary) {
-            // Exactly one blank separates the header from the raster.
-            if (position_ >= size_ || !isBlank(data_[position_])) damaged("no blank after the header");
-            ++position_;
-            const long long bytesPerSample = maxval_ > 255 ? 2 : 1;
-            const long long rowBytes =
-                isBitmap ? (width_ + 7LL) / 8 : static_cast<long long>(width_) * channels * bytesPerSample;
-            if (height_ > (available - 1) / rowBytes) damaged(truncationText(rowBytes, available - 1));
-        } else {
-            // Every sample takes at least one character, and all but P1's
-            // need a blank after them.
-            const long long samplesPerRow = static_cast<long long>(width_) * channels;
-            const long long room = isBitmap ? available : (available + 1) / 2;
-            if (samplesPerRow > room || height_ > room / samplesPerRow) {
-                damaged("the pixel data is too short for " + std::to_string(width_) + " x " +
-                        std::to_string(height_) + " pixels");
-            }
-        }
-
-        Tolm::CPtr<IImage> image = CreateImage(width_, height_, colority);
-        unsigned char* pixels = image->GetMutablePixels();
-        const int stride = image->GetStride();
-        for (int y = 0; y < height_; ++y) {
-            unsigned char* row = pixels + rowOffset(y, stride);
-            if (kind == 4) {
-                readBitmapRow(row, stride);
-            } else if (kind == 1) {
-                readPlainBitmapRow(row);
-            } else {
-                for (int i = 0; i < width_ * channels; ++i)
-                    row[i] = isBinary ? readBinarySample() : readPlainSample();
-            }
-        }
-        return image;
-    }
-
-private:
-    static bool isBlank(unsigned char c) noexcept {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-    }
-    static bool isDigit(unsigned char c) noexcept { return c >= '0' && c <= '9'; }
-
-    [[noreturn]] void damaged(const std::string& what) const { throwDamaged(name_, what); }
-    // Rows and row size are named apart: their product may not fit 64 bits.
-    std::string truncationText(long long rowBytes, long long present) const {
-        return "the pixel data is cut short: " + std::to_string(width_) + " x " + std::to_string(height_) +
-               " pixels need " + std::to_string(height_) + " rows of " + std::to_string(rowBytes) +
-               " bytes, " + std::to_string(present) + " are there";
-    }
-
-    void skipBlanksAndComments() noexcept {
-        while (position_ < size_) {
-            if (isBlank(data_[position_])) {
-                ++position_;
-            } else if (data_[position_] == '#') {
-                while (position_ < size_ && data_[position_] != '\n' && data_[position_] != '\r') ++position_;
-            } else {
-                break;
-            }
-        }
-    }
-
-    // A decimal number below INT_MAX, ended by a blank or a comment.
-    int readHeaderNumber(const char* what) {
-        skipBlanksAndComments();
-        if (position_ >= size_) damaged(std::string("the header ends before the ") + what);
-        if (!isDigit(data_[position_])) damaged(std::string("the header has no number for the ") + what);
-        long long value = 0;
-        while (position_ < size_ && isDigit(data_[position_])) {
-            value = value * 10 + (data_[position_++] - '0');
-            if (value > INT_MAX) damaged(std::string("the ") + what + " is too large");
-        }
-        if (position_ < size_ && !isBlank(data_[position_]) && data_[position_] != '#') {
-            damaged(std::string("the ") + what + " is followed by junk");
-        }
-        return static_cast<int>(value);
-    }
-
-    unsigned char scaled(unsigned value) const noexcept {
-        if (maxval_ == 255) return static_cast<unsigned char>(value);
-        const unsigned max = static_cast<unsigned>(maxval_);
-        return static_cast<unsigned char>((value * 255u + max / 2) / max);
-    }
-
-    // The sizes were checked against the data before the image was made.
-    void readBitmapRow(unsigned char* row, int stride) {
-        std::memcpy(row, data_ + position_, static_cast<std::size_t>(stride));
-        position_ += static_cast<std::size_t>(stride);
-        if (width_ % 8 != 0) row[stride - 1] &= static_cast<unsigned char>(0xFF << (8 - width_ % 8));
-    }
-    unsigned char readBinarySample() {
-        unsigned value = data_[position_++];
-        if (maxval_ > 255) value = (value << 8) | data_[position_++];
-        if (value > static_cast<unsigned>(maxval_))
-            damaged("a sample exceeds maxval " + std::to_string(maxval_));
-        return scaled(value);
-    }
-
-    void readPlainBitmapRow(unsigned char* row) {
-        for (int x = 0; x < width_; ++x) {
-            skipBlanksAndComments();
-            if (position_ >= size_) damaged("the pixel data is cut short");
-            const unsigned char c = data_[position_++];
-            if (c != '0' && c != '1') damaged("a PBM pixel is neither 0 nor 1");
-            if (c == '1') row[x >> 3] |= static_cast<unsigned char>(0x80 >> (x & 7));
-        }
-    }
-    unsigned char readPlainSample() {
-        skipBlanksAndComments();
-        if (position_ >= size_) damaged("the pixel data is cut short");
-        if (!isDigit(data_[position_])) damaged("a sample is not a number");
-        unsigned value = 0;
-        while (position_ < size_ && isDigit(data_[position_])) {
-            value = value * 10 + (data_[position_++] - '0');
-            if (value > static_cast<unsigned>(maxval_))
-                damaged("a sample exceeds maxval " + std::to_string(maxval_));
-        }
-        return scaled(value);
-    }
-
-    const unsigned char* data_;
-    std::size_t size_;
-    const std::string& name_;
-    std::size_t position_ = 0;
-    int width_ = 0;
-    int height_ = 0;
-    int maxval_ = 0;
-};
 
 // ------------------------------------------------------------------------ PNG
 //
 // libpng reports errors through a callback that must not return; it jumps
 // back to the phase that called libpng. Both phases hold only plain data.
+// The bytes come from memory, and past the head that LoadImageFile read
+// first, from the file itself: a failure of the file is kept and thrown
+// again once libpng has jumped back.
 
 // deflate cannot expand its input more than 1032 times; a margin on top.
 constexpr long long kMaxDeflateRatio = 1100;
@@ -208,6 +59,9 @@ struct PngDecoding {
     const unsigned char* data;
     std::size_t size;
     std::size_t position;
+    Tolm::CBaseFile* file;  // null when data holds the whole file
+    std::int64_t fileBytesLeft;
+    Tolm::CException* fileFailure;
     png_structp png;
     png_infop info;
     std::jmp_buf jump;
@@ -223,19 +77,24 @@ void onPngWarning(png_structp, png_const_charp) {}
 
 void onPngRead(png_structp png, png_bytep target, std::size_t count) {
     auto& decoding = *static_cast<PngDecoding*>(png_get_io_ptr(png));
-    if (count > decoding.size - decoding.position) png_error(png, "the file is cut short");
-    std::memcpy(target, decoding.data + decoding.position, count);
-    decoding.position += count;
+    const std::size_t fromMemory = std::min(count, decoding.size - decoding.position);
+    std::memcpy(target, decoding.data + decoding.position, fromMemory);
+    decoding.position += fromMemory;
+    const std::size_t rest = count - fromMemory;
+    if (rest == 0) return;
+    if (static_cast<std::int64_t>(rest) > decoding.fileBytesLeft) png_error(png, "the file is cut short");
+    try {
+        decoding.file->ReadExactly(target + fromMemory, static_cast<int>(rest));
+        decoding.fileBytesLeft -= static_cast<std::int64_t>(rest);
+        return;
+    } catch (Tolm::CException* error) {
+        decoding.fileFailure = error;
+    }
+    png_error(png, "the file cannot be read");
 }
 
-png_voidp allocateForPng(png_structp, png_alloc_size_t bytes) {
-    try {
-        return Tolm::doAlloc(bytes);
-    } catch (Tolm::CException* error) {
-        error->Delete();
-        return nullptr;  // libpng turns this into its own "out of memory" error
-    }
-}
+// Null when memory runs out: libpng turns that into its own "out of memory" error.
+png_voidp allocateForPng(png_structp, png_alloc_size_t bytes) { return detail::allocateForC(bytes); }
 void freeForPng(png_structp, png_voidp block) { Tolm::doFree(block); }
 
 struct PngShape {
@@ -276,11 +135,26 @@ bool readPngPixels(PngDecoding& decoding, png_bytepp rows) {
     return true;
 }
 
-Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, const std::string& name) {
+// data holds the file's first size bytes; the rest of its length bytes, if
+// any, follow in file.
+Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, std::int64_t length,
+                             Tolm::CBaseFile* file, const std::string& name) {
     PngDecoding decoding;
     std::memset(&decoding, 0, sizeof decoding);
     decoding.data = data;
     decoding.size = size;
+    decoding.file = file;
+    decoding.fileBytesLeft = file ? length - static_cast<std::int64_t>(size) : 0;
+    // A failure of the file passes through as it came.
+    struct FailureGuard {
+        PngDecoding& decoding;
+        void ThrowIfAny() {
+            if (Tolm::CException* error = std::exchange(decoding.fileFailure, nullptr)) throw error;
+        }
+        ~FailureGuard() {
+            if (decoding.fileFailure) decoding.fileFailure->Delete();
+        }
+    } failure{decoding};
     decoding.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &decoding, onPngError, onPngWarning,
                                             nullptr, allocateForPng, freeForPng);
     if (!decoding.png) Tolm::ThrowMemoryError(sizeof(png_struct*));
@@ -294,8 +168,11 @@ Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, const 
     if (!decoding.info) Tolm::ThrowMemoryError(sizeof(png_info*));
 
     PngShape shape{};
-    if (!readPngHeader(decoding, shape)) throwDamaged(name, std::string("PNG: ") + decoding.message);
-    if (shape.nativeBytes > kMaxDeflateRatio * static_cast<long long>(size)) {
+    if (!readPngHeader(decoding, shape)) {
+        failure.ThrowIfAny();
+        throwDamaged(name, std::string("PNG: ") + decoding.message);
+    }
+    if (shape.nativeBytes > kMaxDeflateRatio * static_cast<long long>(file ? length : size)) {
         throwDamaged(name, "PNG: the file is far too short for " + std::to_string(shape.width) + " x " +
                                std::to_string(shape.height) + " pixels");
     }
@@ -306,12 +183,15 @@ Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, const 
     if (png_get_rowbytes(decoding.png, decoding.info) != static_cast<std::size_t>(image->GetStride())) {
         throwDamaged(name, "PNG: unexpected row size after conversion");
     }
-    detail::CHeapBlock rows(sizeof(png_bytep) * shape.height);
+    detail::HeapBlock rows(sizeof(png_bytep) * shape.height);
     auto* rowPointers = reinterpret_cast<png_bytepp>(rows.Get());
     for (int y = 0; y < image->GetHeight(); ++y) {
         rowPointers[y] = image->GetMutablePixels() + rowOffset(y, image->GetStride());
     }
-    if (!readPngPixels(decoding, rowPointers)) throwDamaged(name, std::string("PNG: ") + decoding.message);
+    if (!readPngPixels(decoding, rowPointers)) {
+        failure.ThrowIfAny();
+        throwDamaged(name, std::string("PNG: ") + decoding.message);
+    }
     return image;
 }
 
@@ -321,18 +201,31 @@ Tolm::CPtr<IImage> decodePng(const unsigned char* data, std::size_t size, const 
 // the fullest component, so the file bounds the pixel count. Progressive and
 // arithmetic-coded files can go far below that on flat content, so they get
 // a bound of 1024 blocks a byte, which no real image approaches but which
-// stops a header of a few bytes from declaring a gigapixel; libjpeg's own
-// memory is capped as well.
+// stops a header of a few bytes from declaring a gigapixel.
 constexpr long long kMaxPixelsPerJpegByte = 256;
 constexpr long long kMaxPixelsPerCodedJpegByte = 1 << 16;
 constexpr long long kJpegBoundSlack = 1 << 16;
-constexpr long kMaxJpegDecoderMemory = 768L << 20;
+// What decoding may hold: no file under 1 MiB more than 256 MiB, larger files
+// 256 bytes a byte of file. The image and, for a file of several scans,
+// libjpeg's coefficients of the whole frame (kept until the last scan) are
+// counted exactly; libjpeg's row buffers, tables and the file's bytes get a
+// fixed allowance, enough for rows of 65535 pixels of four components.
+constexpr long long kMinJpegMemoryBudget = 256LL << 20;
+constexpr long long kJpegMemoryBudgetPerByte = 256;
+constexpr long long kJpegWorkingAllowance = 16LL << 20;
 constexpr int kJpegRowsPerCall = 16;
+
+long long jpegMemoryBudgetFor(std::size_t size) noexcept {
+    return std::max(kMinJpegMemoryBudget, kJpegMemoryBudgetPerByte * static_cast<long long>(size));
+}
 
 struct JpegDecoding {
     jpeg_decompress_struct info;
     jpeg_error_mgr errors;
     std::jmp_buf jump;
+    // Set once the header shows a single sequential Huffman-coded scan: then
+    // the scan's own end tells whether every pixel came (see onJpegMessage).
+    bool isEndWithoutEoiTolerable;
     char message[JMSG_LENGTH_MAX];
 };
 
@@ -344,22 +237,48 @@ JpegDecoding& decodingOf(j_common_ptr info) { return *static_cast<JpegDecoding*>
     std::longjmp(decoding.jump, 1);
 }
 
-// Most of libjpeg's warnings are about tolerable oddities; a file that ends
-// early would otherwise come out with a grey bottom part, so that one fails.
+// Most of libjpeg's warnings are about tolerable oddities. Two mean missing
+// data, which libjpeg would decode as grey:
+//  - JWRN_HIT_MARKER: a Huffman-coded scan needed bits beyond the end of its
+//    data (a file cut inside a scan, even when an EOI follows the cut);
+//  - JWRN_JPEG_EOF: the file ends without EOI. In a file of several scans the
+//    cut may fall between scans, leaving later ones out without any other
+//    sign, so that is refused. A single Huffman-coded scan that ends short
+//    raises JWRN_HIT_MARKER on its own, so when it is the only scan a missing
+//    EOI loses nothing. Arithmetic decoding reads zeros past its data by
+//    design and says nothing, so it gets no such allowance.
 void onJpegMessage(j_common_ptr info, int level) {
-    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) onJpegError(info);
+    if (level >= 0) return;
+    const int code = info->err->msg_code;
+    if (code == JWRN_HIT_MARKER || (code == JWRN_JPEG_EOF && !decodingOf(info).isEndWithoutEoiTolerable))
+        onJpegError(info);
+}
+
+// The bytes of libjpeg's coefficient buffer for the whole frame, which it
+// keeps only when the file has several scans.
+long long jpegCoefficientBytes(const jpeg_decompress_struct& info) noexcept {
+    long long bytes = 0;
+    for (int c = 0; c < info.num_components; ++c) {
+        const jpeg_component_info& component = info.comp_info[c];
+        const auto roundUp = [](long long value, long long step) { return (value + step - 1) / step * step; };
+        bytes += roundUp(component.width_in_blocks, component.h_samp_factor) *
+                 roundUp(component.height_in_blocks, component.v_samp_factor) *
+                 static_cast<long long>(sizeof(JBLOCK));
+    }
+    return bytes;
 }
 
 // Reads the header and starts decompressing. For a progressive file that
-// already reads every scan, so damage and libjpeg's memory cap show up before
+// already reads every scan, so damage and the memory budget show up before
 // the image is allocated.
 bool startJpeg(JpegDecoding& decoding, const unsigned char* data, std::size_t size) {
     jpeg_decompress_struct& info = decoding.info;
     if (setjmp(decoding.jump)) return false;
     jpeg_create_decompress(&info);
-    info.mem->max_memory_to_use = kMaxJpegDecoderMemory;
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&info, TRUE);
+    const bool hasScans = jpeg_has_multiple_scans(&info);
+    decoding.isEndWithoutEoiTolerable = !hasScans && !info.arith_code;
     if (info.num_components == 1) {
         info.out_color_space = JCS_GRAYSCALE;
     } else if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
@@ -367,14 +286,30 @@ bool startJpeg(JpegDecoding& decoding, const unsigned char* data, std::size_t si
     } else {
         info.out_color_space = JCS_RGB;
     }
+    const long long pixels = static_cast<long long>(info.image_width) * info.image_height;
     const long long pixelsPerByte =
         info.progressive_mode || info.arith_code ? kMaxPixelsPerCodedJpegByte : kMaxPixelsPerJpegByte;
-    if (static_cast<long long>(info.image_width) * info.image_height >
-        pixelsPerByte * static_cast<long long>(size) + kJpegBoundSlack) {
+    if (pixels > pixelsPerByte * static_cast<long long>(size) + kJpegBoundSlack) {
         std::snprintf(decoding.message, sizeof decoding.message,
                       "the file is far too short for %u x %u pixels", info.image_width, info.image_height);
         return false;
     }
+    const long long imageBytes =
+        detail::rowBytesFor(info.image_width, info.out_color_space == JCS_GRAYSCALE ? 1 : 2) *
+        info.image_height;
+    const long long coefficientBytes = hasScans ? jpegCoefficientBytes(info) : 0;
+    const long long budget = jpegMemoryBudgetFor(size);
+    if (imageBytes + coefficientBytes + kJpegWorkingAllowance > budget) {
+        std::snprintf(decoding.message, sizeof decoding.message,
+                      "%u x %u pixels would take %lld MiB to decode, more than the %lld MiB allowed for a "
+                      "file of %zu bytes",
+                      info.image_width, info.image_height,
+                      (imageBytes + coefficientBytes + kJpegWorkingAllowance) >> 20, budget >> 20, size);
+        return false;
+    }
+    // What the count above leaves out stays within the allowance; libjpeg
+    // checks its large buffers against this and fails rather than exceed it.
+    info.mem->max_memory_to_use = static_cast<long>(budget - imageBytes);
     jpeg_start_decompress(&info);
     return true;
 }
@@ -427,14 +362,13 @@ Tolm::CPtr<IImage> decodeJpeg(const unsigned char* data, std::size_t size, const
         ~Guard() { jpeg_destroy_decompress(&info); }
     } guard{decoding.info};
 
-    if (!startJpeg(decoding, data, size))
-        throwDamaged(name, std::string("JPEG: ") + decoding.message);
+    if (!startJpeg(decoding, data, size)) throwDamaged(name, std::string("JPEG: ") + decoding.message);
     const long long width = decoding.info.output_width;
     const long long height = decoding.info.output_height;
     const bool isCmyk = decoding.info.out_color_space == JCS_CMYK;
     Tolm::CPtr<IImage> image =
         createImageFor(name, width, height, decoding.info.out_color_space == JCS_GRAYSCALE ? 1 : 2);
-    detail::CHeapBlock cmykRow(isCmyk ? 4 * static_cast<std::size_t>(width) : 0);
+    detail::HeapBlock cmykRow(isCmyk ? 4 * static_cast<std::size_t>(width) : 0);
     if (!readJpegPixels(decoding, image->GetMutablePixels(), image->GetStride(),
                         isCmyk ? cmykRow.Get() : nullptr)) {
         throwDamaged(name, std::string("JPEG: ") + decoding.message);
@@ -445,14 +379,23 @@ Tolm::CPtr<IImage> decodeJpeg(const unsigned char* data, std::size_t size, const
 bool startsWith(const unsigned char* data, std::size_t size, const char* magic, std::size_t length) noexcept {
     return size >= length && std::memcmp(data, magic, length) == 0;
 }
+bool isPng(const unsigned char* data, std::size_t size) noexcept {
+    return startsWith(data, size, "\x89PNG\r\n\x1a\n", 8);
+}
+bool isPnm(const unsigned char* data, std::size_t size) noexcept {
+    return size >= 2 && data[0] == 'P' && data[1] >= '1' && data[1] <= '6';
+}
+
+// What LoadImageFile reads first to tell the kind of file; a PNM header
+// longer than this (long comments) is read from the whole file in memory.
+constexpr std::size_t kFileHeadBytes = 64 * 1024;
 
 }  // namespace
 
 Tolm::CPtr<IImage> detail::decodeImage(const unsigned char* data, std::size_t size, const std::string& name) {
-    if (startsWith(data, size, "\x89PNG\r\n\x1a\n", 8)) return decodePng(data, size, name);
+    if (isPng(data, size)) return decodePng(data, size, static_cast<std::int64_t>(size), nullptr, name);
     if (startsWith(data, size, "\xFF\xD8\xFF", 3)) return decodeJpeg(data, size, name);
-    if (size >= 2 && data[0] == 'P' && data[1] >= '1' && data[1] <= '6')
-        return CPnmReader(data, size, name).Read();
+    if (isPnm(data, size)) return detail::readPnm(data, size, static_cast<std::int64_t>(size), nullptr, name);
     throwDamaged(name, size == 0 ? "the file is empty" : "not a PNG, PBM, PGM, PPM or JPEG image");
 }
 
@@ -461,8 +404,19 @@ Tolm::CPtr<IImage> LoadImageFile(Tolm::CBaseFile& file) {
     const std::int64_t length = file.GetLength() - file.GetPosition();
     if (length > INT_MAX) throwDamaged(name, "the file is too large (" + std::to_string(length) + " bytes)");
     if (length <= 0) throwDamaged(name, "the file is empty");
-    detail::CHeapBlock data(static_cast<std::size_t>(length));
-    file.ReadExactly(data.Get(), static_cast<int>(length));
+    // A PNG file and a binary PNM raster go from the file straight into the
+    // decoder; every other file is decoded from memory.
+    const std::size_t headSize = std::min<std::size_t>(static_cast<std::size_t>(length), kFileHeadBytes);
+    detail::HeapBlock head(headSize);
+    file.ReadExactly(head.Get(), static_cast<int>(headSize));
+    if (isPng(head.Get(), headSize)) return decodePng(head.Get(), headSize, length, &file, name);
+    if (isPnm(head.Get(), headSize)) {
+        if (auto image = detail::readPnm(head.Get(), headSize, length, &file, name)) return image;
+    }
+    if (headSize == static_cast<std::size_t>(length)) return detail::decodeImage(head.Get(), headSize, name);
+    detail::HeapBlock data(static_cast<std::size_t>(length));
+    std::memcpy(data.Get(), head.Get(), headSize);
+    file.ReadExactly(data.Get() + headSize, static_cast<int>(length - static_cast<std::int64_t>(headSize)));
     return detail::decodeImage(data.Get(), data.GetSize(), name);
 }
 

@@ -1,20 +1,23 @@
 #include <Image/ImageServices.h>
 #include <Tolm/Error.h>
 #include <Tolm/File.h>
-#include <jpeglib.h>
 
 #include <csetjmp>
-#include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <cstdio>  // before jpeglib.h, which needs FILE and size_t
 #include <cstring>
 #include <string>
+
+#include <jpeglib.h>
 
 #include "ImageInternal.h"
 
 namespace Image {
 namespace {
 
-// Compressed bytes reach the file in blocks of this size.
-constexpr std::size_t kOutputBlockBytes = 64 * 1024;
+// Compressed bytes reach the file in blocks of this size: large enough that
+// a framework file passes them to the system as they are, rather than
+// copying them into its own buffer first (it does so from 256 KiB on).
+constexpr std::size_t kOutputBlockBytes = 256 * 1024;
 // From this quality on chroma is kept at full resolution: subsampling would
 // cost more than the quantisation does.
 constexpr int kFullChromaQuality = 90;
@@ -164,8 +167,8 @@ void encodeJpeg(Tolm::CBaseFile& file, const IImage& image, int quality, int out
                                  " pixels exceed JPEG's limit of " + std::to_string(JPEG_MAX_DIMENSION));
     }
 
-    detail::CHeapBlock block(kOutputBlockBytes);
-    detail::CHeapBlock row(needsConversion(colority, outColority) ? 4 * static_cast<std::size_t>(width) : 0);
+    detail::HeapBlock block(kOutputBlockBytes);
+    detail::HeapBlock row(needsConversion(colority, outColority) ? 4 * static_cast<std::size_t>(width) : 0);
 
     JpegEncoding encoding;
     std::memset(&encoding, 0, sizeof encoding);

@@ -30,15 +30,7 @@ constexpr int kMaxWindowLog = 23;
 // Scratch for Skip.
 constexpr int kSkipChunkBytes = 4096;
 
-void* allocateForZstd(void*, size_t bytes) {
-    // zstd is C: it expects null on failure, not an exception.
-    try {
-        return Tolm::doAlloc(bytes);
-    } catch (Tolm::CException* error) {
-        error->Delete();
-        return nullptr;
-    }
-}
+void* allocateForZstd(void*, size_t bytes) { return detail::allocateForC(bytes); }
 void freeForZstd(void*, void* block) { Tolm::doFree(block); }
 constexpr ZSTD_customMem kFrameworkHeap = {allocateForZstd, freeForZstd, nullptr};
 
@@ -112,7 +104,7 @@ protected:
     }
 
     Tolm::CPtr<CReadImageStream> source_;
-    detail::CHeapBlock input_;
+    detail::HeapBlock input_;
     ZSTD_inBuffer in_{input_.Get(), 0, 0};
     bool sourceEnded_ = false;
 

@@ -1,5 +1,7 @@
 #include <Tolm/Archive.h>
 
+#include "LittleEndian.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -23,18 +25,18 @@ std::string hex32(std::uint32_t value) {
 }  // namespace
 
 // Counts one level of object nesting for the life of a WriteObject/ReadObject.
-class CArchive::CDepthGuard {
+class CArchive::DepthGuard {
 public:
-    explicit CDepthGuard(CArchive& archive) : archive_(archive) {
+    explicit DepthGuard(CArchive& archive) : archive_(archive) {
         if (archive_.depth_ >= kMaxObjectDepth) {
             archive_.fail("objects nested more than " + std::to_string(kMaxObjectDepth) +
                           " deep (a cycle of objects, or a corrupted archive)");
         }
         ++archive_.depth_;
     }
-    ~CDepthGuard() { --archive_.depth_; }
-    CDepthGuard(const CDepthGuard&) = delete;
-    CDepthGuard& operator=(const CDepthGuard&) = delete;
+    ~DepthGuard() { --archive_.depth_; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
 
 private:
     CArchive& archive_;
@@ -173,9 +175,8 @@ void CArchive::Close() {
 // --- values ------------------------------------------------------------------
 
 void CArchive::writeU32(std::uint32_t value) {
-    const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value >> 16),
-                                    static_cast<unsigned char>(value >> 24)};
+    unsigned char bytes[4];
+    detail::storeLittleEndian32(value, bytes);
     Write(bytes, 4);
 }
 
@@ -187,8 +188,7 @@ void CArchive::writeU64(std::uint64_t value) {
 std::uint32_t CArchive::readU32() {
     unsigned char bytes[4];
     Read(bytes, 4);
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+    return detail::loadLittleEndian32(bytes);
 }
 
 std::uint64_t CArchive::readU64() {
@@ -328,7 +328,7 @@ void CArchive::WriteObject(const IObject* object) {
         fail("class name '" + name + "' is empty or longer than " + std::to_string(kMaxClassNameBytes) +
              " bytes");
     }
-    CDepthGuard nesting(*this);
+    DepthGuard nesting(*this);
     writeU32(kObjectMagic);
     writeU32(static_cast<std::uint32_t>(name.size()));
     Write(name.data(), static_cast<int>(name.size()));
@@ -356,7 +356,7 @@ CPtr<IObject> CArchive::ReadObject() {
     if (!object) fail("class '" + className.ToUtf8() + "' made no object");
     ISerializable* serializable = dynamic_cast<ISerializable*>(object.Get());
     if (serializable == nullptr) fail("class '" + className.ToUtf8() + "' is not serialisable");
-    CDepthGuard nesting(*this);
+    DepthGuard nesting(*this);
     serializable->Serialize(*this);
     return object;
 }

@@ -2,6 +2,7 @@
 
 #include "FileSupport.h"
 #include "FileWindow.h"
+#include "LittleEndian.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -82,14 +83,12 @@ void CBaseFile::ReadExactly(void* buffer, int count) {
 std::uint32_t CBaseFile::ReadDWord() {
     unsigned char bytes[4];
     ReadExactly(bytes, 4);
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+    return detail::loadLittleEndian32(bytes);
 }
 
 void CBaseFile::WriteDWord(std::uint32_t value) {
-    const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value >> 16),
-                                    static_cast<unsigned char>(value >> 24)};
+    unsigned char bytes[4];
+    detail::storeLittleEndian32(value, bytes);
     Write(bytes, 4);
 }
 
@@ -210,27 +209,10 @@ void CFile::Write(const void* buffer, int count) {
 std::int64_t CFile::Seek(std::int64_t offset, int origin) {
     Impl& f = *impl_;
     f.checkOpen();
-    std::int64_t from;
-    switch (origin) {
-        case begin:
-            from = 0;
-            break;
-        case current:
-            from = f.window.position();
-            break;
-        case end:
-            from = f.window.lengthAsKnown();
-            break;
-        default:
-            ThrowArgumentError("unknown seek origin " + std::to_string(origin));
-    }
-    if ((offset < 0 && from + offset < 0) ||
-        (offset > 0 && from > std::numeric_limits<std::int64_t>::max() - offset)) {
-        ThrowArgumentError("seek to offset " + std::to_string(offset) + " from " + std::to_string(from) +
-                           " is outside " + quotedPath(f.path));
-    }
-    f.window.moveTo(from + offset);
-    return from + offset;
+    const std::int64_t target = detail::seekTarget(
+        offset, origin, f.window.position(), [&f] { return f.window.lengthAsKnown(); }, quotedPath(f.path));
+    f.window.moveTo(target);
+    return target;
 }
 
 std::int64_t CFile::GetPosition() const {
@@ -260,20 +242,5 @@ void CFile::Flush() {
 void CFile::Close() { impl_->window.close(); }
 
 CUnicodeString CFile::GetFileName() const { return impl_->path; }
-
-void CFile::FailSystemWriteAfter(int successfulWrites, int systemError) {
-    detail::failFileWriteAfter(successfulWrites, systemError);
-}
-
-CFile::IoStats CFile::GetIoStats() {
-    const detail::FileIoCounts counts = detail::fileIoCounts();
-    IoStats stats;
-    stats.reads = counts.reads;
-    stats.writes = counts.writes;
-    stats.lengthChanges = counts.lengthChanges;
-    return stats;
-}
-
-void CFile::ResetIoStats() { detail::resetFileIoCounts(); }
 
 }  // namespace Tolm

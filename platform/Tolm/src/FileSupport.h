@@ -3,8 +3,11 @@
 #pragma once
 
 #include <Tolm/Error.h>
+#include <Tolm/File.h>
 #include <Tolm/String.h>
 
+#include <cstdint>
+#include <limits>
 #include <string>
 
 namespace Tolm::detail {
@@ -14,6 +17,34 @@ std::string systemErrorText(int systemError);
 
 // "'<path>'" in UTF-8, for messages.
 std::string quotedPath(const CUnicodeString& path);
+
+// Where a Seek of any framework file goes: offset from the start, from
+// position or from the end (lengthOf() is asked only then). An unknown origin
+// and a target before the start or past the 64-bit range are argument errors
+// naming the file by `where` ("'/tmp/a'", "the memory file").
+template <class LengthOf>
+std::int64_t seekTarget(std::int64_t offset, int origin, std::int64_t position, LengthOf lengthOf,
+                        const std::string& where) {
+    std::int64_t from = 0;
+    switch (origin) {
+        case CBaseFile::begin:
+            break;
+        case CBaseFile::current:
+            from = position;
+            break;
+        case CBaseFile::end:
+            from = lengthOf();
+            break;
+        default:
+            ThrowArgumentError("unknown seek origin " + std::to_string(origin));
+    }
+    if ((offset < 0 && from + offset < 0) ||
+        (offset > 0 && from > std::numeric_limits<std::int64_t>::max() - offset)) {
+        ThrowArgumentError("seek to offset " + std::to_string(offset) + " from " + std::to_string(from) +
+                           " is outside " + where);
+    }
+    return from + offset;
+}
 
 // Throws a file error "<what>: <system text>" carrying the errno value.
 [[noreturn]] void throwSystemFileError(const std::string& what, int systemError);

@@ -27,12 +27,6 @@ constexpr char16_t kSeparator = u'/';
 bool isSeparator(char16_t unit) { return unit == u'/'; }
 std::size_t rootLength(std::u16string_view path) { return path.starts_with(u'/') ? 1 : 0; }
 #endif
-constexpr std::u16string_view kLongPathPrefix = u"\\\\?\\";
-
-std::u16string_view withoutLongPathPrefix(std::u16string_view path) {
-    if (path.starts_with(kLongPathPrefix)) path.remove_prefix(kLongPathPrefix.size());
-    return path;
-}
 
 CUnicodeString join(const CUnicodeString& directory, const CUnicodeString& name) {
     if (directory.IsEmpty()) return name;
@@ -73,7 +67,7 @@ CUnicodeString Merge(const CUnicodeString& directory, const CUnicodeString& comp
 
 TPathType Split(const CUnicodeString& path, CComponents& components) {
     components.clear();
-    const std::u16string_view units = withoutLongPathPrefix(path.View());
+    const std::u16string_view units = WithoutLongPathPrefix(path.View());
     const std::size_t root = rootLength(units);
     const bool absolute = root > 0;
     if (absolute) components.emplace_back(root == 1 ? std::u16string_view(&kSeparator, 1) : units.substr(0, root));
@@ -88,7 +82,7 @@ TPathType Split(const CUnicodeString& path, CComponents& components) {
 }
 
 CUnicodeString GetDrivePath(const CUnicodeString& path) {
-    const std::u16string_view units = withoutLongPathPrefix(path.View());
+    const std::u16string_view units = WithoutLongPathPrefix(path.View());
     const std::size_t root = rootLength(units);
     if (root == 0) return CUnicodeString(u".");
     return root == 1 ? CUnicodeString(std::u16string_view(&kSeparator, 1)) : CUnicodeString(units.substr(0, root));

@@ -57,18 +57,18 @@ namespace Tolm::detail {
 
 namespace {
 
-std::atomic<std::int64_t> gSystemReads{0};
-std::atomic<std::int64_t> gSystemWrites{0};
-std::atomic<std::int64_t> gLengthChanges{0};
-std::atomic<int> gWritesBeforeFault{-1};
-std::atomic<int> gFaultError{0};
+std::atomic<std::int64_t> systemReadCount{0};
+std::atomic<std::int64_t> systemWriteCount{0};
+std::atomic<std::int64_t> lengthChangeCount{0};
+std::atomic<int> writesBeforeFault{-1};
+std::atomic<int> faultError{0};
 
 // True when the fault seam says this system write is to fail.
 bool isInjectedFault() {
-    int remaining = gWritesBeforeFault.load(std::memory_order_relaxed);
+    int remaining = writesBeforeFault.load(std::memory_order_relaxed);
     while (remaining >= 0) {
         const int next = remaining == 0 ? -1 : remaining - 1;
-        if (gWritesBeforeFault.compare_exchange_weak(remaining, next, std::memory_order_relaxed)) {
+        if (writesBeforeFault.compare_exchange_weak(remaining, next, std::memory_order_relaxed)) {
             return remaining == 0;
         }
     }
@@ -223,9 +223,9 @@ struct FileWindow::State {
         while (count > 0) {
             std::int64_t written;
             int error = 0;
-            gSystemWrites.fetch_add(1, std::memory_order_relaxed);
+            systemWriteCount.fetch_add(1, std::memory_order_relaxed);
             if (isInjectedFault()) {
-                error = gFaultError.load(std::memory_order_relaxed);
+                error = faultError.load(std::memory_order_relaxed);
                 written = -1;
             } else {
                 written = system->writeAt(bytes, count, fileOffset, error);
@@ -245,7 +245,7 @@ struct FileWindow::State {
     std::int64_t readUpTo(unsigned char* bytes, std::int64_t count, std::int64_t fileOffset) {
         std::int64_t done = 0;
         while (done < count) {
-            gSystemReads.fetch_add(1, std::memory_order_relaxed);
+            systemReadCount.fetch_add(1, std::memory_order_relaxed);
             int error = 0;
             const std::int64_t got = system->readAt(bytes + done, count - done, fileOffset + done, error);
             if (got < 0) {
@@ -259,7 +259,7 @@ struct FileWindow::State {
         return done;
     }
     void truncateTo(std::int64_t newLength) {
-        gLengthChanges.fetch_add(1, std::memory_order_relaxed);
+        lengthChangeCount.fetch_add(1, std::memory_order_relaxed);
         if (const int error = system->setLength(newLength))
             fail("cannot set the length to " + std::to_string(newLength) + " of", error);
         diskLength = newLength;
@@ -728,22 +728,22 @@ void FileWindow::close() {
 }
 
 void failFileWriteAfter(int successfulWrites, int systemError) {
-    gFaultError.store(systemError, std::memory_order_relaxed);
-    gWritesBeforeFault.store(successfulWrites < 0 ? -1 : successfulWrites, std::memory_order_relaxed);
+    faultError.store(systemError, std::memory_order_relaxed);
+    writesBeforeFault.store(successfulWrites < 0 ? -1 : successfulWrites, std::memory_order_relaxed);
 }
 
 FileIoCounts fileIoCounts() {
     FileIoCounts counts;
-    counts.reads = gSystemReads.load(std::memory_order_relaxed);
-    counts.writes = gSystemWrites.load(std::memory_order_relaxed);
-    counts.lengthChanges = gLengthChanges.load(std::memory_order_relaxed);
+    counts.reads = systemReadCount.load(std::memory_order_relaxed);
+    counts.writes = systemWriteCount.load(std::memory_order_relaxed);
+    counts.lengthChanges = lengthChangeCount.load(std::memory_order_relaxed);
     return counts;
 }
 
 void resetFileIoCounts() {
-    gSystemReads.store(0, std::memory_order_relaxed);
-    gSystemWrites.store(0, std::memory_order_relaxed);
-    gLengthChanges.store(0, std::memory_order_relaxed);
+    systemReadCount.store(0, std::memory_order_relaxed);
+    systemWriteCount.store(0, std::memory_order_relaxed);
+    lengthChangeCount.store(0, std::memory_order_relaxed);
 }
 
 }  // namespace Tolm::detail

@@ -1,9 +1,11 @@
 // CFile's write-back window over one file of the system: the bytes of a
 // bounded stretch of the file, which of them are known and which are still
 // to be written, and the reads and writes that pass through it. The rules it
-// keeps are numbered (1)-(6) in FileWindow.cpp. Private to Tolmbase.
+// keeps are numbered (1)-(6) in FileWindow.cpp; its system calls are counted
+// and can be failed (FileInstruments.h). Private to Tolmbase.
 #pragma once
 
+#include "FileInstruments.h"
 #include "SystemFile.h"
 
 #include <Tolm/String.h>
@@ -43,16 +45,5 @@ private:
     struct State;
     std::unique_ptr<State> s_;
 };
-
-// System calls made by every window since the last reset, and the process-wide
-// fault that fails a chosen system write (see CFile::FailSystemWriteAfter).
-struct FileIoCounts {
-    std::int64_t reads = 0;
-    std::int64_t writes = 0;
-    std::int64_t lengthChanges = 0;
-};
-FileIoCounts fileIoCounts();
-void resetFileIoCounts();
-void failFileWriteAfter(int successfulWrites, int systemError);
 
 }  // namespace Tolm::detail

@@ -1,5 +1,7 @@
 #include <Tolm/File.h>
 
+#include "FileSupport.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -57,26 +59,8 @@ void CMemoryFile::Write(const void* buffer, int count) {
 }
 
 std::int64_t CMemoryFile::Seek(std::int64_t offset, int origin) {
-    std::int64_t from;
-    switch (origin) {
-        case begin:
-            from = 0;
-            break;
-        case current:
-            from = position_;
-            break;
-        case end:
-            from = length_;
-            break;
-        default:
-            ThrowArgumentError("unknown seek origin " + std::to_string(origin));
-    }
-    if ((offset < 0 && from + offset < 0) ||
-        (offset > 0 && from > std::numeric_limits<std::int64_t>::max() - offset)) {
-        ThrowArgumentError("seek to offset " + std::to_string(offset) + " from " + std::to_string(from) +
-                           " is outside the memory file");
-    }
-    position_ = from + offset;
+    position_ = detail::seekTarget(
+        offset, origin, position_, [this] { return length_; }, "the memory file");
     return position_;
 }
 

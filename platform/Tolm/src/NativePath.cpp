@@ -1,5 +1,7 @@
 #include <Tolm/File.h>
 
+#include <Tolm/FileSystem.h>
+
 namespace Tolm {
 
 std::string ToNativePath(const CUnicodeString& path) {
@@ -9,10 +11,7 @@ std::string ToNativePath(const CUnicodeString& path) {
 #else
     // The long-path prefix lifts a length limit of another platform; here it
     // is only noise in front of the path.
-    constexpr std::u16string_view kLongPathPrefix = u"\\\\?\\";
-    std::u16string_view units = path.View();
-    if (units.starts_with(kLongPathPrefix)) units.remove_prefix(kLongPathPrefix.size());
-    return CUnicodeString(units).ToUtf8();
+    return CUnicodeString(FileSystem::WithoutLongPathPrefix(path.View())).ToUtf8();
 #endif
 }
 

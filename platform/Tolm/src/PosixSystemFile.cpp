@@ -2,6 +2,7 @@
 #include "SystemFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include <fcntl.h>
@@ -110,6 +111,10 @@ std::unique_ptr<SystemFile> openPlatformFile(const std::string& native, const Sy
 }
 
 int removePlatformFile(const std::string& native) { return ::unlink(native.c_str()) == 0 ? 0 : errno; }
+
+int renamePlatformFile(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
 
 int makePlatformDirectory(const std::string& native) { return ::mkdir(native.c_str(), 0777) == 0 ? 0 : errno; }
 

@@ -83,6 +83,8 @@ std::unique_ptr<SystemFile> openPlatformFile(const std::string& native, const Sy
                                              int& error);
 // The rest of the binding: 0 or the error, as above.
 int removePlatformFile(const std::string& native);
+// Replaces a file already named to.
+int renamePlatformFile(const std::string& from, const std::string& to);
 int makePlatformDirectory(const std::string& native);
 bool isPlatformDirectory(const std::string& native);
 // The folder for temporary files, without a separator at its end.

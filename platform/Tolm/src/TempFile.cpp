@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -72,11 +73,19 @@ bool detail::findCreatedTempFile(const std::string& native, CreatedTempFile& ide
 namespace TempFile {
 
 CUnicodeString New(const CUnicodeString& prefix, const CUnicodeString& extension) {
+    return NewIn(CUnicodeString::FromUtf8(detail::platformTemporaryFolder()), prefix, extension);
+}
+
+CUnicodeString NewIn(const CUnicodeString& directoryPath, const CUnicodeString& prefix,
+                     const CUnicodeString& extension) {
     const std::string prefixText = prefix.ToUtf8();
     const std::string extensionText = extension.ToUtf8();
     checkNamePart(prefixText, "prefix");
     checkNamePart(extensionText, "extension");
-    const std::string directory = detail::platformTemporaryFolder();
+    std::string directory = ToNativePath(directoryPath);
+    if (directory.empty()) directory = ".";
+    while (directory.size() > 1 && (directory.back() == '/' || directory.back() == detail::kPlatformSeparator))
+        directory.pop_back();
     int lastError = EEXIST;
     std::string path;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -112,6 +121,15 @@ void Delete(const CUnicodeString& path) {
     if (const int error = detail::removePlatformFile(native); error != 0) {
         detail::throwSystemFileError("cannot delete " + detail::quotedPath(path), error);
     }
+}
+
+void Rename(const CUnicodeString& path, const CUnicodeString& newPath) {
+    const std::string native = ToNativePath(path);
+    if (const int error = detail::renamePlatformFile(native, ToNativePath(newPath)); error != 0) {
+        detail::throwSystemFileError(
+            "cannot rename " + detail::quotedPath(path) + " to " + detail::quotedPath(newPath), error);
+    }
+    forgetCreated(native);
 }
 
 bool RemoveName(const CUnicodeString& path) {

@@ -77,21 +77,48 @@ Fields fieldsOf(std::int64_t ticks) {
 
 // --- Test seams: process-wide, nesting, restored in reverse order ---
 
+struct Seam {
+    bool isSet = false;
+    std::int64_t value = 0;
+};
+
 struct Overrides {
     std::mutex mutex;
-    bool hasZoneOffset = false;
-    int zoneOffsetMinutes = 0;
-    bool hasNow = false;
-    std::int64_t nowTicks = 0;
+    Seam zoneOffsetMinutes;
+    Seam nowTicks;
+    Seam clockUtcTicks;
 };
 
 Overrides& overrides() { return detail::leakedSingleton<Overrides>(); }
 
-bool fixedZoneOffset(int& minutes) {
+// Whether the seam is set, and its value then.
+bool readSeam(Seam Overrides::*seam, std::int64_t& value) {
     Overrides& seams = overrides();
     std::lock_guard lock(seams.mutex);
-    minutes = seams.zoneOffsetMinutes;
-    return seams.hasZoneOffset;
+    value = (seams.*seam).value;
+    return (seams.*seam).isSet;
+}
+
+// Sets the seam, handing back what it was for the restore.
+void setSeam(Seam Overrides::*seam, std::int64_t value, std::int64_t& previous, bool& wasSet) {
+    Overrides& seams = overrides();
+    std::lock_guard lock(seams.mutex);
+    previous = (seams.*seam).value;
+    wasSet = (seams.*seam).isSet;
+    seams.*seam = {true, value};
+}
+
+void restoreSeam(Seam Overrides::*seam, std::int64_t previous, bool wasSet) {
+    Overrides& seams = overrides();
+    std::lock_guard lock(seams.mutex);
+    seams.*seam = {wasSet, previous};
+}
+
+bool fixedZoneOffset(int& minutes) {
+    std::int64_t value = 0;
+    const bool isSet = readSeam(&Overrides::zoneOffsetMinutes, value);
+    minutes = static_cast<int>(value);
+    return isSet;
 }
 
 // --- The system's zone. A port replaces this function. ---
@@ -129,10 +156,15 @@ std::int64_t systemOffsetAtUtc(std::int64_t unixSeconds) {
 
 #endif
 
-// Seconds east of UTC in the process's zone for a local wall-clock second. A
-// local time that occurs twice (clocks set back) takes one of its offsets; one
-// that never occurs (clocks set forward) takes the offset before or after.
-std::int64_t systemOffsetAtLocal(std::int64_t localUnixSeconds) {
+// Seconds east of UTC in the process's zone for a local wall-clock second.
+// The offset in force now wins wherever it gives that local time: a local time
+// that occurs twice (clocks set back) may be now, and now must convert back to
+// the instant it came from. Otherwise a time that occurs twice takes one of
+// its offsets, and one that never occurs (clocks set forward) the offset
+// before or after.
+std::int64_t systemOffsetAtLocal(std::int64_t localUnixSeconds, std::int64_t nowUnixSeconds) {
+    const std::int64_t current = systemOffsetAtUtc(nowUnixSeconds);
+    if (systemOffsetAtUtc(localUnixSeconds - current) == current) return current;
     const std::int64_t first = systemOffsetAtUtc(localUnixSeconds);
     const std::int64_t second = systemOffsetAtUtc(localUnixSeconds - first);
     if (second == first) return first;
@@ -142,6 +174,16 @@ std::int64_t systemOffsetAtLocal(std::int64_t localUnixSeconds) {
 
 std::int64_t unixSecondsOf(std::int64_t ticks) {
     return floorDiv(ticks, CTimeSpan::kTicksPerSecond) - kSecondsFrom1601To1970;
+}
+
+// The system clock as UTC ticks, or the instant a test fixed.
+std::int64_t clockUtcTicks() {
+    if (std::int64_t fixed = 0; readSeam(&Overrides::clockUtcTicks, fixed)) return fixed;
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    const std::int64_t unixTicks =
+        std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>>(sinceEpoch)
+            .count();
+    return unixTicks + kSecondsFrom1601To1970 * CTimeSpan::kTicksPerSecond;
 }
 
 void appendNumber(CUnicodeString& text, std::int64_t value, int minimumDigits) {
@@ -179,16 +221,8 @@ CTime::CTime(int year, int month, int day, int hour, int minute, int second, int
 }
 
 CTime CTime::GetTickCount() {
-    {
-        Overrides& seams = overrides();
-        std::lock_guard lock(seams.mutex);
-        if (seams.hasNow) return CTime(seams.nowTicks);
-    }
-    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-    const std::int64_t unixTicks =
-        std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>>(sinceEpoch)
-            .count();
-    const std::int64_t utcTicks = unixTicks + kSecondsFrom1601To1970 * CTimeSpan::kTicksPerSecond;
+    if (std::int64_t fixed = 0; readSeam(&Overrides::nowTicks, fixed)) return CTime(fixed);
+    const std::int64_t utcTicks = clockUtcTicks();
     int fixedMinutes = 0;
     if (fixedZoneOffset(fixedMinutes)) return CTime(utcTicks + fixedMinutes * CTimeSpan::kTicksPerMinute);
     return CTime(utcTicks + systemOffsetAtUtc(unixSecondsOf(utcTicks)) * CTimeSpan::kTicksPerSecond);
@@ -200,7 +234,8 @@ void CTime::GetAsFileTimeGmt(FILETIME& fileTime) const {
     if (fixedZoneOffset(fixedMinutes))
         utcTicks = ticks_ - fixedMinutes * CTimeSpan::kTicksPerMinute;
     else
-        utcTicks = ticks_ - systemOffsetAtLocal(unixSecondsOf(ticks_)) * CTimeSpan::kTicksPerSecond;
+        utcTicks = ticks_ - systemOffsetAtLocal(unixSecondsOf(ticks_), unixSecondsOf(clockUtcTicks())) *
+                                CTimeSpan::kTicksPerSecond;
     // A FILETIME cannot go before 1601: a local time in the first hours of the
     // scale east of Greenwich stops at tick 0.
     const auto value = static_cast<std::uint64_t>(std::max<std::int64_t>(utcTicks, 0));
@@ -267,35 +302,20 @@ CUnicodeString CTime::UnicodeFormat(const char16_t* pattern) const {
 }
 
 CFixedLocalZoneOffset::CFixedLocalZoneOffset(int minutesEastOfUtc) {
-    Overrides& seams = overrides();
-    std::lock_guard lock(seams.mutex);
-    previous_ = seams.zoneOffsetMinutes;
-    hadPrevious_ = seams.hasZoneOffset;
-    seams.zoneOffsetMinutes = minutesEastOfUtc;
-    seams.hasZoneOffset = true;
+    setSeam(&Overrides::zoneOffsetMinutes, minutesEastOfUtc, previous_, hadPrevious_);
 }
-
 CFixedLocalZoneOffset::~CFixedLocalZoneOffset() {
-    Overrides& seams = overrides();
-    std::lock_guard lock(seams.mutex);
-    seams.zoneOffsetMinutes = previous_;
-    seams.hasZoneOffset = hadPrevious_;
+    restoreSeam(&Overrides::zoneOffsetMinutes, previous_, hadPrevious_);
 }
 
 CFixedCurrentTime::CFixedCurrentTime(const CTime& now) {
-    Overrides& seams = overrides();
-    std::lock_guard lock(seams.mutex);
-    previous_ = seams.nowTicks;
-    hadPrevious_ = seams.hasNow;
-    seams.nowTicks = now.GetTicks();
-    seams.hasNow = true;
+    setSeam(&Overrides::nowTicks, now.GetTicks(), previous_, hadPrevious_);
 }
+CFixedCurrentTime::~CFixedCurrentTime() { restoreSeam(&Overrides::nowTicks, previous_, hadPrevious_); }
 
-CFixedCurrentTime::~CFixedCurrentTime() {
-    Overrides& seams = overrides();
-    std::lock_guard lock(seams.mutex);
-    seams.nowTicks = previous_;
-    seams.hasNow = hadPrevious_;
+CFixedSystemClock::CFixedSystemClock(const FILETIME& utcNow) {
+    setSeam(&Overrides::clockUtcTicks, CTime(utcNow).GetTicks(), previous_, hadPrevious_);
 }
+CFixedSystemClock::~CFixedSystemClock() { restoreSeam(&Overrides::clockUtcTicks, previous_, hadPrevious_); }
 
 }  // namespace Tolm

@@ -188,6 +188,11 @@ int removePlatformFile(const std::string& native) {
     return ::DeleteFileW(widePath(native).c_str()) ? 0 : errnoOf(::GetLastError());
 }
 
+int renamePlatformFile(const std::string& from, const std::string& to) {
+    return ::MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), MOVEFILE_REPLACE_EXISTING) ? 0
+                                                                                                  : errnoOf(::GetLastError());
+}
+
 int makePlatformDirectory(const std::string& native) {
     return ::CreateDirectoryW(widePath(native).c_str(), nullptr) ? 0 : errnoOf(::GetLastError());
 }

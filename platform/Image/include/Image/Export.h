@@ -1,11 +1,11 @@
+// How the image library marks what it exports: as the framework does
+// (Tolm/Types.h).
 #pragma once
 
-#if defined(_WIN32)
+#include <Tolm/Types.h>
+
 #ifdef IMAGE_BUILDING
-#define IMAGE_API __declspec(dllexport)
+#define IMAGE_API TOLM_EXPORT_API
 #else
-#define IMAGE_API __declspec(dllimport)
-#endif
-#else
-#define IMAGE_API __attribute__((visibility("default")))
+#define IMAGE_API TOLM_IMPORT_API
 #endif

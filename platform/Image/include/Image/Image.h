@@ -38,7 +38,11 @@ IMAGE_API Tolm::CPtr<IImage> CreateImage(int width, int height, int colority);
 // Reads a PNG, PBM/PGM/PPM (binary P4/P5/P6 and plain P1/P2/P3) or JPEG image,
 // told apart by their first bytes. PBM gives colority 0, PGM and grey PNG or
 // JPEG colority 1, everything else colority 2 (alpha is dropped, 16-bit
-// samples are cut to 8). An unknown or damaged file is a file error naming it.
+// samples are cut to 8). An unknown or damaged file is a file error naming it:
+// among others a JPEG scan whose data runs out (a missing EOI is accepted only
+// after a single Huffman-coded scan, where it loses nothing), and a frame that
+// would need more than 256 MiB to decode from a file under 1 MiB (256 bytes a
+// byte of file for larger ones).
 IMAGE_API Tolm::CPtr<IImage> LoadImageFile(Tolm::CBaseFile& file);
 
 }  // namespace Image

@@ -2,8 +2,10 @@
 //
 // A CReadImageStream delivers bytes on request. Read(target, size) delivers
 // exactly size bytes until the stream's end and fewer only there; a read at
-// the end delivers 0. Reset() starts again from the current content of the
-// stream's source. Streams count references plainly (CFastObject): one thread.
+// the end delivers 0. A negative size is the caller's mistake, and what it
+// does is each stream's: the toolkit's streams throw a CException (kind
+// argument); other streams say in their headers. Reset() starts again from
+// the current content of the stream's source. Streams count references plainly (CFastObject): one thread.
 //
 // The toolkit makes streams over a source stream: a compressing stream
 // delivers the compressed form of the source's bytes, a decompressing stream

@@ -98,7 +98,7 @@ public:
     static constexpr std::uint32_t kMaxClassNameBytes = 1024;
 
 private:
-    class CDepthGuard;
+    class DepthGuard;
     void fill();
     void checkUsable(int wantedDirection, const char* operation) const;
     // Throws unless `bytes` more bytes can still come from the archive.
@@ -114,8 +114,8 @@ private:
     int direction_;
     unsigned char* buffer_ = nullptr;
     int bufferSize_;
-    int bufferUsed_ = 0;   // store: bytes waiting; load: bytes available
-    int bufferPos_ = 0;    // load: next byte to hand out
+    int bufferUsed_ = 0;             // store: bytes waiting; load: bytes available
+    int bufferPos_ = 0;              // load: next byte to hand out
     std::int64_t bufferOffset_ = 0;  // archive offset of buffer_[0]
     int depth_ = 0;
     bool closed_ = false;
@@ -123,7 +123,7 @@ private:
 
 }  // namespace Tolm
 
-#define TOLM_IMPLEMENT_SERIAL(ClassType, nameLiteral)                                     \
+#define TOLM_IMPLEMENT_SERIAL(ClassType, nameLiteral)                                    \
     ::Tolm::CUnicodeString ClassType::GetSerialClassName() const { return nameLiteral; } \
     static ::Tolm::CClassRegistration ClassType##_registration(                          \
         nameLiteral, []() -> ::Tolm::IObject* { return new ClassType(); })

@@ -114,23 +114,6 @@ public:
 
     CUnicodeString GetFileName() const override;
 
-    // Test seam: the next n system writes (pwrite calls) succeed, the one
-    // after fails with the given error (e.g. ENOSPC) and the fault turns
-    // itself off; -1 turns it off at once. Length changes are not affected.
-    // Process-wide. Because writes are buffered, the failure surfaces at the
-    // call that writes out: Flush, Close, a large Write, or a far move.
-    static void FailSystemWriteAfter(int successfulWrites, int systemError);
-    // Counters of system calls made by CFile objects since the last reset:
-    // reads (pread), writes (pwrite, failed ones included) and length changes
-    // (ftruncate). Process-wide.
-    struct IoStats {
-        std::int64_t reads = 0;
-        std::int64_t writes = 0;
-        std::int64_t lengthChanges = 0;
-    };
-    static IoStats GetIoStats();
-    static void ResetIoStats();
-
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
@@ -170,6 +153,14 @@ namespace TempFile {
 // meanwhile leads elsewhere (a symbolic link, another file) is refused, and
 // nothing is emptied before the check.
 TOLM_API CUnicodeString New(const CUnicodeString& prefix, const CUnicodeString& extension);
+// As New, in the given folder instead: for a file that is to replace another
+// one there by Rename, which cannot cross file systems.
+TOLM_API CUnicodeString NewIn(const CUnicodeString& directory, const CUnicodeString& prefix,
+                              const CUnicodeString& extension);
+// Gives the temporary file the name newPath in one step, replacing any file
+// of that name, so that a reader of newPath sees the old file or the new one
+// and never a part. The file is then no longer a temporary file.
+TOLM_API void Rename(const CUnicodeString& path, const CUnicodeString& newPath);
 // Removes the file; a missing file is a file error.
 TOLM_API void Delete(const CUnicodeString& path);
 // Removes the name of a temporary file that is open, where the system lets an

@@ -27,9 +27,19 @@
 
 #include <Tolm/String.h>
 
+#include <string_view>
 #include <vector>
 
 namespace Tolm::FileSystem {
+
+// The prefix that lifts the home platform's limit on a path's length. Every
+// path the framework takes may carry it; on POSIX it is dropped.
+inline constexpr std::u16string_view kLongPathPrefix = u"\\\\?\\";
+
+// The path without its long-path prefix, if it has one.
+constexpr std::u16string_view WithoutLongPathPrefix(std::u16string_view path) {
+    return path.starts_with(kLongPathPrefix) ? path.substr(kLongPathPrefix.size()) : path;
+}
 
 enum TPathType { ptRelative = 0, ptAbsolute = 1 };
 

@@ -4,7 +4,10 @@
 // scale (tick 0 is 1 January 1601 00:00:00). A CTime holds local wall-clock
 // time: GetTickCount() gives now in the local zone, GetAsFileTimeGmt converts
 // to UTC. Times and spans compare and subtract directly on their ticks.
-// ZeroTime (tick 0) stands for "no time".
+// ZeroTime (tick 0) stands for "no time". A local time that occurs twice
+// (clocks set back) converts with the offset in force now where that is one of
+// its two, so that now converts back to the instant it came from, as on the
+// framework's home platform.
 //
 // The local zone is the process's (TZ honoured on POSIX). Tests fix the offset
 // with CFixedLocalZoneOffset without touching the environment; while one is
@@ -82,9 +85,15 @@ public:
     CUnicodeString UnicodeFormat(const char16_t* pattern) const;
 
     constexpr auto operator<=>(const CTime&) const noexcept = default;
-    constexpr CTimeSpan operator-(const CTime& other) const noexcept { return CTimeSpan(ticks_ - other.ticks_); }
-    constexpr CTime operator+(const CTimeSpan& span) const noexcept { return CTime(ticks_ + span.GetTicks()); }
-    constexpr CTime operator-(const CTimeSpan& span) const noexcept { return CTime(ticks_ - span.GetTicks()); }
+    constexpr CTimeSpan operator-(const CTime& other) const noexcept {
+        return CTimeSpan(ticks_ - other.ticks_);
+    }
+    constexpr CTime operator+(const CTimeSpan& span) const noexcept {
+        return CTime(ticks_ + span.GetTicks());
+    }
+    constexpr CTime operator-(const CTimeSpan& span) const noexcept {
+        return CTime(ticks_ - span.GetTicks());
+    }
 
 private:
     std::int64_t ticks_ = 0;
@@ -102,7 +111,7 @@ public:
     CFixedLocalZoneOffset& operator=(const CFixedLocalZoneOffset&) = delete;
 
 private:
-    int previous_;
+    std::int64_t previous_;
     bool hadPrevious_;
 };
 
@@ -113,6 +122,21 @@ public:
     ~CFixedCurrentTime();
     CFixedCurrentTime(const CFixedCurrentTime&) = delete;
     CFixedCurrentTime& operator=(const CFixedCurrentTime&) = delete;
+
+private:
+    std::int64_t previous_;
+    bool hadPrevious_;
+};
+
+// Test seam: while an object lives, the system clock reads this UTC instant:
+// GetTickCount() gives it in the local zone (unless a CFixedCurrentTime says
+// otherwise), and conversions to UTC take the offset in force then.
+class TOLM_API CFixedSystemClock {
+public:
+    explicit CFixedSystemClock(const FILETIME& utcNow);
+    ~CFixedSystemClock();
+    CFixedSystemClock(const CFixedSystemClock&) = delete;
+    CFixedSystemClock& operator=(const CFixedSystemClock&) = delete;
 
 private:
     std::int64_t previous_;

@@ -1,8 +1,9 @@
 // Basic platform types of the framework.
 //
 // The framework speaks the types of its home platform (module handles,
-// FILETIME). On other platforms they are defined here with the same layout so
-// that the library's code reads the same everywhere.
+// FILETIME) as Tolm::HINSTANCE, Tolm::DWORD and Tolm::FILETIME: there the
+// system's own, elsewhere defined here with the same layout, so that the
+// library's code reads the same everywhere.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,17 @@
 #endif
 #include <windows.h>
 #undef GetMessage
+
+namespace Tolm {
+using ::DWORD;
+using ::FILETIME;
+using ::HINSTANCE;
+}  // namespace Tolm
 #else
+// In the framework's namespace, so that a host with types of these names of
+// its own is not disturbed.
+namespace Tolm {
+
 using HINSTANCE = void*;
 using DWORD = std::uint32_t;
 
@@ -23,8 +34,13 @@ struct FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 };
+
+}  // namespace Tolm
 #endif
 
+// How every library of the project marks what it exports and imports; each
+// defines its own API macro from these two (TOLM_API below, KORVAN_API,
+// IMAGE_API, UNICODE_API).
 #if defined(_WIN32)
 #define TOLM_EXPORT_API __declspec(dllexport)
 #define TOLM_IMPORT_API __declspec(dllimport)

@@ -7,15 +7,12 @@
 #pragma once
 
 #include <Tolm/String.h>
+#include <Tolm/Types.h>
 
-#if defined(_WIN32)
 #ifdef UNICODE_BUILDING
-#define UNICODE_API __declspec(dllexport)
+#define UNICODE_API TOLM_EXPORT_API
 #else
-#define UNICODE_API __declspec(dllimport)
-#endif
-#else
-#define UNICODE_API __attribute__((visibility("default")))
+#define UNICODE_API TOLM_IMPORT_API
 #endif
 
 namespace Unicode {

@@ -1,0 +1,37 @@
+// A look inside the record store for its tests and its fuzz target: its file,
+// free stack and pages. The store befriends this name.
+#pragma once
+
+#include <Korvan/FileDataStorage.h>
+#include <Tolm/File.h>
+
+#include <vector>
+
+namespace Korvan {
+
+// A look inside the store: its file, free stack and pages.
+struct FileDataStorageTestAccess {
+    static Tolm::CFile* File(CFileDataStorage& store) { return store.file.get(); }
+    static const Tolm::CUnicodeString& FileName(const CFileDataStorage& store) { return store.fileName; }
+    static int AllocatedPagesCount(const CFileDataStorage& store) { return store.allocatedPagesCount; }
+    static std::vector<int> FreePages(const CFileDataStorage& store) {
+        return {store.freePages.GetData(), store.freePages.GetData() + store.freePages.GetSize()};
+    }
+    static bool SourceHoldsArray(const CFileDataStorage& store) {
+        return store.sourceStream && store.sourceStream->HasArray();
+    }
+    static int OutputRoom(int size) { return CFileDataStorage::outputRoom(size); }
+    static void CheckStreamEnded(Image::CReadImageStream& stream) {
+        CFileDataStorage::checkStreamEnded(stream);
+    }
+    // Writes a page of `used` bytes at slot `index`, however far past the file's end.
+    static void WritePageAt(CFileDataStorage& store, int index, int used) {
+        store.initFile();
+        const Tolm::CPtr<CFileDataStorage::CPage> page = store.getFreePage();
+        page->index = index;
+        page->usedSize = used;
+        store.writePage(page.Get());
+    }
+};
+
+}  // namespace Korvan

@@ -1,0 +1,126 @@
+#include "FileOutput.h"
+
+#include "Platform.h"
+
+#include <Korvan/BasicTools.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace gearset {
+namespace {
+
+namespace fs = std::filesystem;
+
+Tolm::CUnicodeString unicodePath(const std::string& utf8) { return Tolm::CUnicodeString::FromUtf8(utf8); }
+
+// A source file that reports how far CopyStream has read, so that a long copy
+// can show progress although the library copies in one call.
+class ProgressReadFile final : public Tolm::CBaseFile {
+public:
+    ProgressReadFile(Tolm::CBaseFile& inner, ProgressMeter& meter) : inner_(inner), meter_(meter) {}
+
+    int Read(void* buffer, int count) override {
+        const int got = inner_.Read(buffer, count);
+        meter_.Update(inner_.GetPosition());
+        return got;
+    }
+    void Write(const void* buffer, int count) override { inner_.Write(buffer, count); }
+    std::int64_t Seek(std::int64_t offset, int origin) override { return inner_.Seek(offset, origin); }
+    std::int64_t GetPosition() const override { return inner_.GetPosition(); }
+    std::int64_t GetLength() const override { return inner_.GetLength(); }
+    void SetLength(std::int64_t length) override { inner_.SetLength(length); }
+    void Flush() override { inner_.Flush(); }
+    Tolm::CUnicodeString GetFileName() const override { return inner_.GetFileName(); }
+
+private:
+    Tolm::CBaseFile& inner_;
+    ProgressMeter& meter_;
+};
+
+}  // namespace
+
+ReplacedTarget::ReplacedTarget(const std::string& target) {
+    std::error_code error;
+    const fs::file_status status = fs::status(target, error);
+    const bool dangling = !fs::exists(status) && fs::is_symlink(fs::symlink_status(target, error));
+    if ((fs::exists(status) && !fs::is_regular_file(status)) || dangling) {
+        writePath_ = unicodePath(target);
+        return;
+    }
+    if (fs::exists(status)) {
+        existingMode_ = status.permissions();
+        finalPath_ = fs::canonical(target, error);
+        if (error) throw ToolFailure("cannot resolve '" + target + "': " + error.message());
+    } else {
+        finalPath_ = fs::path(target);
+    }
+    // A short fixed prefix: the target's own name might leave no room.
+    try {
+        writePath_ =
+            Tolm::TempFile::NewIn(unicodePath(finalPath_.parent_path().string()), u".gearset", u"tmp");
+    } catch (Tolm::CException* failure) {
+        const int systemError = failure->GetSystemError();
+        failure->Delete();
+        // A file that may be written in a folder that may not: write it in
+        // place, as there is no other way.
+        if (existingMode_ && (systemError == EACCES || systemError == EPERM)) {
+            writePath_ = unicodePath(target);
+            inPlaceFile_ = finalPath_;
+            return;
+        }
+        // Name the file the user asked for, not the temporary one.
+        throw ToolFailure("cannot create '" + target + "': " + std::strerror(systemError));
+    }
+    replacing_ = true;
+}
+
+ReplacedTarget::~ReplacedTarget() {
+    if (!replacing_) return;
+    try {
+        Tolm::TempFile::Delete(writePath_);
+    } catch (Tolm::CException* error) {
+        error->Delete();  // the failure that brought us here matters more
+    }
+}
+
+void ReplacedTarget::Commit(fs::perms mode) {
+    std::error_code error;
+    if (!replacing_) {
+        if (inPlaceFile_.empty()) return;  // a device or a FIFO keeps its mode
+        fs::permissions(inPlaceFile_, mode, error);
+        if (error)
+            throw ToolFailure("cannot set the mode of '" + inPlaceFile_.string() + "': " + error.message());
+        return;
+    }
+    // The new file takes the old one's owner where the system lets us (as
+    // root, say), and the mode after that, since a change of owner may clear
+    // mode bits.
+    if (existingMode_) GiveOwnership(finalPath_.string(), writePath_.ToUtf8());
+    fs::permissions(writePath_.ToUtf8(), mode, error);
+    if (error) throw ToolFailure("cannot set the mode of '" + writePath_.ToUtf8() + "': " + error.message());
+    Tolm::TempFile::Rename(writePath_, unicodePath(finalPath_.string()));
+    replacing_ = false;
+}
+
+void CopyWhole(Tolm::CBaseFile& source, std::int64_t startLength, Tolm::CBaseFile& target,
+               const std::string& sourceName, ProgressMeter& meter) {
+    ProgressReadFile watchedSource(source, meter);
+    const bool lengthKnown = startLength >= 0;
+    const auto changedSize = [&] {
+        return ToolFailure("'" + sourceName + "' changed size while it was copied");
+    };
+    try {
+        Korvan::CopyStream(watchedSource, target);
+    } catch (Tolm::CException* error) {
+        // CopyStream's own check of the two lengths fails first when the
+        // source was cut; say why.
+        if (!lengthKnown || source.GetLength() == startLength) throw;
+        error->Delete();
+        throw changedSize();
+    }
+    if (lengthKnown && source.GetLength() != startLength) throw changedSize();
+    meter.Finish();
+}
+
+}  // namespace gearset
