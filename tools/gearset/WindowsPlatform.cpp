@@ -3,7 +3,10 @@
 // since a pipe can be read only once and the windows read any part of it.
 #include "Platform.h"
 
+#include <Tolm/Error.h>
+
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <io.h>
@@ -44,7 +47,105 @@ std::string systemFailure(const std::string& what, const std::string& path, DWOR
     return what + " '" + path + "': " + systemText(error);
 }
 
+// Read fills the buffer unless the source ends; only the current position can
+// be sought.
+class SequentialFile final : public Tolm::CBaseFile {
+public:
+    SequentialFile(std::string name, HANDLE handle) : name_(std::move(name)), handle_(handle) {}
+    ~SequentialFile() override { ::CloseHandle(handle_); }
+
+    int Read(void* buffer, int count) override {
+        if (count < 0) Tolm::ThrowArgumentError("negative read count for '" + name_ + "'");
+        int done = 0;
+        while (done < count) {
+            DWORD got = 0;
+            if (!::ReadFile(handle_, static_cast<char*>(buffer) + done, static_cast<DWORD>(count - done), &got,
+                            nullptr)) {
+                const DWORD error = ::GetLastError();
+                if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) break;
+                throw ToolFailure(systemFailure("cannot read", name_, error));
+            }
+            if (got == 0) break;
+            done += static_cast<int>(got);
+        }
+        position_ += done;
+        return done;
+    }
+    void Write(const void*, int) override { throw ToolFailure("'" + name_ + "' is open for reading only"); }
+    std::int64_t Seek(std::int64_t offset, int origin) override {
+        const std::int64_t to = origin == current ? position_ + offset : offset;
+        if (origin == end || to != position_)
+            throw ToolFailure("'" + name_ + "' can be read only from start to end");
+        return position_;
+    }
+    std::int64_t GetPosition() const override { return position_; }
+    std::int64_t GetLength() const override { return position_; }
+    void SetLength(std::int64_t) override { throw ToolFailure("'" + name_ + "' is open for reading only"); }
+    Tolm::CUnicodeString GetFileName() const override { return Tolm::CUnicodeString::FromUtf8(name_); }
+
+private:
+    std::string name_;
+    HANDLE handle_;
+    std::int64_t position_ = 0;
+};
+
+class StandardOutputFile final : public Tolm::CBaseFile {
+public:
+    int Read(void*, int) override { throw ToolFailure("standard output cannot be read"); }
+    void Write(const void* buffer, int count) override {
+        if (count < 0) Tolm::ThrowArgumentError("negative write count for standard output");
+        std::fflush(stdout);  // keep anything the tool printed first in front
+        const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        for (int done = 0; done < count;) {
+            DWORD put = 0;
+            if (!::WriteFile(output, static_cast<const char*>(buffer) + done, static_cast<DWORD>(count - done), &put,
+                             nullptr) ||
+                put == 0)
+                throw ToolFailure("cannot write standard output: " + systemText(::GetLastError()));
+            done += static_cast<int>(put);
+        }
+        position_ += count;
+    }
+    std::int64_t Seek(std::int64_t offset, int origin) override {
+        const std::int64_t to = origin == current ? position_ + offset : offset;
+        if (origin == end || to != position_)
+            throw ToolFailure("standard output can be written only from start to end");
+        return position_;
+    }
+    std::int64_t GetPosition() const override { return position_; }
+    std::int64_t GetLength() const override { return position_; }
+    void SetLength(std::int64_t) override { throw ToolFailure("standard output cannot be cut"); }
+    Tolm::CUnicodeString GetFileName() const override { return u"standard output"; }
+
+private:
+    std::int64_t position_ = 0;
+};
+
 }  // namespace
+
+std::unique_ptr<Tolm::CBaseFile> OpenStandardOutput() { return std::make_unique<StandardOutputFile>(); }
+
+std::unique_ptr<Tolm::CBaseFile> OpenSequentialFile(const std::string& path) {
+    const bool standardInput = path == "-";
+    const std::string name = standardInput ? kStandardInput : path;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (standardInput) {
+        if (!::DuplicateHandle(::GetCurrentProcess(), ::GetStdHandle(STD_INPUT_HANDLE), ::GetCurrentProcess(),
+                               &handle, 0, FALSE, DUPLICATE_SAME_ACCESS))
+            handle = INVALID_HANDLE_VALUE;
+    } else {
+        handle = ::CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    }
+    if (handle == INVALID_HANDLE_VALUE) throw ToolFailure(systemFailure("cannot open", name, ::GetLastError()));
+    return std::make_unique<SequentialFile>(name, handle);
+}
+
+// Files have no owner and group to give here: a new file takes its folder's
+// access rules.
+void GiveOwnership(const std::string&, const std::string&) {}
+
+unsigned NewFileMode(unsigned requested) { return requested; }
 
 std::string ReadStandardInput() {
     const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
