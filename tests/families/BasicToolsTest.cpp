@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -55,12 +59,23 @@ TEST(ScanTest, NegativeLengthsAndEmptyPatternsReadNothing) {
 // a leading and once before a trailing inaccessible page, so that a read
 // before byte 0 or past the searched bytes faults.
 TEST(ScanTest, AgreesWithFindAndRfindBetweenGuardPages) {
+#ifdef _WIN32
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    const std::size_t page = system.dwPageSize;
+    auto* base = static_cast<char*>(VirtualAlloc(nullptr, 3 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(nullptr, base);
+    DWORD was = 0;
+    VirtualProtect(base, page, PAGE_NOACCESS, &was);
+    VirtualProtect(base + 2 * page, page, PAGE_NOACCESS, &was);
+#else
     const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     auto* base = static_cast<char*>(
         mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(MAP_FAILED, static_cast<void*>(base));
     mprotect(base, page, PROT_NONE);
     mprotect(base + 2 * page, page, PROT_NONE);
+#endif
     const std::pair<std::string, std::string> examples[] = {
         {"abcabc", "bc"}, {"abx", "ab"}, {std::string("\0\xff\0\xff", 4), std::string("\0\xff", 2)}};
     std::mt19937 random(20261206);
@@ -85,7 +100,11 @@ TEST(ScanTest, AgreesWithFindAndRfindBetweenGuardPages) {
             }
         }
     }
+#ifdef _WIN32
+    VirtualFree(base, 0, MEM_RELEASE);
+#else
     munmap(base, 3 * page);
+#endif
 }
 
 // Logs what each Read returned and each Write was given.

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include "PortableTesting.h"
+
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -29,9 +33,8 @@ Tolm::CUnicodeString upath(const fs::path& path) { return Tolm::CUnicodeString::
 class FolderWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "folderworker-XXXXXX").string();
-        ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-        root_ = pattern;
+        root_ = GearsetTesting::MakeTemporaryFolder("folderworker");
+        ASSERT_FALSE(root_.empty());
     }
     void TearDown() override { fs::remove_all(root_); }
 
@@ -39,7 +42,7 @@ protected:
     std::set<std::string> Tree() const {
         std::set<std::string> found;
         for (const auto& entry : fs::recursive_directory_iterator(root_))
-            found.insert(fs::relative(entry.path(), root_).string());
+            found.insert(fs::relative(entry.path(), root_).generic_string());
         return found;
     }
     // The paths a run of count same-second calls under dir must produce, in order
@@ -85,6 +88,10 @@ TEST_F(FolderWorkerTest, AFileInTheWayIsAFileErrorNamingIt) {
     EXPECT_EQ((std::set<std::string>{"f"}), Tree());
 }
 
+// The next two run a child process through fork; Windows has no fork, and
+// the race of two processes there is not written yet.
+#ifndef _WIN32
+
 // In a child process, so that this process keeps its working directory.
 TEST_F(FolderWorkerTest, ARelativePathIsMadeFromTheWorkingDirectoryFirstComponentIncluded) {
     const pid_t child = fork();
@@ -106,12 +113,16 @@ TEST_F(FolderWorkerTest, ARelativePathIsMadeFromTheWorkingDirectoryFirstComponen
     EXPECT_EQ((std::set<std::string>{"out", "out/sub", "single"}), Tree());
 }
 
+#endif
+
 TEST_F(FolderWorkerTest, APathWithNoComponentIsReportedAndMakesNothing) {
     const GearsetTest::ReportRecorder recorder;
     CFolderWorker::CreateSubDirs(u"");
     EXPECT_EQ(1, recorder.Count("Src\\FolderWorker"));
     EXPECT_TRUE(Tree().empty());
 }
+
+#ifndef _WIN32
 
 // Threads in two processes share no lock: only the atomic creation keeps them
 // apart, so that together they make as many directories as they made calls.
@@ -148,5 +159,7 @@ TEST_F(FolderWorkerTest, ThreadsOfTwoProcessesEachGetADirectoryOfTheirOwn) {
     for (const auto& entry : fs::directory_iterator(root_)) made.insert(entry.path().string());
     EXPECT_EQ(Stamped(root_, 2 * kThreads * kCallsEach), std::vector<std::string>(made.begin(), made.end()));
 }
+
+#endif  // !_WIN32
 
 }  // namespace

@@ -41,7 +41,7 @@ bool collectInputs(const fs::path& argument, std::vector<fs::path>& inputs) {
         if (entry.is_regular_file()) found.push_back(entry.path());
     }
     if (error || found.empty()) {
-        std::fprintf(stderr, "replay: no inputs in folder '%s'\n", argument.c_str());
+        std::fprintf(stderr, "replay: no inputs in folder '%s'\n", argument.string().c_str());
         return false;
     }
     std::sort(found.begin(), found.end());
@@ -71,10 +71,10 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> bytes;
     for (const fs::path& input : inputs) {
         if (!readInput(input, bytes)) {
-            std::fprintf(stderr, "replay: cannot read '%s'\n", input.c_str());
+            std::fprintf(stderr, "replay: cannot read '%s'\n", input.string().c_str());
             return 1;
         }
-        std::printf("replaying %s (%zu bytes)\n", input.c_str(), bytes.size());
+        std::printf("replaying %s (%zu bytes)\n", input.string().c_str(), bytes.size());
         std::fflush(stdout);
         // A block of exactly the input's size, as libFuzzer gives, so that the
         // address sanitizer sees a read one byte past the end.

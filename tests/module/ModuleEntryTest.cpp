@@ -1,8 +1,11 @@
 // The module frame's entry points called directly with made-up handles: what
 // no loader can produce (a second handle, thread notifications, reports that
 // throw).
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
 
 #include "CallLog.h"
 #include "ModuleFrame.h"
@@ -14,7 +17,7 @@ using namespace ModuleTests;
 
 Tolm::HINSTANCE fakeHandle(int n) {
     static char handles[3];
-    return &handles[n];
+    return reinterpret_cast<Tolm::HINSTANCE>(&handles[n]);
 }
 
 class ModuleEntryTest : public testing::Test {
@@ -35,10 +38,14 @@ TEST_F(ModuleEntryTest, ThreadNotificationsCallNothing) {
 }
 
 TEST_F(ModuleEntryTest, AccessorFallsBackToTheMainExecutable) {
+#ifdef _WIN32
+    EXPECT_EQ(GetModuleHandleW(nullptr), Frame::GetModuleInstance());
+#else
     static const char anchorInExecutable = 0;
     Dl_info info{};
     ASSERT_NE(0, dladdr(&anchorInExecutable, &info));
     EXPECT_EQ(info.dli_fbase, Frame::GetModuleInstance());
+#endif
 }
 
 // Only a different handle is reported, once and first; the load goes on and

@@ -1,15 +1,47 @@
-// Loads and unloads the real Korvan.Gearset library with dlopen and dlclose and
-// checks, through the framework's seams, which framework calls the loader
+// Loads and unloads the real Korvan.Gearset library with dlopen and dlclose
+// (LoadLibraryW and FreeLibrary on Windows) and checks, through the framework's seams, which framework calls the loader
 // binding makes and in what order. This executable does not link the library.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
 #include <sys/auxv.h>
+#endif
 
 #include "CallLog.h"
 
 namespace {
 
 using namespace ModuleTests;
+
+#ifdef _WIN32
+
+// The loader's own handles; the library is found beside this program.
+class ModuleFrameTest : public testing::Test {
+protected:
+    void TearDown() override {
+        if (library_ != nullptr) FreeLibrary(library_);
+        Tolm::SetTolmworksVersionForTesting(0);
+    }
+    void Load() {
+        library_ = LoadLibraryW(kLibrary);
+        ASSERT_NE(nullptr, library_) << "error " << GetLastError();
+    }
+    void Unload() {
+        ASSERT_TRUE(FreeLibrary(library_)) << "error " << GetLastError();
+        library_ = nullptr;
+    }
+    static bool IsMapped() { return GetModuleHandleW(kLibrary) != nullptr; }
+    Tolm::HINSTANCE LibraryHandle() const { return library_; }
+    static Tolm::HINSTANCE ExecutableHandle() { return GetModuleHandleW(nullptr); }
+
+    static constexpr const wchar_t* kLibrary = GEARSET_LIBRARY_NAME;
+    HMODULE library_ = nullptr;
+};
+
+#else
 
 Tolm::HINSTANCE baseOf(const void* address) {
     Dl_info info{};
@@ -41,9 +73,12 @@ protected:
         const void* marker = dlsym(library_, "__TolmbaseUsed");
         return marker != nullptr ? baseOf(marker) : nullptr;
     }
+    static Tolm::HINSTANCE ExecutableHandle() { return baseOf(reinterpret_cast<const void*>(getauxval(AT_PHDR))); }
 
     void* library_ = nullptr;
 };
+
+#endif
 
 TEST_F(ModuleFrameTest, LoadAndUnloadCallTheFrameworkInOrderWithTheLibrarysOwnHandle) {
     CallLog log;
@@ -53,7 +88,7 @@ TEST_F(ModuleFrameTest, LoadAndUnloadCallTheFrameworkInOrderWithTheLibrarysOwnHa
         ASSERT_NO_FATAL_FAILURE(Load());
         const Tolm::HINSTANCE handle = LibraryHandle();
         ASSERT_NE(nullptr, handle);
-        EXPECT_NE(baseOf(reinterpret_cast<const void*>(getauxval(AT_PHDR))), handle)
+        EXPECT_NE(ExecutableHandle(), handle)
             << "the library must register its own handle, not the executable's";
         EXPECT_EQ(kLoadCalls, CallLog::calls);
         EXPECT_TRUE(Tolm::IsModuleRegistered(handle));
@@ -69,6 +104,35 @@ TEST_F(ModuleFrameTest, LoadAndUnloadCallTheFrameworkInOrderWithTheLibrarysOwnHa
         EXPECT_FALSE(IsMapped()) << "dlclose left the library loaded";
     }
 }
+
+#ifdef _WIN32
+
+// On Windows a load can fail: DllMain refuses the attach after undoing it, and
+// LoadLibraryW fails with the loader's "initialization failed".
+TEST_F(ModuleFrameTest, OtherFrameworkVersionFailsTheLoadAfterUndoingIt) {
+    Tolm::SetTolmworksVersionForTesting(12013);
+    CallLog log;
+    SetLastError(0);
+    EXPECT_EQ(nullptr, LoadLibraryW(kLibrary));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DLL_INIT_FAILED), GetLastError());
+
+    ASSERT_EQ(failedLoadCalls(), CallLog::calls);
+    EXPECT_EQ("module\\ModuleFrame", CallLog::reports.at(0).file);
+    EXPECT_TRUE(CallLog::reports.at(0).insideStaticPart);
+    ASSERT_FALSE(CallLog::modules.empty());
+    EXPECT_FALSE(Tolm::IsModuleRegistered(CallLog::modules.front())) << "nothing stays registered";
+    EXPECT_FALSE(Tolm::IsResourceModule(CallLog::modules.front()));
+    EXPECT_FALSE(Tolm::IsInsideStaticPart());
+    EXPECT_FALSE(IsMapped());
+
+    // The framework's right version loads again, in the full order.
+    Tolm::SetTolmworksVersionForTesting(0);
+    CallLog::Clear();
+    ASSERT_NO_FATAL_FAILURE(Load());
+    EXPECT_EQ(kLoadCalls, CallLog::calls);
+}
+
+#else
 
 TEST_F(ModuleFrameTest, OtherFrameworkVersionIsReportedOnceAndTheLoadIsUndone) {
     Tolm::SetTolmworksVersionForTesting(12013);
@@ -93,5 +157,7 @@ TEST_F(ModuleFrameTest, OtherFrameworkVersionIsReportedOnceAndTheLoadIsUndone) {
     EXPECT_TRUE(CallLog::calls.empty()) << "a failed load was already undone";
     EXPECT_FALSE(IsMapped());
 }
+
+#endif
 
 }  // namespace

@@ -10,6 +10,9 @@
 
 #ifdef _WIN32
 // The framework's names (GetMessage, min, max) must stay the framework's.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
