@@ -92,7 +92,7 @@ protected:
     void Write(CFile& file, std::int64_t at, const std::string& text) {
         file.Seek(at, CFile::begin);
         file.Write(text.data(), static_cast<int>(text.size()));
-        model_.resize(std::max(model_.size(), at + text.size()), 0);
+        model_.resize(std::max(model_.size(), static_cast<std::size_t>(at) + text.size()), 0);
         std::copy(text.begin(), text.end(), model_.begin() + at);
     }
     void SetLength(CFile& file, std::int64_t length) {
