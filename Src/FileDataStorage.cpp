@@ -183,7 +183,7 @@ void CFileDataStorage::initFile() {
     if (file) return;
     const Tolm::CUnicodeString name = Tolm::TempFile::New(u"fileChunksFile", u"tmp");
     try {
-        file = std::make_unique<Tolm::CFile>(name, Tolm::CFile::kNewReadWrite);
+        file = std::make_unique<Tolm::CFile>(name, unsigned{Tolm::CFile::kNewReadWrite});
         // Nameless, the file lives only while it is open: none outlives its
         // process, however the process ends. The destructor's delete then
         // finds no file and goes on.

@@ -11,9 +11,14 @@
 // library stays mapped, unregistered, and its destructor function then does
 // nothing.
 //
-// Windows (not built yet): DllMain passes process attach and detach to RunLoad
-// and RunUnload with its hInstance, returning FALSE when RunLoad fails, and
-// thread notifications to EarlyHook and MainEntry.
+// Windows: DllMain passes process attach and detach to RunLoad and RunUnload
+// with the loader's hInstance. Returning FALSE when RunLoad fails makes
+// LoadLibraryW fail; RunLoad has then undone its steps already, and the
+// process detach that the loader sends after a refused attach does nothing.
+// Thread notifications do nothing. The static objects of the module frame
+// live in raw storage that RunLoad and RunUnload build and destroy, so the
+// early hook comes before them and after them whatever the runtime's own
+// order of construction is.
 #include "ModuleFrame.h"
 
 #ifndef _WIN32
@@ -46,5 +51,31 @@ __attribute__((destructor(101))) void unloadGearset() noexcept {
 }
 
 }  // namespace
+
+#else
+
+namespace {
+
+HINSTANCE ownModule = nullptr;
+bool isRegistered = false;
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        ownModule = module;
+        isRegistered = Korvan::ModuleFrame::RunLoad(module);
+        return isRegistered ? TRUE : FALSE;
+    case DLL_PROCESS_DETACH:
+        if (isRegistered) {
+            isRegistered = false;
+            Korvan::ModuleFrame::RunUnload(ownModule);
+        }
+        return TRUE;
+    default:
+        return TRUE;
+    }
+}
 
 #endif

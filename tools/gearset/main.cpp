@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cwchar>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -162,8 +163,9 @@ Tolm::CUnicodeString ToUnicode(const std::string& utf8) { return Tolm::CUnicodeS
 
 }  // namespace gearset
 
-int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+namespace {
+
+int runTool(const std::vector<std::string>& args) {
     int status = gearset::run(args);
     // A full disk or a closed pipe must not pass for success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -172,3 +174,34 @@ int main(int argc, char** argv) {
     }
     return status;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+// Arguments come as UTF-16 and go on as UTF-8; output is written as bytes, so
+// that it is the same UTF-8 with the same line ends as on other systems.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const int units = static_cast<int>(std::wcslen(argv[i]));
+        const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, argv[i], units, nullptr, 0, nullptr, nullptr);
+        std::string arg(static_cast<std::size_t>(bytes), '\0');
+        ::WideCharToMultiByte(CP_UTF8, 0, argv[i], units, arg.data(), bytes, nullptr, nullptr);
+        args.push_back(std::move(arg));
+    }
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+    ::_setmode(::_fileno(stderr), _O_BINARY);
+    ::_setmode(::_fileno(stdin), _O_BINARY);
+    return runTool(args);
+}
+
+#else
+
+int main(int argc, char** argv) { return runTool(std::vector<std::string>(argv + 1, argv + argc)); }
+
+#endif

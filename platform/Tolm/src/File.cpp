@@ -18,7 +18,10 @@ namespace detail {
 std::string systemErrorText(int systemError) {
     char text[256] = {};
     // The GNU strerror_r may return a static text instead of filling ours.
-#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+#if defined(_WIN32)
+    if (strerror_s(text, sizeof text, systemError) != 0) return "error " + std::to_string(systemError);
+    return text;
+#elif defined(__GLIBC__) && defined(_GNU_SOURCE)
     const char* result = strerror_r(systemError, text, sizeof text);
     return result ? std::string(result) : std::string("error ") + std::to_string(systemError);
 #else

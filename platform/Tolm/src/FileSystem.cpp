@@ -4,48 +4,55 @@
 #include <Tolm/FileSystem.h>
 
 #include "FileSupport.h"
+#include "SystemFile.h"
 
 #include <cerrno>
 #include <string>
-
-#include <sys/stat.h>
-#include <sys/types.h>
 
 namespace Tolm::FileSystem {
 
 namespace {
 
-constexpr char16_t kSeparator = u'/';
-
-bool isDirectory(const std::string& nativePath) {
-    struct stat status {};
-    return ::stat(nativePath.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+#ifdef _WIN32
+// Windows takes either separator, but a long path ("\\?\") only its own.
+constexpr char16_t kSeparator = u'\\';
+bool isSeparator(char16_t unit) { return unit == u'\\' || unit == u'/'; }
+// The root of an absolute path: "C:\" or "\"; 0 when relative.
+std::size_t rootLength(std::u16string_view path) {
+    if (path.size() >= 3 && path[1] == u':' && isSeparator(path[2])) return 3;
+    return !path.empty() && isSeparator(path[0]) ? 1 : 0;
 }
+#else
+constexpr char16_t kSeparator = u'/';
+bool isSeparator(char16_t unit) { return unit == u'/'; }
+std::size_t rootLength(std::u16string_view path) { return path.starts_with(u'/') ? 1 : 0; }
+#endif
 
 CUnicodeString join(const CUnicodeString& directory, const CUnicodeString& name) {
     if (directory.IsEmpty()) return name;
     const std::u16string_view head = directory.View();
     std::u16string_view tail = name.View();
-    const bool headEndsWithSeparator = head.back() == kSeparator;
+    const bool headEndsWithSeparator = isSeparator(head.back());
+    const bool tailStartsWithSeparator = !tail.empty() && isSeparator(tail.front());
     // Never double the separator where the two meet.
-    if (headEndsWithSeparator && tail.starts_with(kSeparator)) tail.remove_prefix(1);
+    if (headEndsWithSeparator && tailStartsWithSeparator) tail.remove_prefix(1);
     CUnicodeString result(directory);
-    if (!headEndsWithSeparator && !tail.starts_with(kSeparator)) result += kSeparator;
+    if (!headEndsWithSeparator && !tailStartsWithSeparator) result += kSeparator;
     result += CUnicodeString(tail);
     return result;
 }
 
 }  // namespace
 
-bool AccessDir(const CUnicodeString& path) { return isDirectory(ToNativePath(path)); }
+bool AccessDir(const CUnicodeString& path) { return detail::isPlatformDirectory(ToNativePath(path)); }
 
 bool MakeDir(const CUnicodeString& path, bool throwOnError) {
     const std::string nativePath = ToNativePath(path);
-    if (::mkdir(nativePath.c_str(), 0777) == 0) return true;
-    const int error = errno;
+    const int error = detail::makePlatformDirectory(nativePath);
+    if (error == 0) return true;
     // A directory already there is the answer false, not a failure: callers
     // create a directory and go on whoever made it.
-    if (error == EEXIST && isDirectory(nativePath)) return false;
+    if (error == EEXIST && detail::isPlatformDirectory(nativePath)) return false;
     if (!throwOnError) return false;
     detail::throwSystemFileError("cannot create directory " + detail::quotedPath(path), error);
 }
@@ -61,12 +68,13 @@ CUnicodeString Merge(const CUnicodeString& directory, const CUnicodeString& comp
 TPathType Split(const CUnicodeString& path, CComponents& components) {
     components.clear();
     const std::u16string_view units = WithoutLongPathPrefix(path.View());
-    const bool absolute = units.starts_with(kSeparator);
-    if (absolute) components.emplace_back(u"/");
-    std::size_t at = 0;
+    const std::size_t root = rootLength(units);
+    const bool absolute = root > 0;
+    if (absolute) components.emplace_back(root == 1 ? std::u16string_view(&kSeparator, 1) : units.substr(0, root));
+    std::size_t at = root;
     while (at < units.size()) {
-        std::size_t end = units.find(kSeparator, at);
-        if (end == std::u16string_view::npos) end = units.size();
+        std::size_t end = at;
+        while (end < units.size() && !isSeparator(units[end])) ++end;
         if (end > at) components.emplace_back(units.substr(at, end - at));
         at = end + 1;
     }
@@ -74,8 +82,10 @@ TPathType Split(const CUnicodeString& path, CComponents& components) {
 }
 
 CUnicodeString GetDrivePath(const CUnicodeString& path) {
-    return WithoutLongPathPrefix(path.View()).starts_with(kSeparator) ? CUnicodeString(u"/")
-                                                                      : CUnicodeString(u".");
+    const std::u16string_view units = WithoutLongPathPrefix(path.View());
+    const std::size_t root = rootLength(units);
+    if (root == 0) return CUnicodeString(u".");
+    return root == 1 ? CUnicodeString(std::u16string_view(&kSeparator, 1)) : CUnicodeString(units.substr(0, root));
 }
 
 }  // namespace Tolm::FileSystem

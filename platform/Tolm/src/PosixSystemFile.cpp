@@ -2,6 +2,8 @@
 #include "SystemFile.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -97,13 +99,35 @@ std::unique_ptr<SystemFile> openPlatformFile(const std::string& native, const Sy
     if (request.noFollow) flags |= O_NOFOLLOW;
     int fd;
     do {
-        fd = ::open(native.c_str(), flags, 0666);
+        fd = ::open(native.c_str(), flags, request.ownerOnly ? 0600 : 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         error = errno;
         return nullptr;
     }
+    // The mode given to open passes through the umask; make sure.
+    if (request.ownerOnly && request.create) ::fchmod(fd, S_IRUSR | S_IWUSR);
     return std::make_unique<PosixFile>(fd);
+}
+
+int removePlatformFile(const std::string& native) { return ::unlink(native.c_str()) == 0 ? 0 : errno; }
+
+int renamePlatformFile(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int makePlatformDirectory(const std::string& native) { return ::mkdir(native.c_str(), 0777) == 0 ? 0 : errno; }
+
+bool isPlatformDirectory(const std::string& native) {
+    struct stat status {};
+    return ::stat(native.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::string platformTemporaryFolder() {
+    const char* fromEnvironment = std::getenv("TMPDIR");
+    std::string directory = fromEnvironment && *fromEnvironment ? fromEnvironment : "/tmp";
+    while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+    return directory;
 }
 
 }  // namespace Tolm::detail

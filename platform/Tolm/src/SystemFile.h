@@ -74,12 +74,27 @@ struct SystemOpenRequest {
     bool exclusive = false;  // with create: fail when the file exists
     bool truncate = false;   // empty an existing file
     bool noFollow = false;   // refuse a symbolic link as the last name
+    bool ownerOnly = false;  // with create: readable and writable by the owner alone
 };
 
 // Opens native (the system's form of the path); null with error set on failure.
 // The binding of the system the build is for (one source file per system).
 std::unique_ptr<SystemFile> openPlatformFile(const std::string& native, const SystemOpenRequest& request,
                                              int& error);
+// The rest of the binding: 0 or the error, as above.
+int removePlatformFile(const std::string& native);
+// Replaces a file already named to.
+int renamePlatformFile(const std::string& from, const std::string& to);
+int makePlatformDirectory(const std::string& native);
+bool isPlatformDirectory(const std::string& native);
+// The folder for temporary files, without a separator at its end.
+std::string platformTemporaryFolder();
+#ifdef _WIN32
+inline constexpr char kPlatformSeparator = '\\';
+#else
+inline constexpr char kPlatformSeparator = '/';
+#endif
+
 // What CFile calls: openPlatformFile, or the opener set below when there is one.
 std::unique_ptr<SystemFile> openSystemFile(const std::string& native, const SystemOpenRequest& request,
                                            int& error);

@@ -1,6 +1,7 @@
 #include <Tolm/File.h>
 
 #include "FileSupport.h"
+#include "SystemFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -10,10 +11,6 @@
 #include <map>
 #include <mutex>
 #include <random>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace Tolm {
 
@@ -43,16 +40,9 @@ std::string randomPart() {
     return part;
 }
 
-std::string temporaryDirectory() {
-    const char* fromEnvironment = std::getenv("TMPDIR");
-    std::string directory = fromEnvironment && *fromEnvironment ? fromEnvironment : "/tmp";
-    while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
-    return directory;
-}
-
 // A name piece must stay a piece: no separator, no zero, no "..".
 void checkNamePart(const std::string& part, const char* what) {
-    if (part.find('/') != std::string::npos || part.find('\0') != std::string::npos || part == "..") {
+    if (part.find('/') != std::string::npos || part.find(detail::kPlatformSeparator) != std::string::npos || part.find('\0') != std::string::npos || part == "..") {
         ThrowArgumentError(std::string("temporary file ") + what + " '" + part +
                            "' may not contain '/' or NUL");
     }
@@ -83,7 +73,7 @@ bool detail::findCreatedTempFile(const std::string& native, CreatedTempFile& ide
 namespace TempFile {
 
 CUnicodeString New(const CUnicodeString& prefix, const CUnicodeString& extension) {
-    return NewIn(CUnicodeString::FromUtf8(temporaryDirectory()), prefix, extension);
+    return NewIn(CUnicodeString::FromUtf8(detail::platformTemporaryFolder()), prefix, extension);
 }
 
 CUnicodeString NewIn(const CUnicodeString& directoryPath, const CUnicodeString& prefix,
@@ -94,33 +84,32 @@ CUnicodeString NewIn(const CUnicodeString& directoryPath, const CUnicodeString& 
     checkNamePart(extensionText, "extension");
     std::string directory = ToNativePath(directoryPath);
     if (directory.empty()) directory = ".";
-    while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+    while (directory.size() > 1 && (directory.back() == '/' || directory.back() == detail::kPlatformSeparator))
+        directory.pop_back();
     int lastError = EEXIST;
     std::string path;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        path = directory + "/" + prefixText + "-" + randomPart();
+        path = directory + detail::kPlatformSeparator + prefixText + "-" + randomPart();
         if (!extensionText.empty()) path += "." + extensionText;
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
-        if (fd >= 0) {
-            // The mode given to open passes through the umask; make sure.
-            ::fchmod(fd, S_IRUSR | S_IWUSR);
-            struct stat status {};
-            const int statResult = ::fstat(fd, &status);
-            const int statError = errno;
-            ::close(fd);
-            if (statResult != 0) {
-                ::unlink(path.c_str());
-                detail::throwSystemFileError("cannot identify the temporary file '" + path + "'", statError);
+        detail::SystemOpenRequest request;
+        request.read = request.write = request.create = request.exclusive = request.ownerOnly = true;
+        int error = 0;
+        if (std::unique_ptr<detail::SystemFile> file = detail::openPlatformFile(path, request, error)) {
+            detail::SystemFileStatus status;
+            const int statusError = file->status(status);
+            file->close();
+            if (statusError != 0) {
+                detail::removePlatformFile(path);
+                detail::throwSystemFileError("cannot identify the temporary file '" + path + "'", statusError);
             }
             {
                 const std::lock_guard lock(createdFilesMutex);
-                createdFiles()[path] = {static_cast<unsigned long long>(status.st_dev),
-                                        static_cast<unsigned long long>(status.st_ino)};
+                createdFiles()[path] = {status.device, status.inode};
             }
             return CUnicodeString::FromUtf8(path);
         }
-        lastError = errno;
-        if (lastError != EEXIST && lastError != EINTR) break;
+        lastError = error;
+        if (lastError != EEXIST) break;
     }
     detail::throwSystemFileError(
         "cannot create a temporary file in '" + directory + "' (last tried '" + path + "')", lastError);
@@ -129,24 +118,24 @@ CUnicodeString NewIn(const CUnicodeString& directoryPath, const CUnicodeString& 
 void Delete(const CUnicodeString& path) {
     const std::string native = ToNativePath(path);
     forgetCreated(native);
-    if (::unlink(native.c_str()) != 0) {
-        detail::throwSystemFileError("cannot delete " + detail::quotedPath(path), errno);
+    if (const int error = detail::removePlatformFile(native); error != 0) {
+        detail::throwSystemFileError("cannot delete " + detail::quotedPath(path), error);
     }
 }
 
 void Rename(const CUnicodeString& path, const CUnicodeString& newPath) {
     const std::string native = ToNativePath(path);
-    if (::rename(native.c_str(), ToNativePath(newPath).c_str()) != 0) {
+    if (const int error = detail::renamePlatformFile(native, ToNativePath(newPath)); error != 0) {
         detail::throwSystemFileError(
-            "cannot rename " + detail::quotedPath(path) + " to " + detail::quotedPath(newPath), errno);
+            "cannot rename " + detail::quotedPath(path) + " to " + detail::quotedPath(newPath), error);
     }
     forgetCreated(native);
 }
 
 bool RemoveName(const CUnicodeString& path) {
     const std::string native = ToNativePath(path);
-    if (::unlink(native.c_str()) != 0) {
-        detail::throwSystemFileError("cannot remove the name of " + detail::quotedPath(path), errno);
+    if (const int error = detail::removePlatformFile(native); error != 0) {
+        detail::throwSystemFileError("cannot remove the name of " + detail::quotedPath(path), error);
     }
     forgetCreated(native);
     return true;

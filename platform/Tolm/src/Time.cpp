@@ -121,7 +121,28 @@ bool fixedZoneOffset(int& minutes) {
     return isSet;
 }
 
-// --- The system's zone (POSIX). A port replaces these two functions. ---
+// --- The system's zone. A port replaces this function. ---
+
+#ifdef _WIN32
+
+// Seconds east of UTC in the system's zone at the UTC instant, by the zone's
+// rules for that instant's year.
+std::int64_t systemOffsetAtUtc(std::int64_t unixSeconds) {
+    const std::int64_t ticks = (unixSeconds + kSecondsFrom1601To1970) * CTimeSpan::kTicksPerSecond;
+    if (ticks < 0) return 0;
+    FILETIME utcTime{static_cast<DWORD>(static_cast<std::uint64_t>(ticks)),
+                     static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32)};
+    SYSTEMTIME utc{}, local{};
+    FILETIME localTime{};
+    if (!FileTimeToSystemTime(&utcTime, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) ||
+        !SystemTimeToFileTime(&local, &localTime))
+        return 0;
+    const auto localTicks = static_cast<std::int64_t>((static_cast<std::uint64_t>(localTime.dwHighDateTime) << 32) |
+                                                      localTime.dwLowDateTime);
+    return (localTicks - ticks) / CTimeSpan::kTicksPerSecond;
+}
+
+#else
 
 // Seconds east of UTC in the process's zone at the UTC instant.
 std::int64_t systemOffsetAtUtc(std::int64_t unixSeconds) {
@@ -132,6 +153,8 @@ std::int64_t systemOffsetAtUtc(std::int64_t unixSeconds) {
     if (!localtime_r(&seconds, &local)) return 0;
     return local.tm_gmtoff;
 }
+
+#endif
 
 // Seconds east of UTC in the process's zone for a local wall-clock second.
 // The offset in force now wins wherever it gives that local time: a local time

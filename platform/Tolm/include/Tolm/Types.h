@@ -9,7 +9,12 @@
 #include <cstdint>
 
 #ifdef _WIN32
+// The framework's names (GetMessage, min, max) must stay the framework's.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
+#undef GetMessage
 
 namespace Tolm {
 using ::DWORD;

@@ -1,0 +1,19 @@
+# Windows with MinGW-w64: the runtime's DLLs beside the libraries and the
+# programs, as a host ships them. The runtime stays shared so that the
+# framework's exceptions cross from one library into another: with a runtime
+# linked into each, the 32-bit unwinder of one library does not know the
+# frames of another.
+set(GEARSET_RUNTIME_DLLS)
+foreach(dll libstdc++-6.dll libgcc_s_dw2-1.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+                  OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(IS_ABSOLUTE "${path}" AND EXISTS "${path}")
+    list(APPEND GEARSET_RUNTIME_DLLS "${path}")
+  endif()
+endforeach()
+file(COPY ${GEARSET_RUNTIME_DLLS} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+install(FILES ${GEARSET_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# Korvan.Gearset.dll, Tolmbase.dll: Windows names carry no "lib".
+set(CMAKE_SHARED_LIBRARY_PREFIX "")
+set(CMAKE_IMPORT_LIBRARY_PREFIX "")
