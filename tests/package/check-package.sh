@@ -1,15 +1,41 @@
 #!/usr/bin/env bash
 # Installs the build tree into a scratch prefix and builds the consumer program
 # against it twice, the way users do: with find_package, and with pkg-config.
-# Each must build and run. Arguments: the build tree, the consumer's sources,
-# the C++ compiler and its flags (the sanitizer build's must reach the
-# consumer too), the scratch folder.
+# Each must build and run. The tree is installed in one place and moved before
+# use, since both package files promise a tree that may move. Arguments: the
+# build tree, the consumer's sources, the C++ compiler and its flags (the
+# sanitizer build's must reach the consumer too), the scratch folder.
 set -euo pipefail
 build=$1 consumer=$2 compiler=$3 flags=$4 scratch=$5
+libdir=${GEARSET_LIBDIR:-lib}
 rm -rf "$scratch"
 mkdir -p "$scratch/run"
 prefix=$scratch/prefix
-cmake --install "$build" --prefix "$prefix" >/dev/null
+cmake --install "$build" --prefix "$scratch/staged" >/dev/null
+mv "$scratch/staged" "$prefix"
+
+echo "== layout"
+# What goes into the shared folders of a prefix carries the project's name;
+# the generic names of the platform libraries stay in private folders.
+unexpected() {
+  echo "unexpected in the shared folder $1 of the install tree: $2" >&2
+  exit 1
+}
+for entry in "$prefix/$libdir"/*; do
+  case ${entry##*/} in
+    libKorvan.Gearset.so* | korvan-gearset-* | cmake | pkgconfig) ;;
+    *) unexpected "$libdir" "${entry##*/}" ;;
+  esac
+done
+for entry in "$prefix/include"/*; do
+  case ${entry##*/} in
+    Korvan | korvan-gearset) ;;
+    *) unexpected include "${entry##*/}" ;;
+  esac
+done
+if [ -e "$prefix/bin/gearset" ]; then  # the tool finds the private folder too
+  "$prefix/bin/gearset" --version >/dev/null
+fi
 
 echo "== find_package"
 cmake -S "$consumer" -B "$scratch/cmake" -G Ninja -DCMAKE_CXX_COMPILER="$compiler" \
@@ -18,7 +44,8 @@ cmake --build "$scratch/cmake" >/dev/null
 "$scratch/cmake/consumer" "$scratch/run"
 
 echo "== pkg-config"
-export PKG_CONFIG_PATH=$prefix/lib/pkgconfig:$prefix/${GEARSET_LIBDIR:-lib}/pkgconfig
+export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
+pkg-config --validate korvan-gearset
 # shellcheck disable=SC2046,SC2086  # pkg-config's words are meant to split
 "$compiler" $flags $(pkg-config --cflags korvan-gearset) "$consumer/main.cpp" -o "$scratch/pc-consumer" \
     $(pkg-config --libs korvan-gearset) -Wl,-rpath,"$(pkg-config --variable=libdir korvan-gearset)"
