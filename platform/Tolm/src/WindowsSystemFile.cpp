@@ -194,7 +194,18 @@ int renamePlatformFile(const std::string& from, const std::string& to) {
 }
 
 int makePlatformDirectory(const std::string& native) {
-    return ::CreateDirectoryW(widePath(native).c_str(), nullptr) ? 0 : errnoOf(::GetLastError());
+    const std::wstring wide = widePath(native);
+    if (::CreateDirectoryW(wide.c_str(), nullptr)) return 0;
+    const DWORD failure = ::GetLastError();
+    // A file where a parent folder should be is "not a folder", as on POSIX.
+    if (failure == ERROR_PATH_NOT_FOUND) {
+        const std::size_t end = wide.find_last_of(L"\\/");
+        if (end != std::wstring::npos && end > 0) {
+            const DWORD attributes = ::GetFileAttributesW(wide.substr(0, end).c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ENOTDIR;
+        }
+    }
+    return errnoOf(failure);
 }
 
 bool isPlatformDirectory(const std::string& native) {
