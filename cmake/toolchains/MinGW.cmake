@@ -21,6 +21,14 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 # Tests and tool run under Wine, with a prefix of their own in the build tree.
 get_filename_component(GEARSET_WINE_PREFIX
   "${CMAKE_CURRENT_LIST_DIR}/../../build/wine-${GEARSET_MINGW_TRIPLET}" ABSOLUTE)
+# A 64-bit program goes to Wine's 64-bit loader itself: Debian's `wine` starts
+# the 32-bit loader first whenever it is installed, and a host that runs no
+# 32-bit code (some virtual machines) refuses it before any 64-bit step.
+if(GEARSET_MINGW_TRIPLET MATCHES "^x86_64" AND EXISTS /usr/lib/wine/wine64)
+  set(GEARSET_WINE /usr/lib/wine/wine64)
+else()
+  set(GEARSET_WINE wine)
+endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR
-  env WINEPREFIX=${GEARSET_WINE_PREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= wine)
+  env WINEPREFIX=${GEARSET_WINE_PREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= ${GEARSET_WINE})
 set(ZLIB_USE_STATIC_LIBS ON)
