@@ -38,6 +38,7 @@ namespace fs = std::filesystem;
 using GearsetTesting::ChildInput;
 
 using Result = std::tuple<int, std::string, std::string>;  // exit status, stdout, stderr
+using Args = std::vector<std::string>;
 
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
@@ -47,6 +48,10 @@ constexpr char kSeparator = '/';
 
 // The tool: on Windows the one beside this program (a path of the build
 // machine means nothing to Wine), elsewhere where the build put it.
+// A UTF-8 path as the standard library takes it on every system (a narrow
+// string is the ANSI code page's on Windows).
+fs::path Native(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
 std::string ToolPath() {
 #ifdef _WIN32
     wchar_t own[32768];
@@ -92,11 +97,6 @@ std::vector<std::string> Split(const std::string& line, const std::string& folde
     return words;
 }
 
-std::set<std::string> Words(const std::string& text) {
-    std::istringstream in(text);
-    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
-}
-
 // Whether the whole text matches the regular expression.
 bool Matches(const std::string& text, const std::string& pattern) {
     return std::regex_match(text, std::regex(pattern));
@@ -107,6 +107,14 @@ std::string Literal(const std::string& text) {
     return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
 }
 
+#ifndef _WIN32
+// For the cases that only POSIX runs.
+
+std::set<std::string> Words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
 // The result of running a program with these arguments and nothing else.
 Result RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
     const GearsetTesting::ChildResult result = GearsetTesting::RunChild({program, arguments, {}, {}, {}});
@@ -114,34 +122,38 @@ Result RunProgram(const std::string& program, const std::vector<std::string>& ar
     return {result.status, result.out, result.err};
 }
 
+#endif
+
 class ToolTest : public ::testing::Test {
 protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     std::string Path(const std::string& name) const { return dir_ + kSeparator + name; }
-    void Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(Path(name), std::ios::binary) << bytes;
+    void Write(const std::string& name, const std::string& bytes) const { WriteAt(Path(name), bytes); }
+    static void WriteAt(const std::string& path, const std::string& bytes) {
+        std::ofstream(Native(path), std::ios::binary) << bytes;
     }
     static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(Native(path), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     std::size_t Entries() const {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
     }
 
-    // Runs the tool on a command line split as Split does, its temporary files
-    // in the test's folder. stderr is a pipe, as under a script, so the tool
+    // Runs the tool on a command line split as Split does, in the test's
+    // folder, and its temporary files there too (or in temporary_). stderr is a pipe, as under a script, so the tool
     // must draw no progress there. Standard input is the null device; with
     // `input` "|name" a pipe fed with that file of the folder, with "<name"
     // the file itself. The zone, a POSIX TZ, is UTC unless given.
     Result Run(const std::string& arguments, const char* zone = nullptr, const std::string& input = "") const {
         return Run(Split(arguments, dir_), zone, input);
     }
-    Result Run(const std::vector<std::string>& arguments, const char* zone = nullptr,
+    Result Run(const Args& arguments, const char* zone = nullptr,
                const std::string& input = "") const {
-        GearsetTesting::ChildRequest request{ToolPath(), arguments, {}, {}, {}};
-        request.environment = {{GearsetTesting::kTemporaryFolderVariable, dir_}, {"TZ", zone ? zone : "UTC0"}};
+        GearsetTesting::ChildRequest request{ToolPath(), arguments, {}, dir_, {}};
+        request.environment = {{GearsetTesting::kTemporaryFolderVariable, temporary_},
+                               {"TZ", zone ? zone : "UTC0"}};
         if (input.starts_with('|')) request.input = ChildInput::Bytes(Read(Path(input.substr(1))));
         if (input.starts_with('<')) request.input = ChildInput::File(Path(input.substr(1)));
         const GearsetTesting::ChildResult result = GearsetTesting::RunChild(request);
@@ -150,7 +162,13 @@ protected:
     }
     // The output of a run that must succeed quietly.
     std::string Succeed(const std::string& arguments, const char* zone = nullptr) const {
-        const auto [status, out, err] = Run(arguments, zone);
+        return Succeeded(Run(arguments, zone), arguments);
+    }
+    std::string Succeed(const Args& arguments) const {
+        return Succeeded(Run(arguments), ::testing::PrintToString(arguments));
+    }
+    static std::string Succeeded(const Result& result, const std::string& arguments) {
+        const auto& [status, out, err] = result;
         EXPECT_EQ(std::tuple(status, err), std::tuple(0, "")) << arguments;
         return out;
     }
@@ -164,6 +182,7 @@ protected:
     }
 
     const std::string dir_ = GearsetTesting::MakeTemporaryFolder("gearset-tool-test");
+    std::string temporary_ = dir_;
 };
 
 TEST_F(ToolTest, VersionAndHelpGoToStdoutWithStatusZero) {
@@ -197,10 +216,10 @@ TEST_F(ToolTest, EveryArgumentReachesTheToolAsGiven) {
         {"\xC3\xA9 \xE6\x97\xA5\xF0\x9F\x98\x80", "FE FF 00 E9 00 20 65 E5 D8 3D DE 00"},
     };
     for (const auto& [argument, hex] : rows)
-        EXPECT_EQ(Run(std::vector<std::string>{"text", "encode", argument}), Result(0, std::string(hex) + "\n", ""))
+        EXPECT_EQ(Run(Args{"text", "encode", argument}), Result(0, std::string(hex) + "\n", ""))
             << argument;
     // An empty argument stays one.
-    EXPECT_EQ(Run(std::vector<std::string>{"text", "encode", "--", "", "x"}),
+    EXPECT_EQ(Run(Args{"text", "encode", "--", "", "x"}),
               Result(2, "", "gearset text encode: unexpected argument 'x' (see 'gearset text encode --help')\n"));
 }
 
@@ -376,7 +395,7 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineAndLeaveFilesAloneAndCopyReplacesItsT
     EXPECT_EQ(Read(Path("to.bin")), Read(Path("from.bin")));
 }
 
-TEST_F(ToolTest, CopyTakesAnySourceWholeAndIsNoMorePermissiveThanIt) {
+TEST_F(ToolTest, CopyTakesAnySourceWhole) {
     const std::string bytes = std::string("piped\0\xFF", 7) + std::string(70000, 'p');
     Write("from.bin", bytes);
     std::vector<std::tuple<const char*, const char*, std::string>> rows = {
@@ -395,8 +414,12 @@ TEST_F(ToolTest, CopyTakesAnySourceWholeAndIsNoMorePermissiveThanIt) {
         EXPECT_EQ(Run(arguments, nullptr, input), Result(0, "", "")) << arguments;
         EXPECT_TRUE(Read(Path("to")) == expected) << arguments << " " << input;
     }
-    // The rest rests on /proc and on mode bits.
-    GEARSET_SKIP_ON_WINDOWS("no /proc files, and no mode bits beyond read-only");
+}
+
+// A /proc file, and mode bits, are POSIX's.
+#ifndef _WIN32
+TEST_F(ToolTest, CopyFailsOnAnUnreadableSourceAndIsNoMorePermissiveThanItsSource) {
+    Write("from.bin", "bytes");
     // A source the system fails to read fails the copy, the old target left as it was.
     Write("to", "old");
     ExpectFailure("copy /proc/self/mem @to", 1, "cannot read '/proc/self/mem'");
@@ -410,6 +433,7 @@ TEST_F(ToolTest, CopyTakesAnySourceWholeAndIsNoMorePermissiveThanIt) {
     }
     EXPECT_EQ(Entries(), 3);
 }
+#endif
 
 TEST_F(ToolTest, MkdirCreatesParentsAndStampedPrintsANewDirectoryEachTime) {
     EXPECT_EQ(Succeed("mkdir @a/b/c"), "");
@@ -425,6 +449,12 @@ TEST_F(ToolTest, MkdirCreatesParentsAndStampedPrintsANewDirectoryEachTime) {
             << made;
         EXPECT_TRUE(fs::is_directory(made.substr(0, made.size() - 1))) << made;
     }
+    // Relative to the working folder, where the tool runs.
+    EXPECT_EQ(Succeed("mkdir rel/sub"), "");
+    EXPECT_TRUE(fs::is_directory(Path("rel/sub")));
+    const std::string relative = Succeed("mkdir --stamped rel/runs");
+    EXPECT_TRUE(relative.starts_with("rel/runs" + std::string(1, kSeparator))) << relative;
+    EXPECT_TRUE(fs::is_directory(Path(relative.substr(0, relative.size() - 1)))) << relative;
 }
 
 // Width, height and components of a JPEG image, as its header gives them.
