@@ -18,81 +18,92 @@ namespace FileSystem = Tolm::FileSystem;
 namespace {
 
 // Ordinary paths are covered by the folder worker's tests; these are the edges.
+// Each split lists its components joined by '|' (the first one the root of an
+// absolute path) and the drive path; the long-path prefix is dropped.
+struct SplitCase {
+    const char16_t* path;
+    const char16_t* parts;
+    const char16_t* drive;
+};
+#ifdef _WIN32
+// Either separator; a share is the root of a network path, as a drive is.
+constexpr SplitCase kSplits[] = {
+    {u"C:\\a\\b\\", u"C:\\|a|b", u"C:\\"},
+    {u"c:/a//b", u"c:/|a|b", u"c:/"},
+    {u"\\a\\b", u"\\|a|b", u"\\"},
+    {u"\\\\srv\\share\\a\\b", u"\\\\srv\\share\\|a|b", u"\\\\srv\\share\\"},
+    {u"\\\\?\\UNC\\srv\\share\\a", u"\\\\srv\\share\\|a", u"\\\\srv\\share\\"},
+    {u"\\\\?\\C:\\x y", u"C:\\|x y", u"C:\\"},
+    {u"a/b\\c", u"a|b|c", u"."},
+    {u"", u"", u"."},
+};
+#else
+// A backslash is part of a name.
+constexpr SplitCase kSplits[] = {
+    {u"//tmp//a/", u"/|tmp|a", u"/"}, {u"", u"", u"."}, {u"./a/../b", u".|a|..|b", u"."},
+    {u"a\\b", u"a\\b", u"."},      {u"\\\\?\\/x y", u"/|x y", u"/"},
+};
+#endif
+
 TEST(Paths, SplitSkipsEmptyNamesAndJoiningPutsOneSeparatorBetween) {
-    GEARSET_SKIP_ON_WINDOWS("the table has POSIX roots and separators; Windows joins with a backslash");
-    // The components joined by '|'; a backslash is part of a name, and the
-    // long-path prefix is dropped.
-    const struct {
-        const char16_t* path;
-        const char* parts;
-    } splits[] = {
-        {u"//tmp//a/", "/|tmp|a"}, {u"", ""}, {u"./a/../b", ".|a|..|b"}, {u"a\\b", "a\\b"},
-        {u"\\\\?\\/x y", "/|x y"},
-    };
-    for (const auto& c : splits) {
+    for (const SplitCase& c : kSplits) {
         FileSystem::CComponents components(1, CUnicodeString(u"left over"));
-        const bool absolute = c.parts[0] == '/';
-        EXPECT_EQ(absolute ? FileSystem::ptAbsolute : FileSystem::ptRelative,
-                  FileSystem::Split(c.path, components));
-        std::string parts;
-        for (const CUnicodeString& part : components) parts += (parts.empty() ? "" : "|") + part.ToUtf8();
-        EXPECT_EQ(c.parts, parts);
-        EXPECT_EQ(absolute ? u"/" : u".", FileSystem::GetDrivePath(c.path)) << c.parts;
+        const FileSystem::TPathType type = FileSystem::Split(c.path, components);
+        std::u16string parts;
+        for (const CUnicodeString& part : components) (parts += parts.empty() ? u"" : u"|") += part.GetString();
+        EXPECT_EQ(c.parts, parts) << CUnicodeString(c.path).ToUtf8();
+        EXPECT_EQ(std::u16string_view(c.drive) == u"." ? FileSystem::ptRelative : FileSystem::ptAbsolute, type)
+            << CUnicodeString(c.path).ToUtf8();
+        EXPECT_EQ(c.drive, FileSystem::GetDrivePath(c.path)) << CUnicodeString(c.path).ToUtf8();
     }
+#ifdef _WIN32
+    EXPECT_EQ(u"C:\\tmp\\a", FileSystem::CombinePath(u"C:\\tmp\\", u"\\a"));
+    EXPECT_EQ(u"a\\", FileSystem::CombinePath(u"a", u""));
+    EXPECT_EQ(u"\\\\srv\\share\\a", FileSystem::Merge(u"\\\\srv\\share\\", u"a"));
+#else
     EXPECT_EQ(u"/tmp/a", FileSystem::CombinePath(u"/tmp/", u"/a"));
     EXPECT_EQ(u"a/", FileSystem::CombinePath(u"a", u""));
+#endif
     EXPECT_EQ(u"a", FileSystem::Merge(u"", u"a"));
 }
 
+#ifdef _WIN32
+const std::string kSeparator = "\\";
+#else
+const std::string kSeparator = "/";
+#endif
+
 TEST(Directories, MakeDirCreatesOnceAndFailuresNameThePathAndTheCause) {
-    GEARSET_SKIP_ON_WINDOWS("forms long paths with '/', which the long-path form takes as part of a name");
     const std::string root = GearsetTesting::MakeTemporaryFolder("tolm-fs");
     ASSERT_FALSE(root.empty());
-    const auto at = [&root](const std::string& name) { return CUnicodeString::FromUtf8(root + "/" + name); };
+    // The long form takes the system's own separator alone.
+    const auto at = [&root](const std::string& name) {
+        return CUnicodeString::FromUtf8(root + kSeparator + name);
+    };
 
     const CUnicodeString path = at("new \u00E9");
     EXPECT_FALSE(FileSystem::AccessDir(path));
     EXPECT_TRUE(FileSystem::MakeDir(u"\\\\?\\" + path, true));
-    EXPECT_TRUE(std::filesystem::is_directory(path.ToUtf8()));
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(path.GetString())));
     EXPECT_TRUE(FileSystem::AccessDir(u"\\\\?\\" + path));
     EXPECT_FALSE(FileSystem::MakeDir(path, true)) << "already there is no failure";
 
-    std::ofstream(root + "/file") << "x";
+    std::ofstream(root + kSeparator + "file") << "x";
     EXPECT_FALSE(FileSystem::AccessDir(at("file")));
     const struct {
         std::string name;
         int systemError;
-    } cases[] = {{"file", EEXIST}, {"missing/child", ENOENT}, {"file/child", ENOTDIR}};
+    } cases[] = {{"file", EEXIST}, {"missing" + kSeparator + "child", ENOENT},
+                   {"file" + kSeparator + "child", ENOTDIR}};
     for (const auto& c : cases) {
         EXPECT_FALSE(FileSystem::MakeDir(at(c.name), false)) << c.name;
         const auto thrown = GearsetTest::Catch([&] { FileSystem::MakeDir(at(c.name), true); });
         EXPECT_EQ(Tolm::CException::Kind::file, thrown.kind) << c.name;
         EXPECT_EQ(c.systemError, thrown.systemError) << c.name;
-        EXPECT_NE(std::string::npos, thrown.message.find(root + "/" + c.name)) << thrown.message;
+        EXPECT_NE(std::string::npos, thrown.message.find(root + kSeparator + c.name)) << thrown.message;
         EXPECT_NE(std::string::npos, thrown.message.find(std::strerror(c.systemError))) << thrown.message;
     }
     std::filesystem::remove_all(root);
 }
-
-#ifdef _WIN32
-// The Win32 binding answers with the reasons POSIX gives: a file where a
-// parent folder should be is "not a folder", not "path not found".
-TEST(Directories, WindowsMakeDirFailuresCarryThePosixReasons) {
-    const std::filesystem::path root = GearsetTesting::MakeTemporaryFolder("tolm-fs");
-    ASSERT_FALSE(root.empty());
-    std::ofstream(root / "file") << "x";
-    const struct {
-        std::filesystem::path path;
-        int systemError;
-    } cases[] = {{root / "file", EEXIST}, {root / "missing" / "child", ENOENT}, {root / "file" / "child", ENOTDIR}};
-    for (const auto& c : cases) {
-        const CUnicodeString path = CUnicodeString::FromUtf8(c.path.string());
-        const auto thrown = GearsetTest::Catch([&] { FileSystem::MakeDir(u"\\\\?\\" + path, true); });
-        EXPECT_EQ(Tolm::CException::Kind::file, thrown.kind) << c.path;
-        EXPECT_EQ(c.systemError, thrown.systemError) << c.path;
-    }
-    std::filesystem::remove_all(root);
-}
-#endif
 
 }  // namespace
