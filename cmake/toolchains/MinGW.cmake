@@ -21,6 +21,16 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 # Tests and tool run under Wine, with a prefix of their own in the build tree.
 get_filename_component(GEARSET_WINE_PREFIX
   "${CMAKE_CURRENT_LIST_DIR}/../../build/wine-${GEARSET_MINGW_TRIPLET}" ABSOLUTE)
+# Each architecture's own loader: the wrapper "wine" starts the 32-bit one
+# first even for a 64-bit program, and that fails on a kernel that runs no
+# 32-bit programs.
+if(GEARSET_MINGW_TRIPLET STREQUAL "x86_64-w64-mingw32")
+  find_program(GEARSET_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+  find_program(GEARSET_WINE NAMES wine64)
+else()
+  find_program(GEARSET_WINE NAMES wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
+  find_program(GEARSET_WINE NAMES wine)
+endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR
-  env WINEPREFIX=${GEARSET_WINE_PREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= wine)
+  env WINEPREFIX=${GEARSET_WINE_PREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= ${GEARSET_WINE})
 set(ZLIB_USE_STATIC_LIBS ON)
