@@ -21,15 +21,13 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 # Tests and tool run under Wine, with a prefix of their own in the build tree.
 get_filename_component(GEARSET_WINE_PREFIX
   "${CMAKE_CURRENT_LIST_DIR}/../../build/wine-${GEARSET_MINGW_TRIPLET}" ABSOLUTE)
-# Each architecture's own loader: the wrapper "wine" starts the 32-bit one
-# first even for a 64-bit program, and that fails on a kernel that runs no
-# 32-bit programs.
-if(GEARSET_MINGW_TRIPLET STREQUAL "x86_64-w64-mingw32")
-  find_program(GEARSET_WINE NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
-  find_program(GEARSET_WINE NAMES wine64)
+# A 64-bit program goes to Wine's 64-bit loader itself: Debian's `wine` starts
+# the 32-bit loader first whenever it is installed, and a host that runs no
+# 32-bit code (some virtual machines) refuses it before any 64-bit step.
+if(GEARSET_MINGW_TRIPLET MATCHES "^x86_64" AND EXISTS /usr/lib/wine/wine64)
+  set(GEARSET_WINE /usr/lib/wine/wine64)
 else()
-  find_program(GEARSET_WINE NAMES wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
-  find_program(GEARSET_WINE NAMES wine)
+  set(GEARSET_WINE wine)
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR
   env WINEPREFIX=${GEARSET_WINE_PREFIX} WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= ${GEARSET_WINE})

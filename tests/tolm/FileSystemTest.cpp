@@ -67,43 +67,57 @@ TEST(Paths, SplitSkipsEmptyNamesAndJoiningPutsOneSeparatorBetween) {
     EXPECT_EQ(u"a", FileSystem::Merge(u"", u"a"));
 }
 
-#ifdef _WIN32
-const std::string kSeparator = "\\";
-#else
-const std::string kSeparator = "/";
-#endif
-
 TEST(Directories, MakeDirCreatesOnceAndFailuresNameThePathAndTheCause) {
+    // The long path is formed with '/' and the folder's name goes beyond ASCII: the Win32 binding
+    // completes the long-path form into the system's own.
     const std::string root = GearsetTesting::MakeTemporaryFolder("tolm-fs");
     ASSERT_FALSE(root.empty());
-    // The long form takes the system's own separator alone.
-    const auto at = [&root](const std::string& name) {
-        return CUnicodeString::FromUtf8(root + kSeparator + name);
-    };
+    const auto at = [&root](const std::string& name) { return CUnicodeString::FromUtf8(root + "/" + name); };
 
     const CUnicodeString path = at("new \u00E9");
     EXPECT_FALSE(FileSystem::AccessDir(path));
     EXPECT_TRUE(FileSystem::MakeDir(u"\\\\?\\" + path, true));
-    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(path.GetString())));
+    const std::string made = path.ToUtf8();
+    EXPECT_TRUE(std::filesystem::is_directory(std::u8string(made.begin(), made.end())));
     EXPECT_TRUE(FileSystem::AccessDir(u"\\\\?\\" + path));
     EXPECT_FALSE(FileSystem::MakeDir(path, true)) << "already there is no failure";
 
-    std::ofstream(root + kSeparator + "file") << "x";
+    std::ofstream(root + "/file") << "x";
     EXPECT_FALSE(FileSystem::AccessDir(at("file")));
     const struct {
         std::string name;
         int systemError;
-    } cases[] = {{"file", EEXIST}, {"missing" + kSeparator + "child", ENOENT},
-                   {"file" + kSeparator + "child", ENOTDIR}};
+    } cases[] = {{"file", EEXIST}, {"missing/child", ENOENT}, {"file/child", ENOTDIR}};
     for (const auto& c : cases) {
         EXPECT_FALSE(FileSystem::MakeDir(at(c.name), false)) << c.name;
         const auto thrown = GearsetTest::Catch([&] { FileSystem::MakeDir(at(c.name), true); });
         EXPECT_EQ(Tolm::CException::Kind::file, thrown.kind) << c.name;
         EXPECT_EQ(c.systemError, thrown.systemError) << c.name;
-        EXPECT_NE(std::string::npos, thrown.message.find(root + kSeparator + c.name)) << thrown.message;
+        EXPECT_NE(std::string::npos, thrown.message.find(root + "/" + c.name)) << thrown.message;
         EXPECT_NE(std::string::npos, thrown.message.find(std::strerror(c.systemError))) << thrown.message;
     }
     std::filesystem::remove_all(root);
 }
+
+#ifdef _WIN32
+// The Win32 binding answers with the reasons POSIX gives: a file where a
+// parent folder should be is "not a folder", not "path not found".
+TEST(Directories, WindowsMakeDirFailuresCarryThePosixReasons) {
+    const std::filesystem::path root = GearsetTesting::MakeTemporaryFolder("tolm-fs");
+    ASSERT_FALSE(root.empty());
+    std::ofstream(root / "file") << "x";
+    const struct {
+        std::filesystem::path path;
+        int systemError;
+    } cases[] = {{root / "file", EEXIST}, {root / "missing" / "child", ENOENT}, {root / "file" / "child", ENOTDIR}};
+    for (const auto& c : cases) {
+        const CUnicodeString path = CUnicodeString::FromUtf8(c.path.string());
+        const auto thrown = GearsetTest::Catch([&] { FileSystem::MakeDir(u"\\\\?\\" + path, true); });
+        EXPECT_EQ(Tolm::CException::Kind::file, thrown.kind) << c.path;
+        EXPECT_EQ(c.systemError, thrown.systemError) << c.path;
+    }
+    std::filesystem::remove_all(root);
+}
+#endif
 
 }  // namespace

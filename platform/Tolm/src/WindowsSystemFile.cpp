@@ -3,8 +3,10 @@
 // included: it is the system's own.
 #include "SystemFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 #include <windows.h>
 
@@ -145,16 +147,42 @@ private:
     HANDLE handle_;
 };
 
-}  // namespace
-
-std::wstring widePath(const std::string& native) {
+std::wstring utf16(const std::string& text) {
     std::wstring wide;
-    if (native.empty()) return wide;
-    const int units = ::MultiByteToWideChar(CP_UTF8, 0, native.data(), static_cast<int>(native.size()), nullptr, 0);
+    if (text.empty()) return wide;
+    const int units = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     wide.resize(static_cast<std::size_t>(units));
-    ::MultiByteToWideChar(CP_UTF8, 0, native.data(), static_cast<int>(native.size()), wide.data(), units);
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
     return wide;
 }
+
+constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
+
+// The system takes a path in the long-path form "\\?\" as it stands and
+// applies none of its usual rules to it: no '/' for '\', no relative path.
+// The framework's callers put the prefix before any path they were given
+// (CFolderWorker makes each last folder so, "C:/runs" or "runs" alike), so
+// such a path is completed here into the form the system expects: '/' made
+// '\' (no Windows name holds a '/'), and a path that is not full (relative,
+// "C:x", "\x") made full against the current folder. Device paths
+// ("\\?\Volume{...}", "\\?\GLOBALROOT") and every path without the prefix
+// pass unchanged.
+std::wstring widePath(const std::string& native) {
+    const std::wstring wide = utf16(native);
+    if (!wide.starts_with(kLongPrefix) || wide.size() == kLongPrefix.size()) return wide;
+    std::wstring rest = wide.substr(kLongPrefix.size());
+    if (rest.starts_with(L"Volume{") || rest.starts_with(L"GLOBALROOT")) return wide;
+    std::replace(rest.begin(), rest.end(), L'/', L'\\');
+    const bool full = (rest.size() >= 3 && rest[1] == L':' && rest[2] == L'\\') || rest.starts_with(L"UNC\\");
+    if (full) return std::wstring(kLongPrefix) + rest;
+    std::wstring absolute(::GetFullPathNameW(rest.c_str(), 0, nullptr, nullptr), L'\0');
+    if (absolute.empty()) return wide;
+    absolute.resize(::GetFullPathNameW(rest.c_str(), static_cast<DWORD>(absolute.size()), absolute.data(), nullptr));
+    if (absolute.starts_with(L"\\\\")) return std::wstring(kLongPrefix) + L"UNC" + absolute.substr(1);
+    return std::wstring(kLongPrefix) + absolute;
+}
+
+}  // namespace
 
 std::unique_ptr<SystemFile> openPlatformFile(const std::string& native, const SystemOpenRequest& request,
                                              int& error) {
