@@ -4,28 +4,58 @@
 # the 64-bit Windows builds under Wine.
 #   scripts/test.sh           all four legs
 #   scripts/test.sh --linux   the two Linux legs alone, for a quick local run
+#   scripts/test.sh --windows the two Windows legs alone
 # A leg passes only when ctest's summary line says all of a non-zero number of
-# tests passed: Wine without its 32-bit half runs nothing and exits 0.
+# tests passed: Wine without its 32-bit half runs nothing and exits 0. On a
+# kernel that runs no 32-bit programs the 32-bit leg is built and checked but
+# not run, and says so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=(dev asan windows-i686 windows-x64)
 case "${1:-}" in
   --linux) presets=(dev asan) ;;
+  --windows) presets=(windows-i686 windows-x64) ;;
   "") ;;
-  *) echo "usage: scripts/test.sh [--linux]" >&2; exit 2 ;;
+  *) echo "usage: scripts/test.sh [--linux | --windows]" >&2; exit 2 ;;
 esac
-if [ ${#presets[@]} -gt 2 ]; then
+if [[ " ${presets[*]} " == *" windows-"* ]]; then
   echo "Making sure MinGW-w64, Wine and the cross-built libraries are there (the first run installs and builds them) ..." >&2
   scripts/deps.sh windows
 else
   scripts/deps.sh test
 fi
 scripts/check-house-rules.sh
+# Some kernels run no 32-bit x86 programs (execve answers "Exec format
+# error"); there the 32-bit half of Wine cannot start. Asks its loader.
+runs_32bit_programs() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+
+# Where the 32-bit leg's tests cannot run, the leg still builds, and its
+# binaries are checked for what a host loads: 32-bit PE files, the library
+# exporting its marker.
+check_i686_binaries() {
+  local bin=build/windows-i686/bin objdump=i686-w64-mingw32-objdump
+  local headers
+  for file in Korvan.Gearset.dll Tolmbase.dll Image.dll Unicode.dll gearset.exe; do
+    headers=$("$objdump" -p "$bin/$file")
+    grep -q '^Magic.*(PE32)$' <<<"$headers" || { echo "$bin/$file is not a 32-bit PE file" >&2; exit 1; }
+  done
+  headers=$("$objdump" -p "$bin/Korvan.Gearset.dll")
+  grep -q ' __TolmbaseUsed$' <<<"$headers" ||
+    { echo "$bin/Korvan.Gearset.dll does not export __TolmbaseUsed" >&2; exit 1; }
+}
+
 for preset in "${presets[@]}"; do
   echo "== $preset build ==" >&2
   start=$SECONDS
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
+  if [ "$preset" = windows-i686 ] && ! runs_32bit_programs; then
+    check_i686_binaries
+    echo "== windows-i686: NOT RUN: this machine's kernel runs no 32-bit x86 programs, so Wine cannot" \
+         "start its 32-bit half; the leg was built and its DLLs and gearset.exe checked as 32-bit PE" \
+         "files ($((SECONDS - start)) s) ==" >&2
+    continue
+  fi
   log=build/$preset/ctest-summary.log
   status=0
   ctest --preset "$preset" 2>&1 | tee "$log" || status=$?

@@ -6,13 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include "ChildProcess.h"
 #include "PortableTesting.h"
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +25,75 @@ namespace fs = std::filesystem;
 using Korvan::CFolderWorker;
 
 Tolm::CUnicodeString upath(const fs::path& path) { return Tolm::CUnicodeString::FromUtf8(path.string()); }
+
+const Tolm::CTime kNow(2026, 12, 4, 11, 56, 20, 0, 0);  // the clock stands still here
+
+// Tests that need a second process start this program again with kChildRole
+// set: before any test runs, the child does that role's work under the folder
+// kChildFolder names, and exits with 0 when it held.
+constexpr const char* kChildRole = "GEARSET_FOLDER_WORKER_CHILD";
+constexpr const char* kChildFolder = "GEARSET_FOLDER_WORKER_FOLDER";
+constexpr int kRaceThreads = 3, kRaceCallsEach = 5;
+
+// Waits until the file exists; false after half a minute.
+bool awaitFile(const fs::path& path) {
+    for (int wait = 0; wait < 30'000 && !fs::exists(path); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return fs::exists(path);
+}
+
+// Threads that share no lock make stamped directories under folder/race:
+// only the atomic creation keeps them apart. A failure aborts the process.
+void raceForStampedDirectories(const fs::path& folder) {
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < kRaceThreads; ++thread) {
+        threads.emplace_back([&] {
+            for (int call = 0; call < kRaceCallsEach; ++call)
+                CFolderWorker::CreateSubDirByCurrentTime(upath(folder / "race"));
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+}
+
+int runChildRole(const std::string& role, const fs::path& folder) {
+    const Tolm::CFixedCurrentTime now(kNow);
+    try {
+        if (role == "relative") {  // in a process of its own, so that the tests keep their folder
+            fs::current_path(folder);
+            CFolderWorker::CreateDirRecursive(u"out/sub");
+            CFolderWorker::CreateDirRecursive(u"single");
+            return 0;
+        }
+        if (role == "race") {  // says it is ready, and starts when told
+            std::ofstream(folder / "ready") << "ready";
+            if (!awaitFile(folder / "go")) return 3;
+            raceForStampedDirectories(folder);
+            return 0;
+        }
+    } catch (Tolm::CException* error) {
+        std::fprintf(stderr, "%s\n", error->GetMessage());
+        error->Delete();
+        return 1;
+    }
+    return 2;
+}
+
+[[maybe_unused]] const bool isChild = [] {
+    const char* role = std::getenv(kChildRole);
+    const char* folder = std::getenv(kChildFolder);
+    if (role == nullptr || folder == nullptr) return false;
+    const std::string folderText(folder);
+    std::exit(runChildRole(role, fs::path(std::u8string(folderText.begin(), folderText.end()))));
+}();
+
+// Runs a role in a second process of this program.
+GearsetTesting::ChildResult RunChildRole(const std::string& role, const fs::path& folder) {
+    GearsetTesting::ChildRequest request;
+    request.program = GearsetTesting::ThisProgram();
+    const std::u8string folderText = folder.u8string();
+    request.environment = {{kChildRole, role}, {kChildFolder, std::string(folderText.begin(), folderText.end())}};
+    return GearsetTesting::RunChild(request);
+}
 
 // A fresh directory under the system's temporary folder, removed afterwards;
 // the clock stands still, so that every time-stamped name is the same.
@@ -56,7 +123,7 @@ protected:
     }
 
     fs::path root_;
-    Tolm::CFixedCurrentTime now_{Tolm::CTime(2026, 12, 4, 11, 56, 20, 0, 0)};
+    Tolm::CFixedCurrentTime now_{kNow};
 };
 
 TEST_F(FolderWorkerTest, CreateDirRecursiveMakesTheMissingAncestorsAndLeavesExistingOnesAlone) {
@@ -88,32 +155,11 @@ TEST_F(FolderWorkerTest, AFileInTheWayIsAFileErrorNamingIt) {
     EXPECT_EQ((std::set<std::string>{"f"}), Tree());
 }
 
-// The next two run a child process through fork; Windows has no fork, and
-// the race of two processes there is not written yet.
-#ifndef _WIN32
-
-// In a child process, so that this process keeps its working directory.
 TEST_F(FolderWorkerTest, ARelativePathIsMadeFromTheWorkingDirectoryFirstComponentIncluded) {
-    const pid_t child = fork();
-    ASSERT_NE(-1, child);
-    if (child == 0) {
-        int status = ::chdir(root_.c_str()) == 0 ? 0 : 2;
-        try {
-            CFolderWorker::CreateDirRecursive(u"out/sub");
-            CFolderWorker::CreateDirRecursive(u"single");
-        } catch (Tolm::CException* error) {
-            error->Delete();
-            status = 1;
-        }
-        _exit(status);
-    }
-    int status = -1;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const GearsetTesting::ChildResult child = RunChildRole("relative", root_);
+    EXPECT_EQ(0, child.status) << child.startError << child.err;
     EXPECT_EQ((std::set<std::string>{"out", "out/sub", "single"}), Tree());
 }
-
-#endif
 
 TEST_F(FolderWorkerTest, APathWithNoComponentIsReportedAndMakesNothing) {
     const GearsetTest::ReportRecorder recorder;
@@ -122,44 +168,21 @@ TEST_F(FolderWorkerTest, APathWithNoComponentIsReportedAndMakesNothing) {
     EXPECT_TRUE(Tree().empty());
 }
 
-#ifndef _WIN32
-
 // Threads in two processes share no lock: only the atomic creation keeps them
 // apart, so that together they make as many directories as they made calls.
 TEST_F(FolderWorkerTest, ThreadsOfTwoProcessesEachGetADirectoryOfTheirOwn) {
-    constexpr int kThreads = 3, kCallsEach = 5;
-    const auto race = [&] {
-        std::vector<std::thread> threads;
-        for (int thread = 0; thread < kThreads; ++thread) {
-            threads.emplace_back([&] {
-                for (int call = 0; call < kCallsEach; ++call)
-                    CFolderWorker::CreateSubDirByCurrentTime(upath(root_));
-            });
-        }
-        for (std::thread& thread : threads) thread.join();
-    };
-    int start[2];  // the child waits here until the parent is ready to race
-    ASSERT_EQ(0, pipe(start));
-    const pid_t child = fork();
-    ASSERT_NE(-1, child);
-    if (child == 0) {  // leaves without the parent's clean-up
-        char go = 0;
-        if (read(start[0], &go, 1) != 1) _exit(3);
-        race();  // a failure in a thread aborts the child
-        _exit(0);
-    }
-    ASSERT_EQ(1, write(start[1], "1", 1));
-    race();
-    close(start[0]);
-    close(start[1]);
-    int status = 0;
-    ASSERT_EQ(child, waitpid(child, &status, 0));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    GearsetTesting::ChildResult child;
+    std::thread second([&] { child = RunChildRole("race", root_); });
+    const bool ready = awaitFile(root_ / "ready");  // a process start may take a while
+    std::ofstream(root_ / "go") << "go";
+    if (ready) raceForStampedDirectories(root_);
+    second.join();
+    ASSERT_TRUE(ready) << child.startError << child.err;
+    EXPECT_EQ(0, child.status) << child.err;
     std::set<std::string> made;  // a name handed out twice leaves one short
-    for (const auto& entry : fs::directory_iterator(root_)) made.insert(entry.path().string());
-    EXPECT_EQ(Stamped(root_, 2 * kThreads * kCallsEach), std::vector<std::string>(made.begin(), made.end()));
+    for (const auto& entry : fs::directory_iterator(root_ / "race")) made.insert(entry.path().string());
+    EXPECT_EQ(Stamped(root_ / "race", 2 * kRaceThreads * kRaceCallsEach),
+              std::vector<std::string>(made.begin(), made.end()));
 }
-
-#endif  // !_WIN32
 
 }  // namespace

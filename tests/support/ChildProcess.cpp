@@ -226,6 +226,20 @@ ChildResult RunChild(const ChildRequest& request) {
     return result;
 }
 
+std::string ThisProgram() {
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD units;
+    while ((units = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) == path.size())
+        path.resize(2 * path.size());
+    path.resize(units);
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0,
+                                            nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), text.data(), bytes, nullptr,
+                          nullptr);
+    return text;
+}
+
 }  // namespace GearsetTesting
 
 #else
@@ -234,6 +248,7 @@ ChildResult RunChild(const ChildRequest& request) {
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -421,6 +436,11 @@ ChildResult RunChild(const ChildRequest& request) {
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+std::string ThisProgram() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).string();
 }
 
 }  // namespace GearsetTesting

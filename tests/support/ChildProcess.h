@@ -64,4 +64,8 @@ struct ChildResult {
 // for it to exit.
 ChildResult RunChild(const ChildRequest& request);
 
+// The path of the running program, for a test that starts the program again
+// as a second process of its own.
+std::string ThisProgram();
+
 }  // namespace GearsetTesting

@@ -18,29 +18,52 @@ namespace FileSystem = Tolm::FileSystem;
 namespace {
 
 // Ordinary paths are covered by the folder worker's tests; these are the edges.
+// Each split lists its components joined by '|' (the first one the root of an
+// absolute path) and the drive path; the long-path prefix is dropped.
+struct SplitCase {
+    const char16_t* path;
+    const char16_t* parts;
+    const char16_t* drive;
+};
+#ifdef _WIN32
+// Either separator; a share is the root of a network path, as a drive is.
+constexpr SplitCase kSplits[] = {
+    {u"C:\\a\\b\\", u"C:\\|a|b", u"C:\\"},
+    {u"c:/a//b", u"c:/|a|b", u"c:/"},
+    {u"\\a\\b", u"\\|a|b", u"\\"},
+    {u"\\\\srv\\share\\a\\b", u"\\\\srv\\share\\|a|b", u"\\\\srv\\share\\"},
+    {u"\\\\?\\UNC\\srv\\share\\a", u"\\\\srv\\share\\|a", u"\\\\srv\\share\\"},
+    {u"\\\\?\\C:\\x y", u"C:\\|x y", u"C:\\"},
+    {u"a/b\\c", u"a|b|c", u"."},
+    {u"", u"", u"."},
+};
+#else
+// A backslash is part of a name.
+constexpr SplitCase kSplits[] = {
+    {u"//tmp//a/", u"/|tmp|a", u"/"}, {u"", u"", u"."}, {u"./a/../b", u".|a|..|b", u"."},
+    {u"a\\b", u"a\\b", u"."},      {u"\\\\?\\/x y", u"/|x y", u"/"},
+};
+#endif
+
 TEST(Paths, SplitSkipsEmptyNamesAndJoiningPutsOneSeparatorBetween) {
-    GEARSET_SKIP_ON_WINDOWS("the table has POSIX roots and separators; Windows joins with a backslash");
-    // The components joined by '|'; a backslash is part of a name, and the
-    // long-path prefix is dropped.
-    const struct {
-        const char16_t* path;
-        const char* parts;
-    } splits[] = {
-        {u"//tmp//a/", "/|tmp|a"}, {u"", ""}, {u"./a/../b", ".|a|..|b"}, {u"a\\b", "a\\b"},
-        {u"\\\\?\\/x y", "/|x y"},
-    };
-    for (const auto& c : splits) {
+    for (const SplitCase& c : kSplits) {
         FileSystem::CComponents components(1, CUnicodeString(u"left over"));
-        const bool absolute = c.parts[0] == '/';
-        EXPECT_EQ(absolute ? FileSystem::ptAbsolute : FileSystem::ptRelative,
-                  FileSystem::Split(c.path, components));
-        std::string parts;
-        for (const CUnicodeString& part : components) parts += (parts.empty() ? "" : "|") + part.ToUtf8();
-        EXPECT_EQ(c.parts, parts);
-        EXPECT_EQ(absolute ? u"/" : u".", FileSystem::GetDrivePath(c.path)) << c.parts;
+        const FileSystem::TPathType type = FileSystem::Split(c.path, components);
+        std::u16string parts;
+        for (const CUnicodeString& part : components) (parts += parts.empty() ? u"" : u"|") += part.GetString();
+        EXPECT_EQ(c.parts, parts) << CUnicodeString(c.path).ToUtf8();
+        EXPECT_EQ(std::u16string_view(c.drive) == u"." ? FileSystem::ptRelative : FileSystem::ptAbsolute, type)
+            << CUnicodeString(c.path).ToUtf8();
+        EXPECT_EQ(c.drive, FileSystem::GetDrivePath(c.path)) << CUnicodeString(c.path).ToUtf8();
     }
+#ifdef _WIN32
+    EXPECT_EQ(u"C:\\tmp\\a", FileSystem::CombinePath(u"C:\\tmp\\", u"\\a"));
+    EXPECT_EQ(u"a\\", FileSystem::CombinePath(u"a", u""));
+    EXPECT_EQ(u"\\\\srv\\share\\a", FileSystem::Merge(u"\\\\srv\\share\\", u"a"));
+#else
     EXPECT_EQ(u"/tmp/a", FileSystem::CombinePath(u"/tmp/", u"/a"));
     EXPECT_EQ(u"a/", FileSystem::CombinePath(u"a", u""));
+#endif
     EXPECT_EQ(u"a", FileSystem::Merge(u"", u"a"));
 }
 

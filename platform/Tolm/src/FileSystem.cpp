@@ -17,15 +17,34 @@ namespace {
 // Windows takes either separator, but a long path ("\\?\") only its own.
 constexpr char16_t kSeparator = u'\\';
 bool isSeparator(char16_t unit) { return unit == u'\\' || unit == u'/'; }
-// The root of an absolute path: "C:\" or "\"; 0 when relative.
+// The root of an absolute path: "C:\", a share "\\server\share\" (the
+// share is a network path's drive: nothing above it can be made), or "\";
+// 0 when relative.
 std::size_t rootLength(std::u16string_view path) {
     if (path.size() >= 3 && path[1] == u':' && isSeparator(path[2])) return 3;
+    if (path.size() > 2 && isSeparator(path[0]) && isSeparator(path[1])) {
+        std::size_t end = 2;
+        for (int name = 0; name < 2 && end < path.size(); ++name) {  // server, then share
+            while (end < path.size() && !isSeparator(path[end])) ++end;
+            if (end < path.size()) ++end;
+        }
+        return end;
+    }
     return !path.empty() && isSeparator(path[0]) ? 1 : 0;
+}
+// The path in its ordinary form: the long form of a share, "\\?\UNC\server\share",
+// is "\\server\share".
+std::u16string ordinaryForm(std::u16string_view path) {
+    const std::u16string_view units = WithoutLongPathPrefix(path);
+    if (units.size() < path.size() && units.size() > 4 && units.substr(0, 3) == u"UNC" && isSeparator(units[3]))
+        return u"\\" + std::u16string(units.substr(3));
+    return std::u16string(units);
 }
 #else
 constexpr char16_t kSeparator = u'/';
 bool isSeparator(char16_t unit) { return unit == u'/'; }
 std::size_t rootLength(std::u16string_view path) { return path.starts_with(u'/') ? 1 : 0; }
+std::u16string ordinaryForm(std::u16string_view path) { return std::u16string(WithoutLongPathPrefix(path)); }
 #endif
 
 CUnicodeString join(const CUnicodeString& directory, const CUnicodeString& name) {
@@ -67,7 +86,8 @@ CUnicodeString Merge(const CUnicodeString& directory, const CUnicodeString& comp
 
 TPathType Split(const CUnicodeString& path, CComponents& components) {
     components.clear();
-    const std::u16string_view units = WithoutLongPathPrefix(path.View());
+    const std::u16string ordinary = ordinaryForm(path.View());
+    const std::u16string_view units = ordinary;
     const std::size_t root = rootLength(units);
     const bool absolute = root > 0;
     if (absolute) components.emplace_back(root == 1 ? std::u16string_view(&kSeparator, 1) : units.substr(0, root));
@@ -82,7 +102,8 @@ TPathType Split(const CUnicodeString& path, CComponents& components) {
 }
 
 CUnicodeString GetDrivePath(const CUnicodeString& path) {
-    const std::u16string_view units = WithoutLongPathPrefix(path.View());
+    const std::u16string ordinary = ordinaryForm(path.View());
+    const std::u16string_view units = ordinary;
     const std::size_t root = rootLength(units);
     if (root == 0) return CUnicodeString(u".");
     return root == 1 ? CUnicodeString(std::u16string_view(&kSeparator, 1)) : CUnicodeString(units.substr(0, root));

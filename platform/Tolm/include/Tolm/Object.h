@@ -1,7 +1,9 @@
 // Reference-counted objects, the intrusive pointer and the object factory.
 //
-// IObject counts its references with atomic (interlocked) operations and may
-// be shared between threads; CFastObject counts plainly and stays on one
+// IObject counts its references with interlocked operations and may be shared
+// between threads (on Windows through InterlockedIncrement and
+// InterlockedDecrement, as the host's objects count; elsewhere with
+// std::atomic, the same lock-prefixed instructions); CFastObject counts plainly and stays on one
 // thread. Both are destroyed when the count falls to zero. A new object starts
 // at zero; the first CPtr that takes it raises the count to one.
 //
@@ -39,11 +41,17 @@ public:
     IObject(const IObject&) = delete;
     IObject& operator=(const IObject&) = delete;
 
+#ifdef _WIN32
+    void AddRef() const noexcept;
+    void Release() const noexcept;
+    int GetRefCount() const noexcept;
+#else
     void AddRef() const noexcept { count_.fetch_add(1, std::memory_order_relaxed); }
     void Release() const noexcept {
         if (count_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
     }
     int GetRefCount() const noexcept { return count_.load(std::memory_order_relaxed); }
+#endif
 
     TOLM_HEAP_THROUGH_FRAMEWORK
 
@@ -51,7 +59,11 @@ protected:
     virtual ~IObject();
 
 private:
+#ifdef _WIN32
+    mutable volatile long count_ = 0;  // a LONG of the Interlocked calls
+#else
     mutable std::atomic<int> count_{0};
+#endif
 };
 
 class TOLM_API CFastObject {
