@@ -16,7 +16,8 @@ namespace {
 std::wstring widen(const std::string& text) {
     std::wstring wide;
     if (text.empty()) return wide;
-    const int units = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int units =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     wide.resize(static_cast<std::size_t>(units));
     ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
     return wide;
@@ -24,8 +25,9 @@ std::wstring widen(const std::string& text) {
 
 std::string systemText(DWORD error) {
     char* text = nullptr;
-    ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string message = text ? text : "error " + std::to_string(error);
     if (text) ::LocalFree(text);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
@@ -140,8 +142,8 @@ void feed(Handle pipe, const std::string& bytes) {
     for (std::size_t done = 0; done < bytes.size();) {
         DWORD put = 0;
         const std::size_t left = bytes.size() - done;
-        if (!::WriteFile(pipe.get(), bytes.data() + done, static_cast<DWORD>(left < 65536 ? left : 65536), &put,
-                         nullptr))
+        if (!::WriteFile(pipe.get(), bytes.data() + done, static_cast<DWORD>(left < 65536 ? left : 65536),
+                         &put, nullptr))
             break;
         done += put;
     }
@@ -163,14 +165,17 @@ ChildResult RunChild(const ChildRequest& request) {
         Handle inputRead, outWrite, errWrite;
         SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
         if (request.input.kind == ChildInput::Kind::bytes) {
-            if (!makePipe(inputRead, inputWrite, 0)) return {-1, {}, {}, "cannot make a pipe: " + systemText(::GetLastError())};
+            if (!makePipe(inputRead, inputWrite, 0))
+                return {-1, {}, {}, "cannot make a pipe: " + systemText(::GetLastError())};
         } else {
             const std::wstring path =
                 request.input.kind == ChildInput::Kind::file ? widen(request.input.text) : L"NUL";
-            inputRead = Handle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            inputRead = Handle(::CreateFileW(path.c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                              &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!inputRead)
-                return {-1, {}, {}, "cannot open '" + request.input.text + "': " + systemText(::GetLastError())};
+                return {
+                    -1, {}, {}, "cannot open '" + request.input.text + "': " + systemText(::GetLastError())};
         }
         if (!makePipe(outRead, outWrite, 1) || !makePipe(errRead, errWrite, 1))
             return {-1, {}, {}, "cannot make a pipe: " + systemText(::GetLastError())};
@@ -229,11 +234,12 @@ ChildResult RunChild(const ChildRequest& request) {
 std::string ThisProgram() {
     std::wstring path(MAX_PATH, L'\0');
     DWORD units;
-    while ((units = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) == path.size())
+    while ((units = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) ==
+           path.size())
         path.resize(2 * path.size());
     path.resize(units);
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0,
-                                            nullptr, nullptr);
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr,
+                                            0, nullptr, nullptr);
     std::string text(static_cast<std::size_t>(bytes), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), text.data(), bytes, nullptr,
                           nullptr);
@@ -295,7 +301,8 @@ std::vector<std::string> childEnvironment(const std::vector<std::pair<std::strin
     for (char** entry = environ; *entry; ++entry) {
         const std::string text = *entry;
         const std::string name = text.substr(0, text.find('='));
-        if (std::none_of(changes.begin(), changes.end(), [&](const auto& change) { return change.first == name; }))
+        if (std::none_of(changes.begin(), changes.end(),
+                         [&](const auto& change) { return change.first == name; }))
             entries.push_back(text);
     }
     for (const auto& [name, value] : changes) entries.push_back(name + "=" + value);
@@ -332,8 +339,8 @@ private:
 };
 
 // Feeds the input and reads both outputs in one loop until all three are closed.
-void exchange(Descriptor& input, const std::string& bytes, Descriptor& out, std::string& outText, Descriptor& err,
-              std::string& errText) {
+void exchange(Descriptor& input, const std::string& bytes, Descriptor& out, std::string& outText,
+              Descriptor& err, std::string& errText) {
     const SigpipeBlocked blocked;
     std::size_t fed = 0;
     if (input.isOpen() && bytes.empty()) input.reset();
@@ -390,7 +397,8 @@ ChildResult RunChild(const ChildRequest& request) {
     if (piped) {
         ::posix_spawn_file_actions_adddup2(&actions, inputRead.get(), STDIN_FILENO);
     } else {
-        const char* path = request.input.kind == ChildInput::Kind::file ? request.input.text.c_str() : "/dev/null";
+        const char* path =
+            request.input.kind == ChildInput::Kind::file ? request.input.text.c_str() : "/dev/null";
         ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, path, O_RDONLY, 0);
     }
     ::posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
@@ -421,10 +429,11 @@ ChildResult RunChild(const ChildRequest& request) {
     pid_t child = 0;
     const bool bare = request.program.find('/') == std::string::npos;
     const int failure = (bare ? ::posix_spawnp : ::posix_spawn)(&child, request.program.c_str(), &actions,
-                                                                 &attributes, argv.data(), envp.data());
+                                                                &attributes, argv.data(), envp.data());
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
-    if (failure != 0) return {-1, {}, {}, "cannot start '" + request.program + "': " + std::strerror(failure)};
+    if (failure != 0)
+        return {-1, {}, {}, "cannot start '" + request.program + "': " + std::strerror(failure)};
     // Our copies of the child's ends go, so that its outputs end when it does.
     inputRead.reset();
     outWrite.reset();

@@ -25,9 +25,7 @@
 
 #include <jpeglib.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -54,9 +52,9 @@ fs::path Native(const std::string& utf8) { return fs::path(std::u8string(utf8.be
 
 std::string ToolPath() {
 #ifdef _WIN32
-    wchar_t own[32768];
-    const DWORD units = ::GetModuleFileNameW(nullptr, own, 32768);
-    return (fs::path(std::wstring(own, units)).parent_path() / GEARSET_TOOL_NAME).string();
+    const std::u8string beside =
+        (Native(GearsetTesting::ThisProgram()).parent_path() / GEARSET_TOOL_NAME).u8string();
+    return std::string(beside.begin(), beside.end());
 #else
     return GEARSET_TOOL_PATH;
 #endif
@@ -143,15 +141,15 @@ protected:
     }
 
     // Runs the tool on a command line split as Split does, in the test's
-    // folder, and its temporary files there too (or in temporary_). stderr is a pipe, as under a script, so the tool
-    // must draw no progress there. Standard input is the null device; with
-    // `input` "|name" a pipe fed with that file of the folder, with "<name"
-    // the file itself. The zone, a POSIX TZ, is UTC unless given.
-    Result Run(const std::string& arguments, const char* zone = nullptr, const std::string& input = "") const {
+    // folder, and its temporary files there too (or in temporary_). stderr is a pipe, as under a script, so
+    // the tool must draw no progress there. Standard input is the null device; with `input` "|name" a pipe
+    // fed with that file of the folder, with "<name" the file itself. The zone, a POSIX TZ, is UTC unless
+    // given.
+    Result Run(const std::string& arguments, const char* zone = nullptr,
+               const std::string& input = "") const {
         return Run(Split(arguments, dir_), zone, input);
     }
-    Result Run(const Args& arguments, const char* zone = nullptr,
-               const std::string& input = "") const {
+    Result Run(const Args& arguments, const char* zone = nullptr, const std::string& input = "") const {
         GearsetTesting::ChildRequest request{ToolPath(), arguments, {}, dir_, {}};
         request.environment = {{GearsetTesting::kTemporaryFolderVariable, temporary_},
                                {"TZ", zone ? zone : "UTC0"}};
@@ -208,20 +206,20 @@ TEST_F(ToolTest, EveryArgumentReachesTheToolAsGiven) {
         {"\t", "09"},
         {"\"", "22"},
         {"\"\"", "22 22"},
-        {"a\\\"b", "61 5C 22 62"},        // a backslash before a quote
+        {"a\\\"b", "61 5C 22 62"},  // a backslash before a quote
         {"a\\\\\"b c", "61 5C 5C 22 62 20 63"},
-        {"\\", "5C"},                  // a backslash alone, unquoted
-        {"a b\\", "61 20 62 5C"},      // one before the closing quote
+        {"\\", "5C"},              // a backslash alone, unquoted
+        {"a b\\", "61 20 62 5C"},  // one before the closing quote
         {"a b\\\\", "61 20 62 5C 5C"},
         {"C:\\x\\ y", "43 3A 5C 78 5C 20 79"},
         {"\xC3\xA9 \xE6\x97\xA5\xF0\x9F\x98\x80", "FE FF 00 E9 00 20 65 E5 D8 3D DE 00"},
     };
     for (const auto& [argument, hex] : rows)
-        EXPECT_EQ(Run(Args{"text", "encode", argument}), Result(0, std::string(hex) + "\n", ""))
-            << argument;
+        EXPECT_EQ(Run(Args{"text", "encode", argument}), Result(0, std::string(hex) + "\n", "")) << argument;
     // An empty argument stays one.
-    EXPECT_EQ(Run(Args{"text", "encode", "--", "", "x"}),
-              Result(2, "", "gearset text encode: unexpected argument 'x' (see 'gearset text encode --help')\n"));
+    EXPECT_EQ(
+        Run(Args{"text", "encode", "--", "", "x"}),
+        Result(2, "", "gearset text encode: unexpected argument 'x' (see 'gearset text encode --help')\n"));
 }
 
 // Neither the tool nor the runner stalls on streams larger than a pipe holds,
@@ -256,9 +254,9 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
     // One row per check of its own: the dispatcher's, each command's own, each argument reader's;
     // the parser's complaints are the CLI tests'.
     for (const char* arguments :
-         {"frobnicate", "--frob", "date", "date format yesterday", "text decode F",
-          "text decode F E", "text decode ZZ", "scan --before 5 @a.pdf PDF", "scan @a.pdf '\\q'",
-          "scan @a.pdf ''", "date parse --json --explain 2024", "store bench --page-size 12",
+         {"frobnicate", "--frob", "date", "date format yesterday", "text decode F", "text decode F E",
+          "text decode ZZ", "scan --before 5 @a.pdf PDF", "scan @a.pdf '\\q'", "scan @a.pdf ''",
+          "date parse --json --explain 2024", "store bench --page-size 12",
           "store bench --page-size 429496730", "store bench --count 100000 --size 100000", "mkdir ''",
           "mkdir --stamped ''"})
         ExpectFailure(arguments, 2, "--help')");
@@ -522,8 +520,11 @@ TEST_F(ToolTest, AWriteCutShortLeavesTheOldTargetAsItWas) {
     // The shell is there for the limit alone; the tool inherits both it and the ignored signal.
     for (const char* command : {"jpeg", "copy"}) {
         GearsetTesting::ChildRequest request{
-            "sh", {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", ToolPath(), command, "in.ppm", "old"},
-            {}, dir_, {}};
+            "sh",
+            {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", ToolPath(), command, "in.ppm", "old"},
+            {},
+            dir_,
+            {}};
         const GearsetTesting::ChildResult result = GearsetTesting::RunChild(request);
         EXPECT_EQ(std::tuple(result.status, result.out), std::tuple(1, "")) << command << ": " << result.err;
         EXPECT_EQ(Read(Path("old")), "old bytes") << command;
@@ -597,9 +598,9 @@ TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {
 #ifndef _WIN32
     // Local times in UTC, and an argument that is no UTF-8, which Windows cannot pass.
     rows.push_back({"date parse --json D:20240102030405Z '' '\"\\\x01\xFF'",
-         "{\"dates\":[{\"text\":\"D:20240102030405Z\",\"time\":\"2024-01-02 03:04:05\"},"
-         "{\"text\":\"\",\"time\":null},"
-         "{\"text\":\"\\\"\\\\\\u0001\xEF\xBF\xBD\",\"time\":\"1970-01-01 00:00:00\"}]}\n"});
+                    "{\"dates\":[{\"text\":\"D:20240102030405Z\",\"time\":\"2024-01-02 03:04:05\"},"
+                    "{\"text\":\"\",\"time\":null},"
+                    "{\"text\":\"\\\"\\\\\\u0001\xEF\xBF\xBD\",\"time\":\"1970-01-01 00:00:00\"}]}\n"});
 #endif
     for (const auto& [arguments, expected] : rows) {
         const auto [status, out, err] = Run(arguments);
@@ -616,7 +617,11 @@ TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {
         // A second document or a stray byte after the first is an error to a JSON reader too
         // (one that Wine has not).
         GearsetTesting::ChildRequest reader{
-            "python3", {"-c", "import json,sys; json.loads(sys.stdin.buffer.read().decode('utf-8'))"}, {}, {}, {}};
+            "python3",
+            {"-c", "import json,sys; json.loads(sys.stdin.buffer.read().decode('utf-8'))"},
+            {},
+            {},
+            {}};
         reader.input = ChildInput::Bytes(out);
         EXPECT_EQ(GearsetTesting::RunChild(reader).status, 0) << arguments << ": " << out;
 #endif
@@ -709,21 +714,21 @@ TEST_F(ToolTest, DemoRunsEveryFamilyWithoutFilesAndLeavesNothingBehind) {
             pdfZone + " and 2024-01-02T03:04:05" + isoZone +
             "\n"
             "  read both back as 2024-01-02 03:04:05\n"
-        "byte instruments\n"
-        "  found \"endobj\" in a 128-byte PDF at offset 51 \\(first\\) and 103 \\(last\\)\n"
-        "folders \\(CFolderWorker\\)\n"
-        "  created " +
-            folder +
-            s + "reports" + s + "2024" + s + "q1 with its parents\n"
+            "byte instruments\n"
+            "  found \"endobj\" in a 128-byte PDF at offset 51 \\(first\\) and 103 \\(last\\)\n"
+            "folders \\(CFolderWorker\\)\n"
             "  created " +
-            folder +
-            s + "runs" + s + "[0-9]{4}\\.[0-9]{2}\\.[0-9]{2} [0-9]{2}-[0-9]{2}-[0-9]{2}, "
+            folder + s + "reports" + s + "2024" + s +
+            "q1 with its parents\n"
+            "  created " +
+            folder + s + "runs" + s +
+            "[0-9]{4}\\.[0-9]{2}\\.[0-9]{2} [0-9]{2}-[0-9]{2}-[0-9]{2}, "
             "named after the current time\n"
             "  removed both\n"
             "image saving \\(SaveImage\\)\n"
             "  wrote a 64x48 colour image to " +
-            folder +
-            s + "demo\\.jpg: [0-9]+ bytes of JPEG\n"
+            folder + s +
+            "demo\\.jpg: [0-9]+ bytes of JPEG\n"
             "  removed it\n"
             "done: every family ran once\n"))
         << out;
