@@ -173,7 +173,6 @@ TEST_F(FileTest, RandomOperationsMatchByteVectorModel) {
 // across a view boundary, after a write there not yet written out, past a view
 // the file grew into, and short at an end its own cut made (never beyond it).
 TEST_F(FileTest, NamelessFileReadsThroughViewsExactlyAndStopsAtItsEnd) {
-    GEARSET_SKIP_ON_WINDOWS("a file removed while open keeps its name until closed");
     constexpr std::int64_t kView = 64 << 20;
     const Tolm::CUnicodeString path = Tolm::TempFile::New(u"views", u"tmp");
     CFile file(path, CFile::kNewReadWrite);
@@ -207,7 +206,9 @@ TEST_F(FileTest, NamelessFileReadsThroughViewsExactlyAndStopsAtItsEnd) {
         got.resize(static_cast<std::size_t>(file.Read(got.data(), row.count)));
         EXPECT_EQ(row.expected, got) << "at " << row.at;
     }
+#ifndef _WIN32  // Wine reports no pending delete for the file: it is read through calls there
     EXPECT_EQ(0, Tolm::detail::fileIoCounts().reads);
+#endif
 }
 
 // Each row: the exact length a sequence of calls leaves on the disk, and the disk's bytes.
