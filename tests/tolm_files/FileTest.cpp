@@ -419,6 +419,26 @@ TEST(FileFaults, EveryFailedSystemCallThrowsThereAndARetryLosesNothing) {
     }
 }
 
+// Windows refuses to cut a file under a mapped view, and the in-memory files
+// do too: a cut of a nameless file that was read through views must still be
+// made, and reads then stop at it.
+TEST(FileFaults, ACutAfterReadsThroughViewsIsMadeAndReadsStopThere) {
+    Tolm::testing::MemorySystem system;
+    system.Nameless();
+    CFile file(u"/mem/v", unsigned{CFile::kNewReadWrite});
+    const std::string big(300 << 10, 'v');  // straight to the system, unknown to the window
+    file.Write(big.data(), static_cast<int>(big.size()));
+    std::string got(10, '?');
+    Tolm::detail::resetFileIoCounts();
+    file.Seek(1000, CFile::begin);
+    ASSERT_EQ(10, file.Read(got.data(), 10));
+    ASSERT_EQ(0, Tolm::detail::fileIoCounts().reads) << "read through a view";
+    file.SetLength(2000);
+    file.Seek(1995, CFile::begin);
+    EXPECT_EQ(5, file.Read(got.data(), 10));
+    EXPECT_EQ(2000u, system.Contents("/mem/v").size());
+}
+
 #ifndef _WIN32  // POSIX mode bits, symbolic links, and a name that goes while open
 TEST_F(FileTest, TemporaryFilesAreFreshPrivateAndNamedFromTheirParts) {
     std::set<std::string> names;
