@@ -1,5 +1,6 @@
 // What tests need from the system beyond the standard library, on POSIX and
-// on Windows alike: a fresh private folder, and changes to the environment.
+// on Windows alike: a fresh private folder, its removal whatever the length of
+// the paths inside, and changes to the environment.
 #pragma once
 
 #include <cstdlib>
@@ -37,6 +38,11 @@ inline std::string MakeTemporaryFolder(const std::string& prefix) {
     return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 #endif
 }
+
+// Removes the folder and everything in it, quietly; a link is removed, not
+// followed. On Windows through the long-path form: the standard library's
+// remove_all there fails on a path longer than 260 characters.
+void RemoveTree(const std::filesystem::path& folder);
 
 inline void SetEnvironment(const char* name, const std::string& value) {
 #ifdef _WIN32

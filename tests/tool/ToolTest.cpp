@@ -126,7 +126,7 @@ Result RunProgram(const std::string& program, const std::vector<std::string>& ar
 
 class ToolTest : public ::testing::Test {
 protected:
-    void TearDown() override { fs::remove_all(dir_); }
+    void TearDown() override { GearsetTesting::RemoveTree(dir_); }
 
     std::string Path(const std::string& name) const { return dir_ + kSeparator + name; }
     void Write(const std::string& name, const std::string& bytes) const { WriteAt(Path(name), bytes); }
@@ -137,8 +137,9 @@ protected:
         std::ifstream in(Native(path), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    std::size_t Entries() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
+    static std::size_t Entries(const std::string& folder) {
+        return static_cast<std::size_t>(
+            std::distance(fs::directory_iterator(Native(folder)), fs::directory_iterator()));
     }
 
     // Runs the tool on a command line split as Split does, in the test's
@@ -431,7 +432,7 @@ TEST_F(ToolTest, CopyFailsOnAnUnreadableSourceAndIsNoMorePermissiveThanItsSource
         EXPECT_EQ(Succeed(std::string("copy @from.bin @") + target), "");
         EXPECT_EQ(fs::status(Path(target)).permissions(), fs::perms(0600)) << target;
     }
-    EXPECT_EQ(Entries(), 3);
+    EXPECT_EQ(Entries(dir_), 3);
 }
 #endif
 
@@ -527,7 +528,7 @@ TEST_F(ToolTest, AWriteCutShortLeavesTheOldTargetAsItWas) {
         EXPECT_EQ(std::tuple(result.status, result.out), std::tuple(1, "")) << command << ": " << result.err;
         EXPECT_EQ(Read(Path("old")), "old bytes") << command;
     }
-    EXPECT_EQ(Entries(), 2);
+    EXPECT_EQ(Entries(dir_), 2);
     EXPECT_EQ(Succeed("jpeg @in.ppm @old"), "");
     EXPECT_EQ(JpegShape(Read(Path("old"))), std::tuple(64, 64, 3));
     EXPECT_EQ(fs::status(Path("old")).permissions(), fs::perms(0640));
@@ -581,7 +582,7 @@ TEST_F(ToolTest, DashIsStandardInputWhetherAPipeOrAFileAndStandardOutput) {
     EXPECT_EQ(Run("copy - -", nullptr, "|a.pdf"), Result(0, Read(Path("a.pdf")), ""));
     EXPECT_EQ(Run("copy @hex -"), Result(0, Read(Path("hex")), ""));
     // The copy of a piped input and the JPEG passed on are gone with the run.
-    EXPECT_EQ(Entries(), 4);
+    EXPECT_EQ(Entries(dir_), 4);
 }
 
 TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {
@@ -727,6 +728,48 @@ TEST_F(ToolTest, DemoRunsEveryFamilyWithoutFilesAndLeavesNothingBehind) {
             "done: every family ran once\n"))
         << out;
     EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+// Names beyond ASCII (Latin-1, CJK, a character outside the BMP) and paths
+// longer than the 260 characters of Windows' old limit, through each command
+// that takes a path, and through the folder for temporary files of those that
+// make their files there.
+TEST_F(ToolTest, PathsOfAnyCharactersAndAnyLengthWorkInEveryCommand) {
+    const std::string name = reinterpret_cast<const char*>(u8"Zo\u00EB-\u65E5\u672C-\U0001F600");
+    const char sep = kSeparator;
+    std::string deep = dir_;
+    for (char c = 'a'; deep.size() <= 300; ++c) deep += sep + std::string(60, c);
+    for (const std::string& folder : {Path(name), deep, deep + sep + name}) {
+        SCOPED_TRACE(folder);
+        EXPECT_EQ(Succeed(Args{"mkdir", folder}), "");
+        ASSERT_TRUE(fs::is_directory(Native(folder)));
+        const std::string pdf = folder + sep + name + ".pdf", copied = folder + sep + "copy " + name;
+        WriteAt(pdf, "%PDF-1.7\nendobj\n");
+        EXPECT_EQ(Succeed(Args{"copy", pdf, copied}), "");
+        EXPECT_EQ(Read(copied), "%PDF-1.7\nendobj\n");
+        EXPECT_EQ(Run(Args{"copy", pdf, pdf}),
+                  Result(1, "", "gearset copy: '" + pdf + "' and '" + pdf + "' are the same file\n"));
+        EXPECT_EQ(Succeed(Args{"scan", copied, "endobj"}), "9\n");
+        WriteAt(folder + sep + name + ".pgm", "P2\n2 1\n255\n7 200\n");
+        EXPECT_EQ(Succeed(Args{"jpeg", folder + sep + name + ".pgm", folder + sep + name + ".jpg"}), "");
+        EXPECT_EQ(JpegShape(Read(folder + sep + name + ".jpg")), std::tuple(2, 1, 1));
+        const std::string made = Succeed(Args{"mkdir", "--stamped", folder + sep + name});
+        EXPECT_TRUE(made.starts_with(folder + sep + name + sep) && made.ends_with("\n")) << made;
+        EXPECT_TRUE(fs::is_directory(Native(made.substr(0, made.size() - 1)))) << made;
+
+        // The store and the demo's folder come and go in the folder for temporary files,
+        // which Windows takes no longer than 260 characters (GetTempPathW).
+#ifdef _WIN32
+        if (folder.size() > 260) continue;
+#endif
+        const std::size_t entries = Entries(folder);
+        temporary_ = folder;
+        EXPECT_TRUE(Matches(Succeed("store bench --count 20 --size 100"), "((write|read|free) [^\n]*\n){3}"));
+        const std::string demo = Succeed("demo");
+        EXPECT_NE(demo.find("image to " + folder + sep + "gearset-demo-"), std::string::npos) << demo;
+        temporary_ = dir_;
+        EXPECT_EQ(Entries(folder), entries);
+    }
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ public:
                 return;
             }
         }
-        throw ToolFailure("cannot create a temporary directory under '" + fs::temp_directory_path().string() +
+        throw ToolFailure("cannot create a temporary directory under '" + FromPath(fs::temp_directory_path()) +
                           "'");
     }
     ~TemporaryRoot() {
@@ -163,16 +163,16 @@ void demoPatterns(Context& context) {
 void demoFolders(Context& context, const fs::path& root) {
     std::fprintf(context.out, "folders (CFolderWorker)\n");
     const fs::path nested = root / "reports" / "2024" / "q1";
-    Korvan::CFolderWorker::CreateDirRecursive(ToUnicode(nested.string()));
+    Korvan::CFolderWorker::CreateDirRecursive(ToUnicode(FromPath(nested)));
     check(fs::is_directory(nested), "the nested directory is missing");
-    std::fprintf(context.out, "  created %s with its parents\n", nested.string().c_str());
+    std::fprintf(context.out, "  created %s with its parents\n", FromPath(nested).c_str());
     const std::string stamped =
-        Korvan::CFolderWorker::CreateSubDirByCurrentTime(ToUnicode((root / "runs").string())).ToUtf8();
-    check(fs::is_directory(stamped), "the time-stamped directory is missing");
+        Korvan::CFolderWorker::CreateSubDirByCurrentTime(ToUnicode(FromPath(root / "runs"))).ToUtf8();
+    check(fs::is_directory(ToPath(stamped)), "the time-stamped directory is missing");
     std::fprintf(context.out, "  created %s, named after the current time\n", stamped.c_str());
     fs::remove_all(root / "reports");
     fs::remove_all(root / "runs");
-    check(!fs::exists(nested) && !fs::exists(stamped), "the directories were not removed");
+    check(!fs::exists(nested) && !fs::exists(ToPath(stamped)), "the directories were not removed");
     std::fprintf(context.out, "  removed both\n");
 }
 
@@ -191,10 +191,10 @@ void demoImage(Context& context, const fs::path& root) {
         }
     }
     const fs::path file = root / "demo.jpg";
-    Korvan::SaveImage(image.Get(), ToUnicode(file.string()));
+    Korvan::SaveImage(image.Get(), ToUnicode(FromPath(file)));
     check(fs::is_regular_file(file) && fs::file_size(file) > 0, "no JPEG file was written");
     std::fprintf(context.out, "  wrote a %dx%d colour image to %s: %llu bytes of JPEG\n", width, height,
-                 file.string().c_str(), static_cast<unsigned long long>(fs::file_size(file)));
+                 FromPath(file).c_str(), static_cast<unsigned long long>(fs::file_size(file)));
     fs::remove(file);
     std::fprintf(context.out, "  removed it\n");
 }

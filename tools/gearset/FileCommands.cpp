@@ -19,7 +19,7 @@ namespace {
 
 bool isSameFile(const std::string& a, const std::string& b) {
     std::error_code error;
-    return std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), error) && !error;
+    return std::filesystem::equivalent(ToPath(a), ToPath(b), error) && !error;
 }
 
 void refuseSameFile(const std::string& in, const std::string& out) {
@@ -56,7 +56,7 @@ int runCopy(const ParsedArguments& args, Context& context) {
     const std::string& targetPath = args.Positionals()[1];
     std::error_code error;
     const fs::file_status sourceStatus =
-        sourcePath == "-" ? fs::file_status(fs::file_type::unknown) : fs::status(sourcePath, error);
+        sourcePath == "-" ? fs::file_status(fs::file_type::unknown) : fs::status(ToPath(sourcePath), error);
     if (fs::is_directory(sourceStatus)) throw ToolFailure("'" + sourcePath + "' is a directory");
     // Emptying the target first would destroy the source.
     refuseSameFile(sourcePath, targetPath);
@@ -65,7 +65,7 @@ int runCopy(const ParsedArguments& args, Context& context) {
     // else (a pipe, a FIFO, a device, a /proc file that says it is empty) can
     // only be read once from start to end.
     const bool knownLength =
-        fs::is_regular_file(sourceStatus) && fs::file_size(sourcePath, error) > 0 && !error;
+        fs::is_regular_file(sourceStatus) && fs::file_size(ToPath(sourcePath), error) > 0 && !error;
     std::unique_ptr<Tolm::CBaseFile> source;
     if (knownLength)
         source = std::make_unique<Tolm::CFile>(ToUnicode(sourcePath), Tolm::CFile::modeRead);

@@ -42,23 +42,23 @@ private:
 
 ReplacedTarget::ReplacedTarget(const std::string& target) {
     std::error_code error;
-    const fs::file_status status = fs::status(target, error);
-    const bool dangling = !fs::exists(status) && fs::is_symlink(fs::symlink_status(target, error));
+    const fs::file_status status = fs::status(ToPath(target), error);
+    const bool dangling = !fs::exists(status) && fs::is_symlink(fs::symlink_status(ToPath(target), error));
     if ((fs::exists(status) && !fs::is_regular_file(status)) || dangling) {
         writePath_ = unicodePath(target);
         return;
     }
     if (fs::exists(status)) {
         existingMode_ = status.permissions();
-        finalPath_ = fs::canonical(target, error);
+        finalPath_ = fs::canonical(ToPath(target), error);
         if (error) throw ToolFailure("cannot resolve '" + target + "': " + error.message());
     } else {
-        finalPath_ = fs::path(target);
+        finalPath_ = ToPath(target);
     }
     // A short fixed prefix: the target's own name might leave no room.
     try {
         writePath_ =
-            Tolm::TempFile::NewIn(unicodePath(finalPath_.parent_path().string()), u".gearset", u"tmp");
+            Tolm::TempFile::NewIn(unicodePath(FromPath(finalPath_.parent_path())), u".gearset", u"tmp");
     } catch (Tolm::CException* failure) {
         const int systemError = failure->GetSystemError();
         failure->Delete();
@@ -90,16 +90,16 @@ void ReplacedTarget::Commit(fs::perms mode) {
         if (inPlaceFile_.empty()) return;  // a device or a FIFO keeps its mode
         fs::permissions(inPlaceFile_, mode, error);
         if (error)
-            throw ToolFailure("cannot set the mode of '" + inPlaceFile_.string() + "': " + error.message());
+            throw ToolFailure("cannot set the mode of '" + FromPath(inPlaceFile_) + "': " + error.message());
         return;
     }
     // The new file takes the old one's owner where the system lets us (as
     // root, say), and the mode after that, since a change of owner may clear
     // mode bits.
-    if (existingMode_) GiveOwnership(finalPath_.string(), writePath_.ToUtf8());
-    fs::permissions(writePath_.ToUtf8(), mode, error);
+    if (existingMode_) GiveOwnership(FromPath(finalPath_), writePath_.ToUtf8());
+    fs::permissions(ToPath(writePath_.ToUtf8()), mode, error);
     if (error) throw ToolFailure("cannot set the mode of '" + writePath_.ToUtf8() + "': " + error.message());
-    Tolm::TempFile::Rename(writePath_, unicodePath(finalPath_.string()));
+    Tolm::TempFile::Rename(writePath_, unicodePath(FromPath(finalPath_)));
     replacing_ = false;
 }
 

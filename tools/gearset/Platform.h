@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,18 @@ public:
 };
 
 bool IsTerminal(std::FILE* stream);
+
+// A path of the command line (UTF-8) as std::filesystem takes it, and back.
+// Every path goes through these: std::filesystem reads a plain std::string in
+// the ANSI code page on Windows, where a name beyond it would turn into
+// another.
+inline std::filesystem::path ToPath(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string FromPath(const std::filesystem::path& path) {
+    const std::u8string utf8 = path.u8string();
+    return std::string(utf8.begin(), utf8.end());
+}
 
 // All of standard input, to its end; a read error is a ToolFailure.
 std::string ReadStandardInput();
