@@ -10,8 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include "PortableTesting.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -132,7 +130,6 @@ TEST(ArrayReadStreamTest, OutputRoomStopsAtTheLargestArray) {
 // Pages 5, 4, 3 hold a 10000-byte record; a record of exactly the page's data
 // size takes one page and one byte more takes two. The file goes with the store.
 TEST(StoreLayoutTest, PagesAndHeadersReadFromTheFileBytes) {
-    GEARSET_SKIP_ON_WINDOWS("a file removed while open keeps its name until closed");
     std::string path;
     {
         CFileDataStorage store(kPage, false);
@@ -161,9 +158,13 @@ TEST(StoreLayoutTest, PagesAndHeadersReadFromTheFileBytes) {
         EXPECT_EQ(kPage, std::count(file.begin(), file.begin() + kPage, 0));
         const int tail = 3 * kPage + kHeader + (10000 - 2 * kData);
         EXPECT_EQ(4 * kPage - tail, std::count(file.begin() + tail, file.begin() + 4 * kPage, 0));
-        // The file has already lost its name: a killed process leaves nothing behind.
         path = Tolm::ToNativePath(Access::FileName(store));
+#ifndef _WIN32
+        // The file has already lost its name: a killed process leaves nothing
+        // behind. (Windows deletes it when its last handle closes, however the
+        // process ends; Wine still opens it by name meanwhile.)
         EXPECT_FALSE(std::ifstream(path).good());
+#endif
     }
     EXPECT_FALSE(std::ifstream(path).good());
 }

@@ -173,7 +173,6 @@ TEST_F(FileTest, RandomOperationsMatchByteVectorModel) {
 // across a view boundary, after a write there not yet written out, past a view
 // the file grew into, and short at an end its own cut made (never beyond it).
 TEST_F(FileTest, NamelessFileReadsThroughViewsExactlyAndStopsAtItsEnd) {
-    GEARSET_SKIP_ON_WINDOWS("a file removed while open keeps its name until closed");
     constexpr std::int64_t kView = 64 << 20;
     const Tolm::CUnicodeString path = Tolm::TempFile::New(u"views", u"tmp");
     CFile file(path, CFile::kNewReadWrite);
@@ -207,7 +206,9 @@ TEST_F(FileTest, NamelessFileReadsThroughViewsExactlyAndStopsAtItsEnd) {
         got.resize(static_cast<std::size_t>(file.Read(got.data(), row.count)));
         EXPECT_EQ(row.expected, got) << "at " << row.at;
     }
+#ifndef _WIN32  // Wine reports no pending delete for the file: it is read through calls there
     EXPECT_EQ(0, Tolm::detail::fileIoCounts().reads);
+#endif
 }
 
 // Each row: the exact length a sequence of calls leaves on the disk, and the disk's bytes.
@@ -416,6 +417,26 @@ TEST(FileFaults, EveryFailedSystemCallThrowsThereAndARetryLosesNothing) {
             fault = -1;
         }
     }
+}
+
+// Windows refuses to cut a file under a mapped view, and the in-memory files
+// do too: a cut of a nameless file that was read through views must still be
+// made, and reads then stop at it.
+TEST(FileFaults, ACutAfterReadsThroughViewsIsMadeAndReadsStopThere) {
+    Tolm::testing::MemorySystem system;
+    system.Nameless();
+    CFile file(u"/mem/v", unsigned{CFile::kNewReadWrite});
+    const std::string big(300 << 10, 'v');  // straight to the system, unknown to the window
+    file.Write(big.data(), static_cast<int>(big.size()));
+    std::string got(10, '?');
+    Tolm::detail::resetFileIoCounts();
+    file.Seek(1000, CFile::begin);
+    ASSERT_EQ(10, file.Read(got.data(), 10));
+    ASSERT_EQ(0, Tolm::detail::fileIoCounts().reads) << "read through a view";
+    file.SetLength(2000);
+    file.Seek(1995, CFile::begin);
+    EXPECT_EQ(5, file.Read(got.data(), 10));
+    EXPECT_EQ(2000u, system.Contents("/mem/v").size());
 }
 
 #ifndef _WIN32  // POSIX mode bits, symbolic links, and a name that goes while open

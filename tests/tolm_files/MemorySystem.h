@@ -2,7 +2,8 @@
 // every call is counted, and any chosen one fails with a chosen error, so a
 // test can put a fault at every step of a sequence. Files made after
 // Nameless() have lost their name and give views of their first kViewRoom
-// bytes (a refused view is no fault, so views are not counted).
+// bytes (a refused view is no fault, so views are not counted). As on
+// Windows, a file is not cut while a view of it is mapped.
 #pragma once
 
 #include "SystemFile.h"
@@ -64,8 +65,10 @@ private:
         }
         int setLength(std::int64_t length) override {
             int error = 0;
-            if (!system_.fails(error)) bytes_.resize(static_cast<std::size_t>(length));
-            return error;
+            if (system_.fails(error)) return error;
+            if (mappedViews_ > 0 && static_cast<std::size_t>(length) < bytes_.size()) return EBUSY;
+            bytes_.resize(static_cast<std::size_t>(length));
+            return 0;
         }
         int status(detail::SystemFileStatus& status) override {
             int error = 0;
@@ -79,8 +82,10 @@ private:
             // The bytes never move: they were reserved for the whole view room.
             if (!system_.nameless_ || offset + count > static_cast<std::int64_t>(bytes_.capacity()))
                 return nullptr;
+            ++mappedViews_;
             return bytes_.data() + offset;
         }
+        void unmapView(const unsigned char*, std::int64_t) override { --mappedViews_; }
         int close() override {
             int error = 0;
             system_.fails(error);
@@ -90,6 +95,7 @@ private:
     private:
         MemorySystem& system_;
         Bytes& bytes_;
+        int mappedViews_ = 0;
     };
 
     static MemorySystem*& current() {

@@ -260,6 +260,9 @@ struct FileWindow::State {
     }
     void truncateTo(std::int64_t newLength) {
         lengthChangeCount.fetch_add(1, std::memory_order_relaxed);
+        // Windows cuts no file under a mapped view; the views are mapped
+        // again when next read.
+        if (newLength < diskLength) releaseViews();
         if (const int error = system->setLength(newLength))
             fail("cannot set the length to " + std::to_string(newLength) + " of", error);
         diskLength = newLength;

@@ -49,6 +49,8 @@ int errnoOf(DWORD error) {
         return EINVAL;
     case ERROR_TOO_MANY_OPEN_FILES:
         return EMFILE;
+    case ERROR_USER_MAPPED_FILE:  // a cut under a mapped view
+        return EBUSY;
     default:
         return EIO;
     }
