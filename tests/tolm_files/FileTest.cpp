@@ -2,6 +2,7 @@
 // against a byte-vector model, exact lengths, open flags, the fault seam) and
 // temporary files.
 #include <Tolm/File.h>
+#include <Tolm/FileSystem.h>
 
 #include "FileInstruments.h"
 #include "GearsetTesting.h"
@@ -418,6 +419,24 @@ TEST(FileFaults, EveryFailedSystemCallThrowsThereAndARetryLosesNothing) {
         }
     }
 }
+
+#ifdef _WIN32
+// GetTempPathW refuses a folder longer than MAX_PATH; temporary files still go
+// into the folder TMP names, not into the working folder.
+TEST_F(FileTest, TemporaryFilesGoIntoAFolderBeyondTheOldPathLimit) {
+    std::string deep = folder_;
+    for (char c = 'a'; deep.size() <= 300; ++c) {
+        deep += "\\" + std::string(60, c);
+        ASSERT_TRUE(Tolm::FileSystem::MakeDir(u"\\\\?\\" + Tolm::CUnicodeString::FromUtf8(deep), true));
+    }
+    GearsetTesting::SetEnvironment("TMP", deep);
+    const std::string made = Tolm::TempFile::New(u"deep", u"tmp").ToUtf8();
+    EXPECT_TRUE(made.starts_with(deep + "\\deep")) << made;
+    Tolm::TempFile::Delete(Tolm::CUnicodeString::FromUtf8(made));
+    GearsetTesting::SetEnvironment("TMP", folder_);
+    GearsetTesting::RemoveTree(folder_);
+}
+#endif
 
 // Windows refuses to cut a file under a mapped view, and the in-memory files
 // do too: a cut of a nameless file that was read through views must still be

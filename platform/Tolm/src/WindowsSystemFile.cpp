@@ -243,11 +243,30 @@ bool isPlatformDirectory(const std::string& native) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+namespace {
+
+std::wstring environmentVariable(const wchar_t* name) {
+    const DWORD units = ::GetEnvironmentVariableW(name, nullptr, 0);
+    if (units == 0) return {};
+    std::wstring value(units, L'\0');
+    value.resize(::GetEnvironmentVariableW(name, value.data(), units));
+    return value;
+}
+
+}  // namespace
+
 std::string platformTemporaryFolder() {
-    wchar_t folder[MAX_PATH + 1];
-    const DWORD units = ::GetTempPathW(MAX_PATH + 1, folder);
-    if (units == 0 || units > MAX_PATH) return ".";
-    std::wstring wide(folder, units);
+    std::wstring wide(MAX_PATH + 1, L'\0');
+    const DWORD units = ::GetTempPathW(MAX_PATH + 1, wide.data());
+    if (units > 0 && units <= MAX_PATH) {
+        wide.resize(units);
+    } else {
+        // GetTempPathW gives up on a folder longer than MAX_PATH; the
+        // variables it reads still name it, and the long-path form reaches it.
+        wide = environmentVariable(L"TMP");
+        if (wide.empty()) wide = environmentVariable(L"TEMP");
+        if (wide.empty()) wide = L".";
+    }
     while (wide.size() > 3 && (wide.back() == L'\\' || wide.back() == L'/')) wide.pop_back();
     const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                             nullptr, nullptr);
