@@ -70,6 +70,11 @@ for preset in "${presets[@]}"; do
     export WINEPREFIX=$PWD/build/wine-$triplet
     mkdir -p "$WINEPREFIX"
     "$server" -p
+    # Starts the prefix's own processes now, away from ctest's output pipes,
+    # which they would otherwise hold open for as long as the server lives.
+    loader=/usr/lib/wine/wine64
+    [ -x "$loader" ] || loader=wine
+    WINEDEBUG=-all "$loader" wineboot >/dev/null 2>&1 </dev/null || true
   fi
   ctest --preset "$preset" 2>&1 | tee "$log" || status=$?
   if [[ $preset == windows-* ]]; then
