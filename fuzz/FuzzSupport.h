@@ -42,15 +42,14 @@ inline void Dispose(Tolm::CException* error, bool internalIsFinding) {
 }
 
 // Fails the run with a message when a property does not hold.
-#define FUZZ_CHECK(condition, ...)                                                   \
-    do {                                                                             \
-        if (!(condition)) {                                                          \
-            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, \
-                         #condition);                                                \
-            std::fprintf(stderr, __VA_ARGS__);                                       \
-            std::fputc('\n', stderr);                                                \
-            std::abort();                                                            \
-        }                                                                            \
+#define FUZZ_CHECK(condition, ...)                                                                \
+    do {                                                                                          \
+        if (!(condition)) {                                                                       \
+            std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition); \
+            std::fprintf(stderr, __VA_ARGS__);                                                    \
+            std::fputc('\n', stderr);                                                             \
+            std::abort();                                                                         \
+        }                                                                                         \
     } while (false)
 
 }  // namespace fuzzsupport

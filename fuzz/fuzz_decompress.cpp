@@ -67,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const Tolm::CPtr<Korvan::CArrayReadStream> source = new Korvan::CArrayReadStream;
     source->SetArray(data, count);
-    const Tolm::CPtr<Image::CReadImageStream> decompressing = toolkit().CreateDecompressingStream(source.Get());
+    const Tolm::CPtr<Image::CReadImageStream> decompressing =
+        toolkit().CreateDecompressingStream(source.Get());
     const Outcome first = drain(*decompressing);
     decompressing->Reset();
     const Outcome second = drain(*decompressing);
@@ -86,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!packed.failed, "compressing %zu bytes failed", size);
     const Tolm::CPtr<Korvan::CArrayReadStream> packedSource = new Korvan::CArrayReadStream;
     packedSource->SetArray(packed.bytes.data(), static_cast<int>(packed.bytes.size()));
-    const Tolm::CPtr<Image::CReadImageStream> unpacking = toolkit().CreateDecompressingStream(packedSource.Get());
+    const Tolm::CPtr<Image::CReadImageStream> unpacking =
+        toolkit().CreateDecompressingStream(packedSource.Get());
     const Outcome unpacked = drain(*unpacking);
     FUZZ_CHECK(!unpacked.failed && unpacked.bytes == std::vector<unsigned char>(data, data + size),
                "%zu bytes compressed to %zu came back as %zu (failed %d)", size, packed.bytes.size(),

@@ -54,15 +54,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const Tolm::CPtr<Image::IImage> image = Image::LoadImageFile(file);
         FUZZ_CHECK(image, "no image and no exception");
         const int width = image->GetWidth(), height = image->GetHeight(), colority = image->GetColority();
-        FUZZ_CHECK(width > 0 && height > 0 && colority >= 0 && colority <= 2, "image %dx%d colority %d", width,
-                   height, colority);
+        FUZZ_CHECK(width > 0 && height > 0 && colority >= 0 && colority <= 2, "image %dx%d colority %d",
+                   width, height, colority);
         const long long rowBytes = colority == 0   ? (width + 7LL) / 8
                                    : colority == 1 ? static_cast<long long>(width)
                                                    : 3LL * width;
-        FUZZ_CHECK(image->GetStride() >= rowBytes, "stride %d for rows of %lld bytes", image->GetStride(), rowBytes);
+        FUZZ_CHECK(image->GetStride() >= rowBytes, "stride %d for rows of %lld bytes", image->GetStride(),
+                   rowBytes);
         const unsigned char* pixels = image->GetPixels();
         unsigned sum = 0;
-        for (long long i = 0, n = static_cast<long long>(image->GetStride()) * height; i < n; ++i) sum += pixels[i];
+        for (long long i = 0, n = static_cast<long long>(image->GetStride()) * height; i < n; ++i)
+            sum += pixels[i];
         volatile unsigned sink = sum;
         (void)sink;
     } catch (Tolm::CException* error) {

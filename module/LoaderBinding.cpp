@@ -63,18 +63,18 @@ bool isRegistered = false;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
     switch (reason) {
-    case DLL_PROCESS_ATTACH:
-        ownModule = module;
-        isRegistered = Korvan::ModuleFrame::RunLoad(module);
-        return isRegistered ? TRUE : FALSE;
-    case DLL_PROCESS_DETACH:
-        if (isRegistered) {
-            isRegistered = false;
-            Korvan::ModuleFrame::RunUnload(ownModule);
-        }
-        return TRUE;
-    default:
-        return TRUE;
+        case DLL_PROCESS_ATTACH:
+            ownModule = module;
+            isRegistered = Korvan::ModuleFrame::RunLoad(module);
+            return isRegistered ? TRUE : FALSE;
+        case DLL_PROCESS_DETACH:
+            if (isRegistered) {
+                isRegistered = false;
+                Korvan::ModuleFrame::RunUnload(ownModule);
+            }
+            return TRUE;
+        default:
+            return TRUE;
     }
 }
 

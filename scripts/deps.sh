@@ -13,10 +13,10 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libzstd-dev libjpeg62-turbo-dev libpng-dev)
 case "${1:-build}" in
   build) ;;
-  test) packages+=(libgtest-dev libbenchmark-dev libsqlite3-dev liblmdb-dev libjpeg-turbo-progs python3) ;;
+  test) packages+=(libgtest-dev libbenchmark-dev libsqlite3-dev liblmdb-dev libjpeg-turbo-progs python3 clang-format) ;;
   fuzz) packages+=(clang libclang-rt-14-dev) ;;
   windows)
-    packages+=(libgtest-dev libbenchmark-dev libsqlite3-dev liblmdb-dev libjpeg-turbo-progs python3)
+    packages+=(libgtest-dev libbenchmark-dev libsqlite3-dev liblmdb-dev libjpeg-turbo-progs python3 clang-format)
     packages+=(mingw-w64 libz-mingw-w64-dev wine wine64 wine32:i386 dpkg-dev googletest) ;;
   *) echo "usage: scripts/deps.sh [build|test|fuzz|windows]" >&2; exit 2 ;;
 esac

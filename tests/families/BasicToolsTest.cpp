@@ -63,7 +63,8 @@ TEST(ScanTest, AgreesWithFindAndRfindBetweenGuardPages) {
     SYSTEM_INFO system{};
     GetSystemInfo(&system);
     const std::size_t page = system.dwPageSize;
-    auto* base = static_cast<char*>(VirtualAlloc(nullptr, 3 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    auto* base =
+        static_cast<char*>(VirtualAlloc(nullptr, 3 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
     ASSERT_NE(nullptr, base);
     DWORD was = 0;
     VirtualProtect(base, page, PAGE_NOACCESS, &was);

@@ -91,7 +91,8 @@ GearsetTesting::ChildResult RunChildRole(const std::string& role, const fs::path
     GearsetTesting::ChildRequest request;
     request.program = GearsetTesting::ThisProgram();
     const std::u8string folderText = folder.u8string();
-    request.environment = {{kChildRole, role}, {kChildFolder, std::string(folderText.begin(), folderText.end())}};
+    request.environment = {{kChildRole, role},
+                           {kChildFolder, std::string(folderText.begin(), folderText.end())}};
     return GearsetTesting::RunChild(request);
 }
 

@@ -113,7 +113,8 @@ TEST(Factory, EveryClassNameMakesItsInterfaceAndAWrongCastIsReported) {
     EXPECT_TRUE(Tolm::CreateObject<Image::IAlgorithm>(u"Image.AlgorithmClass"));
     EXPECT_TRUE(Tolm::CreateObject<Image::IImageTransformer>(u"Image.ColorityConversionToGrayTransformer"));
     EXPECT_TRUE(Tolm::CreateObject<Image::IStreamsToolkit>(u"Image.StreamsToolkit"));
-    EXPECT_EQ(Kind::internal, thrownKind([] { Tolm::CreateObject<Image::IAlgorithm>(u"Image.StreamsToolkit"); }));
+    EXPECT_EQ(Kind::internal,
+              thrownKind([] { Tolm::CreateObject<Image::IAlgorithm>(u"Image.StreamsToolkit"); }));
 }
 
 // Every colority, at widths around the byte boundary of a 1-bit row, into

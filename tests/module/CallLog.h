@@ -56,7 +56,7 @@ public:
         reports.clear();
     }
 
-    inline static Calls calls;                     // module calls by name, and "report"
+    inline static Calls calls;                           // module calls by name, and "report"
     inline static std::vector<Tolm::HINSTANCE> modules;  // the argument of each call that takes one
     inline static std::vector<Tolm::InternalErrorReport> reports;
     // A module call of this name throws once it is logged, as a framework

@@ -1,6 +1,6 @@
 // Loads and unloads the real Korvan.Gearset library with dlopen and dlclose
-// (LoadLibraryW and FreeLibrary on Windows) and checks, through the framework's seams, which framework calls the loader
-// binding makes and in what order. This executable does not link the library.
+// (LoadLibraryW and FreeLibrary on Windows) and checks, through the framework's seams, which framework calls
+// the loader binding makes and in what order. This executable does not link the library.
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -73,7 +73,9 @@ protected:
         const void* marker = dlsym(library_, "__TolmbaseUsed");
         return marker != nullptr ? baseOf(marker) : nullptr;
     }
-    static Tolm::HINSTANCE ExecutableHandle() { return baseOf(reinterpret_cast<const void*>(getauxval(AT_PHDR))); }
+    static Tolm::HINSTANCE ExecutableHandle() {
+        return baseOf(reinterpret_cast<const void*>(getauxval(AT_PHDR)));
+    }
 
     void* library_ = nullptr;
 };

@@ -40,8 +40,9 @@ constexpr SplitCase kSplits[] = {
 #else
 // A backslash is part of a name.
 constexpr SplitCase kSplits[] = {
-    {u"//tmp//a/", u"/|tmp|a", u"/"}, {u"", u"", u"."}, {u"./a/../b", u".|a|..|b", u"."},
-    {u"a\\b", u"a\\b", u"."},      {u"\\\\?\\/x y", u"/|x y", u"/"},
+    {u"//tmp//a/", u"/|tmp|a", u"/"}, {u"", u"", u"."},
+    {u"./a/../b", u".|a|..|b", u"."}, {u"a\\b", u"a\\b", u"."},
+    {u"\\\\?\\/x y", u"/|x y", u"/"},
 };
 #endif
 
@@ -50,9 +51,11 @@ TEST(Paths, SplitSkipsEmptyNamesAndJoiningPutsOneSeparatorBetween) {
         FileSystem::CComponents components(1, CUnicodeString(u"left over"));
         const FileSystem::TPathType type = FileSystem::Split(c.path, components);
         std::u16string parts;
-        for (const CUnicodeString& part : components) (parts += parts.empty() ? u"" : u"|") += part.GetString();
+        for (const CUnicodeString& part : components)
+            (parts += parts.empty() ? u"" : u"|") += part.GetString();
         EXPECT_EQ(c.parts, parts) << CUnicodeString(c.path).ToUtf8();
-        EXPECT_EQ(std::u16string_view(c.drive) == u"." ? FileSystem::ptRelative : FileSystem::ptAbsolute, type)
+        EXPECT_EQ(std::u16string_view(c.drive) == u"." ? FileSystem::ptRelative : FileSystem::ptAbsolute,
+                  type)
             << CUnicodeString(c.path).ToUtf8();
         EXPECT_EQ(c.drive, FileSystem::GetDrivePath(c.path)) << CUnicodeString(c.path).ToUtf8();
     }
@@ -109,7 +112,8 @@ TEST(Directories, WindowsMakeDirFailuresCarryThePosixReasons) {
     const struct {
         std::filesystem::path path;
         int systemError;
-    } cases[] = {{root / "file", EEXIST}, {root / "missing" / "child", ENOENT}, {root / "file" / "child", ENOTDIR}};
+    } cases[] = {
+        {root / "file", EEXIST}, {root / "missing" / "child", ENOENT}, {root / "file" / "child", ENOTDIR}};
     for (const auto& c : cases) {
         const CUnicodeString path = CUnicodeString::FromUtf8(c.path.string());
         const auto thrown = GearsetTest::Catch([&] { FileSystem::MakeDir(u"\\\\?\\" + path, true); });

@@ -149,8 +149,8 @@ TEST_F(SystemZone, NowInTheRepeatedHourConvertsWithTheOffsetInForce) {
         {CTime(2026, 11, 1, 7, 30, 0), -300},  // 02:30 EST, once
     };
     for (const auto& c : cases) {
-        const Tolm::CFixedSystemClock clock(
-            Tolm::FILETIME{static_cast<Tolm::DWORD>(c.utc.GetTicks()), static_cast<Tolm::DWORD>(c.utc.GetTicks() >> 32)});
+        const Tolm::CFixedSystemClock clock(Tolm::FILETIME{static_cast<Tolm::DWORD>(c.utc.GetTicks()),
+                                                           static_cast<Tolm::DWORD>(c.utc.GetTicks() >> 32)});
         EXPECT_EQ(c.utc.GetTicks() + c.offsetMinutes * kMinute, CTime::GetTickCount().GetTicks())
             << c.utc.GetHour();
         EXPECT_EQ(c.offsetMinutes, measuredOffset().GetTotalMinutes()) << c.utc.GetHour();

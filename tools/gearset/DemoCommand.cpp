@@ -59,8 +59,8 @@ public:
                 return;
             }
         }
-        throw ToolFailure("cannot create a temporary directory under '" + FromPath(fs::temp_directory_path()) +
-                          "'");
+        throw ToolFailure("cannot create a temporary directory under '" +
+                          FromPath(fs::temp_directory_path()) + "'");
     }
     ~TemporaryRoot() {
         std::error_code ignored;

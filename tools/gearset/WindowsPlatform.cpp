@@ -20,7 +20,8 @@ constexpr const char* kStandardInput = "standard input";
 std::wstring widen(const std::string& text) {
     std::wstring wide;
     if (text.empty()) return wide;
-    const int units = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int units =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     wide.resize(static_cast<std::size_t>(units));
     ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
     return wide;
@@ -29,17 +30,18 @@ std::wstring widen(const std::string& text) {
 std::string systemText(DWORD error) {
     wchar_t* text = nullptr;
     const DWORD units = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring wide(text ? text : L"", units);
     if (text) ::LocalFree(text);
-    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L'.')) wide.pop_back();
+    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L'.'))
+        wide.pop_back();
     if (wide.empty()) return "error " + std::to_string(error);
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                            nullptr, nullptr);
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                            0, nullptr, nullptr);
     std::string result(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), result.data(), bytes, nullptr,
-                          nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), result.data(), bytes,
+                          nullptr, nullptr);
     return result;
 }
 
@@ -59,8 +61,8 @@ public:
         int done = 0;
         while (done < count) {
             DWORD got = 0;
-            if (!::ReadFile(handle_, static_cast<char*>(buffer) + done, static_cast<DWORD>(count - done), &got,
-                            nullptr)) {
+            if (!::ReadFile(handle_, static_cast<char*>(buffer) + done, static_cast<DWORD>(count - done),
+                            &got, nullptr)) {
                 const DWORD error = ::GetLastError();
                 if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) break;
                 throw ToolFailure(systemFailure("cannot read", name_, error));
@@ -98,8 +100,8 @@ public:
         const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
         for (int done = 0; done < count;) {
             DWORD put = 0;
-            if (!::WriteFile(output, static_cast<const char*>(buffer) + done, static_cast<DWORD>(count - done), &put,
-                             nullptr) ||
+            if (!::WriteFile(output, static_cast<const char*>(buffer) + done,
+                             static_cast<DWORD>(count - done), &put, nullptr) ||
                 put == 0)
                 throw ToolFailure("cannot write standard output: " + systemText(::GetLastError()));
             done += static_cast<int>(put);
@@ -137,7 +139,8 @@ std::unique_ptr<Tolm::CBaseFile> OpenSequentialFile(const std::string& path) {
         handle = ::CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     }
-    if (handle == INVALID_HANDLE_VALUE) throw ToolFailure(systemFailure("cannot open", name, ::GetLastError()));
+    if (handle == INVALID_HANDLE_VALUE)
+        throw ToolFailure(systemFailure("cannot open", name, ::GetLastError()));
     return std::make_unique<SequentialFile>(name, handle);
 }
 
@@ -187,8 +190,9 @@ FileWindows::FileWindows(const std::string& path)
         size_ = static_cast<std::int64_t>(impl_->input.size());
         return;
     }
-    impl_->file = ::CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    impl_->file = ::CreateFileW(widen(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (impl_->file == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         const DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
@@ -224,8 +228,8 @@ const char* FileWindows::View(std::int64_t offset, std::size_t length) {
         where.OffsetHigh = static_cast<DWORD>(at >> 32);
         const std::size_t left = length - done;
         DWORD got = 0;
-        if (!::ReadFile(impl_->file, impl_->buffer.data() + done, static_cast<DWORD>(left < (1u << 30) ? left : 1u << 30),
-                        &got, &where) &&
+        if (!::ReadFile(impl_->file, impl_->buffer.data() + done,
+                        static_cast<DWORD>(left < (1u << 30) ? left : 1u << 30), &got, &where) &&
             ::GetLastError() != ERROR_HANDLE_EOF)
             throw ToolFailure(systemFailure("cannot read", path_, ::GetLastError()));
         if (got == 0) throw ToolFailure("'" + path_ + "' became shorter while it was read");

@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cwchar>
 #include <cstring>
+#include <cwchar>
 #include <exception>
 #include <new>
 #include <string>

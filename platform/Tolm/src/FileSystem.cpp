@@ -36,7 +36,8 @@ std::size_t rootLength(std::u16string_view path) {
 // is "\\server\share".
 std::u16string ordinaryForm(std::u16string_view path) {
     const std::u16string_view units = WithoutLongPathPrefix(path);
-    if (units.size() < path.size() && units.size() > 4 && units.substr(0, 3) == u"UNC" && isSeparator(units[3]))
+    if (units.size() < path.size() && units.size() > 4 && units.substr(0, 3) == u"UNC" &&
+        isSeparator(units[3]))
         return u"\\" + std::u16string(units.substr(3));
     return std::u16string(units);
 }
@@ -90,7 +91,8 @@ TPathType Split(const CUnicodeString& path, CComponents& components) {
     const std::u16string_view units = ordinary;
     const std::size_t root = rootLength(units);
     const bool absolute = root > 0;
-    if (absolute) components.emplace_back(root == 1 ? std::u16string_view(&kSeparator, 1) : units.substr(0, root));
+    if (absolute)
+        components.emplace_back(root == 1 ? std::u16string_view(&kSeparator, 1) : units.substr(0, root));
     std::size_t at = root;
     while (at < units.size()) {
         std::size_t end = at;
@@ -106,7 +108,8 @@ CUnicodeString GetDrivePath(const CUnicodeString& path) {
     const std::u16string_view units = ordinary;
     const std::size_t root = rootLength(units);
     if (root == 0) return CUnicodeString(u".");
-    return root == 1 ? CUnicodeString(std::u16string_view(&kSeparator, 1)) : CUnicodeString(units.substr(0, root));
+    return root == 1 ? CUnicodeString(std::u16string_view(&kSeparator, 1))
+                     : CUnicodeString(units.substr(0, root));
 }
 
 }  // namespace Tolm::FileSystem

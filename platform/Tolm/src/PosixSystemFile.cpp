@@ -116,7 +116,9 @@ int renamePlatformFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-int makePlatformDirectory(const std::string& native) { return ::mkdir(native.c_str(), 0777) == 0 ? 0 : errno; }
+int makePlatformDirectory(const std::string& native) {
+    return ::mkdir(native.c_str(), 0777) == 0 ? 0 : errno;
+}
 
 bool isPlatformDirectory(const std::string& native) {
     struct stat status {};

@@ -42,7 +42,8 @@ std::string randomPart() {
 
 // A name piece must stay a piece: no separator, no zero, no "..".
 void checkNamePart(const std::string& part, const char* what) {
-    if (part.find('/') != std::string::npos || part.find(detail::kPlatformSeparator) != std::string::npos || part.find('\0') != std::string::npos || part == "..") {
+    if (part.find('/') != std::string::npos || part.find(detail::kPlatformSeparator) != std::string::npos ||
+        part.find('\0') != std::string::npos || part == "..") {
         ThrowArgumentError(std::string("temporary file ") + what + " '" + part +
                            "' may not contain '/' or NUL");
     }
@@ -84,7 +85,8 @@ CUnicodeString NewIn(const CUnicodeString& directoryPath, const CUnicodeString& 
     checkNamePart(extensionText, "extension");
     std::string directory = ToNativePath(directoryPath);
     if (directory.empty()) directory = ".";
-    while (directory.size() > 1 && (directory.back() == '/' || directory.back() == detail::kPlatformSeparator))
+    while (directory.size() > 1 &&
+           (directory.back() == '/' || directory.back() == detail::kPlatformSeparator))
         directory.pop_back();
     int lastError = EEXIST;
     std::string path;
@@ -100,7 +102,8 @@ CUnicodeString NewIn(const CUnicodeString& directoryPath, const CUnicodeString& 
             file->close();
             if (statusError != 0) {
                 detail::removePlatformFile(path);
-                detail::throwSystemFileError("cannot identify the temporary file '" + path + "'", statusError);
+                detail::throwSystemFileError("cannot identify the temporary file '" + path + "'",
+                                             statusError);
             }
             {
                 const std::lock_guard lock(createdFilesMutex);

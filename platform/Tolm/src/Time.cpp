@@ -137,8 +137,8 @@ std::int64_t systemOffsetAtUtc(std::int64_t unixSeconds) {
     if (!FileTimeToSystemTime(&utcTime, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) ||
         !SystemTimeToFileTime(&local, &localTime))
         return 0;
-    const auto localTicks = static_cast<std::int64_t>((static_cast<std::uint64_t>(localTime.dwHighDateTime) << 32) |
-                                                      localTime.dwLowDateTime);
+    const auto localTicks = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(localTime.dwHighDateTime) << 32) | localTime.dwLowDateTime);
     return (localTicks - ticks) / CTimeSpan::kTicksPerSecond;
 }
 

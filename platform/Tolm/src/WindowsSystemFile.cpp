@@ -17,42 +17,42 @@ namespace {
 // The framework's errors are numbered as errno is, on every system.
 int errnoOf(DWORD error) {
     switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_PATHNAME:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-        return EACCES;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return EEXIST;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    case ERROR_FILENAME_EXCED_RANGE:
-        return ENAMETOOLONG;
-    case ERROR_DIRECTORY:
-        return ENOTDIR;
-    case ERROR_DIR_NOT_EMPTY:
-        return ENOTEMPTY;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        return ENOMEM;
-    case ERROR_INVALID_NAME:
-    case ERROR_INVALID_PARAMETER:
-    case ERROR_NEGATIVE_SEEK:
-        return EINVAL;
-    case ERROR_TOO_MANY_OPEN_FILES:
-        return EMFILE;
-    case ERROR_USER_MAPPED_FILE:  // a cut under a mapped view
-        return EBUSY;
-    default:
-        return EIO;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_PATHNAME:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_WRITE_PROTECT:
+            return EACCES;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ENAMETOOLONG;
+        case ERROR_DIRECTORY:
+            return ENOTDIR;
+        case ERROR_DIR_NOT_EMPTY:
+            return ENOTEMPTY;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return ENOMEM;
+        case ERROR_INVALID_NAME:
+        case ERROR_INVALID_PARAMETER:
+        case ERROR_NEGATIVE_SEEK:
+            return EINVAL;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return EMFILE;
+        case ERROR_USER_MAPPED_FILE:  // a cut under a mapped view
+            return EBUSY;
+        default:
+            return EIO;
     }
 }
 
@@ -115,8 +115,9 @@ public:
         status.isRegular = !status.isDirectory && ::GetFileType(handle_) == FILE_TYPE_DISK;
         // A file deleted while open keeps its name until the last handle goes.
         FILE_STANDARD_INFO standard{};
-        status.hasName = !(::GetFileInformationByHandleEx(handle_, FileStandardInfo, &standard, sizeof standard) &&
-                           standard.DeletePending);
+        status.hasName =
+            !(::GetFileInformationByHandleEx(handle_, FileStandardInfo, &standard, sizeof standard) &&
+              standard.DeletePending);
         status.device = info.dwVolumeSerialNumber;
         status.inode = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
         status.length = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
@@ -152,7 +153,8 @@ private:
 std::wstring utf16(const std::string& text) {
     std::wstring wide;
     if (text.empty()) return wide;
-    const int units = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int units =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     wide.resize(static_cast<std::size_t>(units));
     ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
     return wide;
@@ -179,7 +181,8 @@ std::wstring widePath(const std::string& native) {
     if (full) return std::wstring(kLongPrefix) + rest;
     std::wstring absolute(::GetFullPathNameW(rest.c_str(), 0, nullptr, nullptr), L'\0');
     if (absolute.empty()) return wide;
-    absolute.resize(::GetFullPathNameW(rest.c_str(), static_cast<DWORD>(absolute.size()), absolute.data(), nullptr));
+    absolute.resize(
+        ::GetFullPathNameW(rest.c_str(), static_cast<DWORD>(absolute.size()), absolute.data(), nullptr));
     if (absolute.starts_with(L"\\\\")) return std::wstring(kLongPrefix) + L"UNC" + absolute.substr(1);
     return std::wstring(kLongPrefix) + absolute;
 }
@@ -200,9 +203,9 @@ std::unique_ptr<SystemFile> openPlatformFile(const std::string& native, const Sy
     // Others may read, write and delete meanwhile, as on POSIX; folders open
     // only with backup semantics, so that opening one is refused as POSIX
     // refuses to write one.
-    const HANDLE handle =
-        ::CreateFileW(widePath(native).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = ::CreateFileW(widePath(native).c_str(), access,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD failure = ::GetLastError();
         error = errnoOf(failure);
@@ -219,8 +222,9 @@ int removePlatformFile(const std::string& native) {
 }
 
 int renamePlatformFile(const std::string& from, const std::string& to) {
-    return ::MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), MOVEFILE_REPLACE_EXISTING) ? 0
-                                                                                                  : errnoOf(::GetLastError());
+    return ::MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), MOVEFILE_REPLACE_EXISTING)
+               ? 0
+               : errnoOf(::GetLastError());
 }
 
 int makePlatformDirectory(const std::string& native) {
@@ -232,7 +236,8 @@ int makePlatformDirectory(const std::string& native) {
         const std::size_t end = wide.find_last_of(L"\\/");
         if (end != std::wstring::npos && end > 0) {
             const DWORD attributes = ::GetFileAttributesW(wide.substr(0, end).c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ENOTDIR;
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                return ENOTDIR;
         }
     }
     return errnoOf(failure);
@@ -268,8 +273,8 @@ std::string platformTemporaryFolder() {
         if (wide.empty()) wide = L".";
     }
     while (wide.size() > 3 && (wide.back() == L'\\' || wide.back() == L'/')) wide.pop_back();
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                            nullptr, nullptr);
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                            0, nullptr, nullptr);
     std::string text(static_cast<std::size_t>(bytes), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), bytes, nullptr,
                           nullptr);

@@ -34,15 +34,18 @@ int main(int argc, char** argv) {
         const unsigned char record[] = "record bytes";
         Tolm::CArray<unsigned char, Tolm::CurrentMemoryManager> back;
         store.ReadRecord(store.WriteRecord(record, sizeof record), back);
-        if (back.GetSize() != static_cast<int>(sizeof record) || std::memcmp(back.GetData(), record, sizeof record))
+        if (back.GetSize() != static_cast<int>(sizeof record) ||
+            std::memcmp(back.GetData(), record, sizeof record))
             return failed("the record store");
 
         Korvan::CByteArray bytes;
         Korvan::UnicodeStringToBytes(u"caf\u00E9", false, bytes);
-        if (Korvan::BytesToUnicodeString(bytes) != Tolm::CUnicodeString(u"caf\u00E9")) return failed("text strings");
+        if (Korvan::BytesToUnicodeString(bytes) != Tolm::CUnicodeString(u"caf\u00E9"))
+            return failed("text strings");
 
         const Tolm::CTime time(2024, 1, 2, 3, 4, 5);
-        if (Korvan::ConvertTimeStringToTime(Korvan::ConvertTimeToISOFormat(time)) != time) return failed("dates");
+        if (Korvan::ConvertTimeStringToTime(Korvan::ConvertTimeToISOFormat(time)) != time)
+            return failed("dates");
 
         const char pdf[] = "%PDF-1.7 1 0 obj endobj";
         if (Korvan::ScanTo(pdf, static_cast<int>(sizeof pdf - 1), Tolm::CString("endobj")) != 17)

@@ -145,12 +145,16 @@ public:
 
 private:
     T* inlineData() noexcept {
-        if constexpr (N > 0) return reinterpret_cast<T*>(inline_);
-        else return nullptr;
+        if constexpr (N > 0)
+            return reinterpret_cast<T*>(inline_);
+        else
+            return nullptr;
     }
     const T* inlineData() const noexcept {
-        if constexpr (N > 0) return reinterpret_cast<const T*>(inline_);
-        else return nullptr;
+        if constexpr (N > 0)
+            return reinterpret_cast<const T*>(inline_);
+        else
+            return nullptr;
     }
     // Should the report of a bad index return, a zeroed stand-in element is
     // read or written instead, so that nothing outside the array is touched.
@@ -174,7 +178,8 @@ private:
     void takeFrom(CFastArray& other) noexcept {
         if constexpr (N > 0) {
             if (other.IsInline()) {
-                if (other.size_ > 0) std::memcpy(static_cast<void*>(data_), other.data_, sizeof(T) * other.size_);
+                if (other.size_ > 0)
+                    std::memcpy(static_cast<void*>(data_), other.data_, sizeof(T) * other.size_);
                 size_ = other.size_;
                 other.size_ = 0;
                 return;

@@ -69,12 +69,12 @@ enum TInternalErrorType : int {
 // One report of GenerateInternalError, as a handler sees it.
 struct InternalErrorReport {
     TInternalErrorType type;
-    std::string text;         // UTF-8 of the first text
-    std::string detail;       // UTF-8 of the second text
-    std::string file;         // as given, e.g. "Src\\FileDataStorage"
+    std::string text;    // UTF-8 of the first text
+    std::string detail;  // UTF-8 of the second text
+    std::string file;    // as given, e.g. "Src\\FileDataStorage"
     int line;
     std::uint32_t code;
-    bool insideStaticPart;    // a static part was open when the report was made
+    bool insideStaticPart;  // a static part was open when the report was made
 };
 
 // Reports a broken precondition. Returns false when the report returns (see the

@@ -33,11 +33,13 @@ struct CAllocator {
     T* allocate(std::size_t count) { return static_cast<T*>(doAlloc(count * sizeof(T))); }
     void deallocate(T* block, std::size_t) noexcept { doFree(block); }
     template <class U>
-    bool operator==(const CAllocator<U>&) const noexcept { return true; }
+    bool operator==(const CAllocator<U>&) const noexcept {
+        return true;
+    }
 };
 
 // Gives a class operator new/delete over doAlloc/doFree.
-#define TOLM_HEAP_THROUGH_FRAMEWORK                                                   \
+#define TOLM_HEAP_THROUGH_FRAMEWORK                                                 \
     static void* operator new(std::size_t bytes) { return ::Tolm::doAlloc(bytes); } \
     static void operator delete(void* block) noexcept { ::Tolm::doFree(block); }
 

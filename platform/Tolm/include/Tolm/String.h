@@ -42,8 +42,8 @@ public:
     using Storage = std::basic_string<char16_t, std::char_traits<char16_t>, CAllocator<char16_t>>;
 
     CUnicodeString() = default;
-    CUnicodeString(const char16_t* text);              // zero-terminated; null gives empty
-    CUnicodeString(const char16_t* text, int count);   // count units, zeros included
+    CUnicodeString(const char16_t* text);             // zero-terminated; null gives empty
+    CUnicodeString(const char16_t* text, int count);  // count units, zeros included
     CUnicodeString(std::u16string_view text);
 
     // UTF-8 conversions. Malformed UTF-8 sequences become U+FFFD; unpaired
@@ -138,9 +138,7 @@ public:
     std::string_view View() const noexcept { return {bytes_.data(), bytes_.size()}; }
     char operator[](int index) const;  // outside 0..GetLength()-1: internal error
 
-    friend bool operator==(const CString& a, const CString& b) noexcept {
-        return a.bytes_ == b.bytes_;
-    }
+    friend bool operator==(const CString& a, const CString& b) noexcept { return a.bytes_ == b.bytes_; }
 
 private:
     Storage bytes_;
