@@ -12,7 +12,7 @@
 // Counters: bytes/s, and system calls per page ("calls/page") or per MiB.
 #include <Tolm/File.h>
 
-#include "FileInstruments.h"
+#include "CountingPort.h"
 
 #include <benchmark/benchmark.h>
 
@@ -90,8 +90,15 @@ void ReportPerPage(benchmark::State& state, int pages, std::int64_t calls) {
                                    static_cast<double>(state.iterations() * static_cast<std::int64_t>(pages));
 }
 
-std::int64_t SystemCallsSince(const Tolm::detail::FileIoCounts& before) {
-    const Tolm::detail::FileIoCounts now = Tolm::detail::fileIoCounts();
+// Counts the system calls of every file the benchmarks open; installed by the
+// first benchmark that asks, before it opens a file.
+Tolm::testing::CountingPort& Counting() {
+    static auto* port = new Tolm::testing::CountingPort;
+    return *port;
+}
+
+std::int64_t SystemCallsSince(const Tolm::testing::CountingPort::Counts& before) {
+    const Tolm::testing::CountingPort::Counts now = Counting().counts();
     return (now.reads - before.reads) + (now.writes - before.writes) +
            (now.lengthChanges - before.lengthChanges);
 }
@@ -102,7 +109,7 @@ void BM_StoreWrite_CFile(benchmark::State& state) {
     const int pages = PagesOf(state);
     const std::vector<int> order = StoreOrder(pages);
     const auto& data = PageData();
-    const Tolm::detail::FileIoCounts before = Tolm::detail::fileIoCounts();
+    const Tolm::testing::CountingPort::Counts before = Counting().counts();
     for (auto _ : state) {
         Tolm::CFile file(U(PathOf("store-cfile")), Tolm::CFile::kNewReadWrite);
         for (std::size_t i = 0; i < order.size(); ++i) {
@@ -204,7 +211,7 @@ void storeReadCFile(benchmark::State& state, bool randomRecords) {
     const std::string& path = ReadFile(pages);
     const std::vector<int> order = ReadOrder(pages, randomRecords);
     std::vector<unsigned char> data(kDataSize);
-    const Tolm::detail::FileIoCounts before = Tolm::detail::fileIoCounts();
+    const Tolm::testing::CountingPort::Counts before = Counting().counts();
     for (auto _ : state) {
         Tolm::CFile file(U(path), Tolm::CFile::modeRead);
         for (int page : order) {
@@ -257,7 +264,7 @@ void BM_StoreReadRandomRecords_PreadPerPage(benchmark::State& state) { storeRead
 void BM_SequentialWrite_CFile(benchmark::State& state) {
     const std::int64_t total = state.range(0) << 20;
     const std::vector<unsigned char> chunk(static_cast<std::size_t>(state.range(1)), 0xA5);
-    const Tolm::detail::FileIoCounts before = Tolm::detail::fileIoCounts();
+    const Tolm::testing::CountingPort::Counts before = Counting().counts();
     for (auto _ : state) {
         Tolm::CFile file(U(PathOf("seq-cfile")), Tolm::CFile::kCreateForWriting);
         for (std::int64_t done = 0; done < total; done += state.range(1)) {

@@ -19,7 +19,7 @@
 #include <Tolm/Array.h>
 #include <Tolm/File.h>
 
-#include "FileInstruments.h"
+#include "CountingPort.h"
 #include "PdfLikeContent.h"
 
 #include <benchmark/benchmark.h>
@@ -133,9 +133,10 @@ void runStore(benchmark::State& state, bool compress) {
     const std::vector<std::size_t> order = randomOrder(count);
     std::vector<int> records(count);
     Phases phases;
+    Tolm::testing::CountingPort counting;  // every store file of the run is opened through it
     for (auto _ : state) {
         Korvan::CFileDataStorage store(4096, compress);
-        Tolm::detail::resetFileIoCounts();
+        counting.ResetCounts();
         const auto wall = WallClock::now();
         const auto t0 = Clock::now();
         for (std::size_t i = 0; i < count; ++i)
@@ -149,7 +150,7 @@ void runStore(benchmark::State& state, bool compress) {
         const auto t2 = Clock::now();
         for (std::size_t i : order) store.FreeRecord(records[i]);
         const auto t3 = Clock::now();
-        const Tolm::detail::FileIoCounts io = Tolm::detail::fileIoCounts();
+        const Tolm::testing::CountingPort::Counts io = counting.counts();
         phases.write += seconds(t0, t1);
         phases.read += seconds(t1, t2);
         phases.free += seconds(t2, t3);

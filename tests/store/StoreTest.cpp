@@ -4,7 +4,7 @@
 #include <Tolm/Error.h>
 #include <Tolm/File.h>
 
-#include "FileInstruments.h"
+#include "CountingPort.h"
 #include "GearsetTesting.h"
 #include "StoreTestAccess.h"
 
@@ -472,6 +472,7 @@ TEST(StoreFailureTest, TruncatedFileIsAnErrorNotStaleBytes) {
 
 TEST(StoreFailureTest, DiskFullMidWriteLeavesTheStoreAsItWas) {
     for (bool compress : {false, true}) {
+        Tolm::testing::CountingPort counting;  // before the store opens its file
         CFileDataStorage store(kPage, compress);
         const Bytes early = Pattern(9000, 2), big = Pattern(9 * 1024 * 1024, 3);
         EXPECT_EQ(5, Write(store, early));
@@ -480,9 +481,9 @@ TEST(StoreFailureTest, DiskFullMidWriteLeavesTheStoreAsItWas) {
         const int storedBefore = store.GetStoredDataSize();
         const std::vector<int> freeBefore = Access::FreePages(store);
 
-        Tolm::detail::failFileWriteAfter(1, ENOSPC);  // the second of its system writes
+        counting.FailWriteAfter(1, ENOSPC);  // the second of its system writes
         const auto caught = Catch([&] { Write(store, big); });
-        Tolm::detail::failFileWriteAfter(-1, 0);
+        counting.FailWriteAfter(-1, 0);
         EXPECT_EQ(Kind::file, caught.kind) << compress;
         EXPECT_EQ(ENOSPC, caught.systemError) << caught.message;
         EXPECT_EQ(storedBefore, store.GetStoredDataSize());

@@ -4,9 +4,9 @@
 #include <Tolm/File.h>
 #include <Tolm/FileSystem.h>
 
-#include "FileInstruments.h"
+#include "CountingPort.h"
 #include "GearsetTesting.h"
-#include "MemorySystem.h"
+#include "MemoryPort.h"
 #include "PortableTesting.h"
 
 #include <gtest/gtest.h>
@@ -80,12 +80,13 @@ protected:
         GearsetTesting::SetEnvironment(GearsetTesting::kTemporaryFolderVariable, folder_);
     }
     void TearDown() override {
-        Tolm::detail::failFileWriteAfter(-1, 0);
         oldTmp_.empty() ? GearsetTesting::UnsetEnvironment(GearsetTesting::kTemporaryFolderVariable)
                         : GearsetTesting::SetEnvironment(GearsetTesting::kTemporaryFolderVariable, oldTmp_);
         std::filesystem::remove_all(folder_);
     }
     std::string PathOf(const std::string& name) const { return folder_ + "/" + name; }
+    // Every file of a test is opened through it.
+    Tolm::testing::CountingPort counting_;
     std::unique_ptr<CFile> Open(const std::string& name, unsigned flags = CFile::kNewReadWrite) {
         return std::make_unique<CFile>(Tolm::CUnicodeString::FromUtf8(PathOf(name)), flags);
     }
@@ -200,7 +201,7 @@ TEST_F(FileTest, NamelessFileReadsThroughViewsExactlyAndStopsAtItsEnd) {
         {3 * kView + 98, 10, "bb"},
         {3 * kView + 100, 10, ""},
     };
-    Tolm::detail::resetFileIoCounts();
+    counting_.ResetCounts();
     for (const Row& row : rows) {
         std::string got(static_cast<std::size_t>(row.count), '?');
         file.Seek(row.at, CFile::begin);
@@ -208,7 +209,7 @@ TEST_F(FileTest, NamelessFileReadsThroughViewsExactlyAndStopsAtItsEnd) {
         EXPECT_EQ(row.expected, got) << "at " << row.at;
     }
 #ifndef _WIN32  // Wine reports no pending delete for the file: it is read through calls there
-    EXPECT_EQ(0, Tolm::detail::fileIoCounts().reads);
+    EXPECT_EQ(0, counting_.counts().reads);
 #endif
 }
 
@@ -322,7 +323,7 @@ TEST_F(FileTest, EachOpenModeLeavesItsLengthAndRefusesTheDirectionsNotAsked) {
 TEST_F(FileTest, FailingSystemWriteSurfacesAsFileErrorAndCanBeRetried) {
     auto file = Open("full");
     file->Write("buffered", 8);
-    Tolm::detail::failFileWriteAfter(0, ENOSPC);
+    counting_.FailWriteAfter(0, ENOSPC);
     auto caught = Catch([&] { file->Flush(); });
     EXPECT_TRUE(caught.kind == CException::Kind::file && caught.systemError == ENOSPC &&
                 Contains(caught.message, PathOf("full")) && Contains(caught.message, std::strerror(ENOSPC)))
@@ -331,17 +332,17 @@ TEST_F(FileTest, FailingSystemWriteSurfacesAsFileErrorAndCanBeRetried) {
     EXPECT_EQ((Bytes{'b', 'u', 'f', 'f', 'e', 'r', 'e', 'd'}), Contents(PathOf("full")));
 
     const std::string big(1 << 20, 'b');  // large writes go straight to the disk
-    Tolm::detail::failFileWriteAfter(1, EIO);
+    counting_.FailWriteAfter(1, EIO);
     EXPECT_FALSE(Catch([&] { file->Write(big.data(), 1 << 20); }).thrown);
     EXPECT_EQ(EIO, Catch([&] { file->Write(big.data(), 1 << 20); }).systemError);
 
     file->Write("x", 1);  // Close reports a failed write-out and closes all the same
-    Tolm::detail::failFileWriteAfter(0, ENOSPC);
+    counting_.FailWriteAfter(0, ENOSPC);
     EXPECT_EQ(ENOSPC, Catch([&] { file->Close(); }).systemError);
     EXPECT_TRUE(Catch([&] { file->GetLength(); }).thrown);
     file = Open("quiet");
     file->Write("x", 1);
-    Tolm::detail::failFileWriteAfter(0, ENOSPC);
+    counting_.FailWriteAfter(0, ENOSPC);
     file.reset();  // no throw out of the destructor
 }
 
@@ -365,7 +366,7 @@ TEST(FileFaults, EveryFailedSystemCallThrowsThereAndARetryLosesNothing) {
     };
     for (long fault = 0, nameless = 0; nameless < 2; ++fault) {
         SCOPED_TRACE("failing call " + std::to_string(fault) + (nameless ? " of a nameless file" : ""));
-        Tolm::testing::MemorySystem system;
+        Tolm::testing::MemoryPort system;
         if (nameless) system.Nameless();
         Bytes model;
         auto file = std::make_unique<CFile>(u"/mem/f", unsigned{CFile::kNewReadWrite});
@@ -442,16 +443,17 @@ TEST_F(FileTest, TemporaryFilesGoIntoAFolderBeyondTheOldPathLimit) {
 // do too: a cut of a nameless file that was read through views must still be
 // made, and reads then stop at it.
 TEST(FileFaults, ACutAfterReadsThroughViewsIsMadeAndReadsStopThere) {
-    Tolm::testing::MemorySystem system;
+    Tolm::testing::MemoryPort system;
     system.Nameless();
+    Tolm::testing::CountingPort counting;
     CFile file(u"/mem/v", unsigned{CFile::kNewReadWrite});
     const std::string big(300 << 10, 'v');  // straight to the system, unknown to the window
     file.Write(big.data(), static_cast<int>(big.size()));
     std::string got(10, '?');
-    Tolm::detail::resetFileIoCounts();
+    counting.ResetCounts();
     file.Seek(1000, CFile::begin);
     ASSERT_EQ(10, file.Read(got.data(), 10));
-    ASSERT_EQ(0, Tolm::detail::fileIoCounts().reads) << "read through a view";
+    ASSERT_EQ(0, counting.counts().reads) << "read through a view";
     file.SetLength(2000);
     file.Seek(1995, CFile::begin);
     EXPECT_EQ(5, file.Read(got.data(), 10));

@@ -3,6 +3,7 @@
 #include "FileSupport.h"
 #include "FileWindow.h"
 #include "LittleEndian.h"
+#include "SystemPort.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,21 +16,6 @@ namespace Tolm {
 
 namespace detail {
 
-std::string systemErrorText(int systemError) {
-    char text[256] = {};
-    // The GNU strerror_r may return a static text instead of filling ours.
-#if defined(_WIN32)
-    if (strerror_s(text, sizeof text, systemError) != 0) return "error " + std::to_string(systemError);
-    return text;
-#elif defined(__GLIBC__) && defined(_GNU_SOURCE)
-    const char* result = strerror_r(systemError, text, sizeof text);
-    return result ? std::string(result) : std::string("error ") + std::to_string(systemError);
-#else
-    if (strerror_r(systemError, text, sizeof text) != 0) return "error " + std::to_string(systemError);
-    return text;
-#endif
-}
-
 std::string quotedPath(const CUnicodeString& path) {
     // Built by appending: GCC 12 warns falsely (-Wrestrict) on "'" + text + "'".
     std::string quoted(1, '\'');
@@ -39,7 +25,11 @@ std::string quotedPath(const CUnicodeString& path) {
 }
 
 void throwSystemFileError(const std::string& what, int systemError) {
-    ThrowFileError(what + ": " + systemErrorText(systemError), systemError);
+    const SystemErrorDescription said = systemPort().describe(systemError);
+    // The system's own number is worth giving where it is not the errno value.
+    std::string text = said.text;
+    if (said.code != systemError) text += " (system error " + std::to_string(said.code) + ")";
+    ThrowFileError(what + ": " + text, systemError);
 }
 
 }  // namespace detail
@@ -153,7 +143,7 @@ CFile::CFile(const CUnicodeString& path, unsigned openFlags) {
         request.noFollow = true;
     }
     int error = 0;
-    std::unique_ptr<detail::SystemFile> system = detail::openSystemFile(native, request, error);
+    std::unique_ptr<detail::SystemFile> system = detail::systemPort().open(native, request, error);
     if (!system) cannotOpen(error);
     detail::SystemFileStatus status;
     error = system->status(status);

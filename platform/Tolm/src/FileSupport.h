@@ -12,9 +12,6 @@
 
 namespace Tolm::detail {
 
-// The system's text for an errno value, e.g. "No space left on device".
-std::string systemErrorText(int systemError);
-
 // "'<path>'" in UTF-8, for messages.
 std::string quotedPath(const CUnicodeString& path);
 
@@ -46,7 +43,9 @@ std::int64_t seekTarget(std::int64_t offset, int origin, std::int64_t position, 
     return from + offset;
 }
 
-// Throws a file error "<what>: <system text>" carrying the errno value.
+// Throws a file error "<what>: <system text>" carrying the errno value; the
+// text is what the port says of the failure (with the system's own number
+// where that is not the errno value).
 [[noreturn]] void throwSystemFileError(const std::string& what, int systemError);
 
 // The identity of a temporary file that TempFile::New created in this

@@ -24,6 +24,12 @@ T& leakedSingleton() {
     return *instance;
 }
 
+// The reference counts of IObject, as the system's binding keeps them.
+void incrementReferenceCount(ReferenceCount& count) noexcept;
+// The count after the decrement.
+long decrementReferenceCount(ReferenceCount& count) noexcept;
+int readReferenceCount(const ReferenceCount& count) noexcept;
+
 // Marks the static part open on this thread as having seen an internal error.
 void recordStaticPartError() noexcept;
 

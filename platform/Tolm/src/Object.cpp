@@ -6,21 +6,15 @@
 
 #include "Internal.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace Tolm {
 
 IObject::~IObject() = default;
 
-#ifdef _WIN32
-void IObject::AddRef() const noexcept { ::InterlockedIncrement(&count_); }
+void IObject::AddRef() const noexcept { detail::incrementReferenceCount(count_); }
 void IObject::Release() const noexcept {
-    if (::InterlockedDecrement(&count_) == 0) delete this;
+    if (detail::decrementReferenceCount(count_) == 0) delete this;
 }
-int IObject::GetRefCount() const noexcept { return static_cast<int>(count_); }
-#endif
+int IObject::GetRefCount() const noexcept { return detail::readReferenceCount(count_); }
 CFastObject::~CFastObject() = default;
 
 namespace detail {

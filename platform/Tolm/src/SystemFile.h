@@ -1,7 +1,6 @@
-// What a file of the framework needs from the operating system, in one place.
-// CFile and its window talk to the system only through this interface; each
-// system has one binding (a source file that defines openPlatformFile), and the
-// build picks the one for its target. Private to Tolmbase.
+// An open file of the system, as the framework's port to the system hands it
+// out (SystemPort.h): CFile and its window talk to the file only through this
+// interface. Private to Tolmbase.
 //
 // Every call reports failure as the system's error value (errno numbering,
 // e.g. ENOSPC) and never throws, so that the caller can name the file and the
@@ -76,34 +75,5 @@ struct SystemOpenRequest {
     bool noFollow = false;   // refuse a symbolic link as the last name
     bool ownerOnly = false;  // with create: readable and writable by the owner alone
 };
-
-// Opens native (the system's form of the path); null with error set on failure.
-// The binding of the system the build is for (one source file per system).
-std::unique_ptr<SystemFile> openPlatformFile(const std::string& native, const SystemOpenRequest& request,
-                                             int& error);
-// The rest of the binding: 0 or the error, as above.
-int removePlatformFile(const std::string& native);
-// Replaces a file already named to.
-int renamePlatformFile(const std::string& from, const std::string& to);
-int makePlatformDirectory(const std::string& native);
-bool isPlatformDirectory(const std::string& native);
-// The folder for temporary files, without a separator at its end.
-std::string platformTemporaryFolder();
-#ifdef _WIN32
-inline constexpr char kPlatformSeparator = '\\';
-#else
-inline constexpr char kPlatformSeparator = '/';
-#endif
-
-// What CFile calls: openPlatformFile, or the opener set below when there is one.
-std::unique_ptr<SystemFile> openSystemFile(const std::string& native, const SystemOpenRequest& request,
-                                           int& error);
-
-// Tests put another binding (e.g. files in memory that count every call and
-// fail a chosen one) under every CFile opened while it is set; null restores
-// the system's. Process-wide; set it while no other thread opens a file.
-using SystemFileOpener = std::unique_ptr<SystemFile> (*)(const std::string& native,
-                                                         const SystemOpenRequest& request, int& error);
-TOLM_API void setSystemFileOpener(SystemFileOpener opener);
 
 }  // namespace Tolm::detail

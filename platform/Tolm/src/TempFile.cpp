@@ -1,7 +1,7 @@
 #include <Tolm/File.h>
 
 #include "FileSupport.h"
-#include "SystemFile.h"
+#include "SystemPort.h"
 
 #include <atomic>
 #include <cerrno>
@@ -42,10 +42,10 @@ std::string randomPart() {
 
 // A name piece must stay a piece: no separator, no zero, no "..".
 void checkNamePart(const std::string& part, const char* what) {
-    if (part.find('/') != std::string::npos || part.find(detail::kPlatformSeparator) != std::string::npos ||
+    if (part.find('/') != std::string::npos || part.find('\\') != std::string::npos ||
         part.find('\0') != std::string::npos || part == "..") {
         ThrowArgumentError(std::string("temporary file ") + what + " '" + part +
-                           "' may not contain '/' or NUL");
+                           "' may not contain '/', '\\' or NUL");
     }
 }
 
@@ -61,6 +61,25 @@ void forgetCreated(const std::string& native) {
     createdFiles().erase(native);
 }
 
+// A virus scanner or an indexer that opens a new file may hold it so that
+// removing it is refused for a moment (Windows); such a refusal is tried
+// again a few times, waiting longer each time.
+constexpr int kRemoveAttempts = 5;
+constexpr int kFirstRemovePauseMilliseconds = 10;
+
+bool isRefusal(int error) { return error == EACCES || error == EBUSY; }
+
+int removeRetrying(const std::string& native) {
+    detail::SystemPort& port = detail::systemPort();
+    int error = port.remove(native);
+    for (int attempt = 1, pause = kFirstRemovePauseMilliseconds;
+         attempt < kRemoveAttempts && isRefusal(error); ++attempt, pause *= 2) {
+        port.pause(pause);
+        error = port.remove(native);
+    }
+    return error;
+}
+
 }  // namespace
 
 bool detail::findCreatedTempFile(const std::string& native, CreatedTempFile& identity) {
@@ -74,7 +93,7 @@ bool detail::findCreatedTempFile(const std::string& native, CreatedTempFile& ide
 namespace TempFile {
 
 CUnicodeString New(const CUnicodeString& prefix, const CUnicodeString& extension) {
-    return NewIn(CUnicodeString::FromUtf8(detail::platformTemporaryFolder()), prefix, extension);
+    return NewIn(CUnicodeString::FromUtf8(detail::systemPort().temporaryFolder()), prefix, extension);
 }
 
 CUnicodeString NewIn(const CUnicodeString& directoryPath, const CUnicodeString& prefix,
@@ -83,25 +102,27 @@ CUnicodeString NewIn(const CUnicodeString& directoryPath, const CUnicodeString& 
     const std::string extensionText = extension.ToUtf8();
     checkNamePart(prefixText, "prefix");
     checkNamePart(extensionText, "extension");
+    detail::SystemPort& port = detail::systemPort();
+    const detail::PathGrammar& paths = port.paths();
+    const char separator = static_cast<char>(paths.separator());
     std::string directory = ToNativePath(directoryPath);
     if (directory.empty()) directory = ".";
-    while (directory.size() > 1 &&
-           (directory.back() == '/' || directory.back() == detail::kPlatformSeparator))
+    while (directory.size() > 1 && paths.isSeparator(static_cast<unsigned char>(directory.back())))
         directory.pop_back();
     int lastError = EEXIST;
     std::string path;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        path = directory + detail::kPlatformSeparator + prefixText + "-" + randomPart();
+        path = directory + separator + prefixText + "-" + randomPart();
         if (!extensionText.empty()) path += "." + extensionText;
         detail::SystemOpenRequest request;
         request.read = request.write = request.create = request.exclusive = request.ownerOnly = true;
         int error = 0;
-        if (std::unique_ptr<detail::SystemFile> file = detail::openPlatformFile(path, request, error)) {
+        if (std::unique_ptr<detail::SystemFile> file = port.open(path, request, error)) {
             detail::SystemFileStatus status;
             const int statusError = file->status(status);
             file->close();
             if (statusError != 0) {
-                detail::removePlatformFile(path);
+                port.remove(path);
                 detail::throwSystemFileError("cannot identify the temporary file '" + path + "'",
                                              statusError);
             }
@@ -121,14 +142,14 @@ CUnicodeString NewIn(const CUnicodeString& directoryPath, const CUnicodeString& 
 void Delete(const CUnicodeString& path) {
     const std::string native = ToNativePath(path);
     forgetCreated(native);
-    if (const int error = detail::removePlatformFile(native); error != 0) {
+    if (const int error = removeRetrying(native); error != 0) {
         detail::throwSystemFileError("cannot delete " + detail::quotedPath(path), error);
     }
 }
 
 void Rename(const CUnicodeString& path, const CUnicodeString& newPath) {
     const std::string native = ToNativePath(path);
-    if (const int error = detail::renamePlatformFile(native, ToNativePath(newPath)); error != 0) {
+    if (const int error = detail::systemPort().rename(native, ToNativePath(newPath)); error != 0) {
         detail::throwSystemFileError(
             "cannot rename " + detail::quotedPath(path) + " to " + detail::quotedPath(newPath), error);
     }
@@ -137,9 +158,10 @@ void Rename(const CUnicodeString& path, const CUnicodeString& newPath) {
 
 bool RemoveName(const CUnicodeString& path) {
     const std::string native = ToNativePath(path);
-    if (const int error = detail::removePlatformFile(native); error != 0) {
+    const int error = removeRetrying(native);
+    if (isRefusal(error)) return false;  // the name stays until Delete
+    if (error != 0)
         detail::throwSystemFileError("cannot remove the name of " + detail::quotedPath(path), error);
-    }
     forgetCreated(native);
     return true;
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "Internal.h"
+#include "SystemPort.h"
 
 namespace Tolm {
 
@@ -121,40 +122,10 @@ bool fixedZoneOffset(int& minutes) {
     return isSet;
 }
 
-// --- The system's zone. A port replaces this function. ---
-
-#ifdef _WIN32
-
-// Seconds east of UTC in the system's zone at the UTC instant, by the zone's
-// rules for that instant's year.
+// Seconds east of UTC in the system's zone at the UTC instant.
 std::int64_t systemOffsetAtUtc(std::int64_t unixSeconds) {
-    const std::int64_t ticks = (unixSeconds + kSecondsFrom1601To1970) * CTimeSpan::kTicksPerSecond;
-    if (ticks < 0) return 0;
-    FILETIME utcTime{static_cast<DWORD>(static_cast<std::uint64_t>(ticks)),
-                     static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32)};
-    SYSTEMTIME utc{}, local{};
-    FILETIME localTime{};
-    if (!FileTimeToSystemTime(&utcTime, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) ||
-        !SystemTimeToFileTime(&local, &localTime))
-        return 0;
-    const auto localTicks = static_cast<std::int64_t>(
-        (static_cast<std::uint64_t>(localTime.dwHighDateTime) << 32) | localTime.dwLowDateTime);
-    return (localTicks - ticks) / CTimeSpan::kTicksPerSecond;
+    return detail::systemPort().zoneOffsetAtUtc(unixSeconds);
 }
-
-#else
-
-// Seconds east of UTC in the process's zone at the UTC instant.
-std::int64_t systemOffsetAtUtc(std::int64_t unixSeconds) {
-    // localtime_r need not re-read TZ; tzset makes a changed TZ count.
-    tzset();
-    const auto seconds = static_cast<std::time_t>(unixSeconds);
-    std::tm local{};
-    if (!localtime_r(&seconds, &local)) return 0;
-    return local.tm_gmtoff;
-}
-
-#endif
 
 // Seconds east of UTC in the process's zone for a local wall-clock second.
 // The offset in force now wins wherever it gives that local time: a local time
@@ -179,11 +150,7 @@ std::int64_t unixSecondsOf(std::int64_t ticks) {
 // The system clock as UTC ticks, or the instant a test fixed.
 std::int64_t clockUtcTicks() {
     if (std::int64_t fixed = 0; readSeam(&Overrides::clockUtcTicks, fixed)) return fixed;
-    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-    const std::int64_t unixTicks =
-        std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>>(sinceEpoch)
-            .count();
-    return unixTicks + kSecondsFrom1601To1970 * CTimeSpan::kTicksPerSecond;
+    return detail::systemPort().nowUtcTicks();
 }
 
 void appendNumber(CUnicodeString& text, std::int64_t value, int minimumDigits) {

@@ -41,17 +41,10 @@ public:
     IObject(const IObject&) = delete;
     IObject& operator=(const IObject&) = delete;
 
-#ifdef _WIN32
+    // Interlocked: through the system's own calls where it has them.
     void AddRef() const noexcept;
     void Release() const noexcept;
     int GetRefCount() const noexcept;
-#else
-    void AddRef() const noexcept { count_.fetch_add(1, std::memory_order_relaxed); }
-    void Release() const noexcept {
-        if (count_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-    }
-    int GetRefCount() const noexcept { return count_.load(std::memory_order_relaxed); }
-#endif
 
     TOLM_HEAP_THROUGH_FRAMEWORK
 
@@ -59,11 +52,7 @@ protected:
     virtual ~IObject();
 
 private:
-#ifdef _WIN32
-    mutable volatile long count_ = 0;  // a LONG of the Interlocked calls
-#else
-    mutable std::atomic<int> count_{0};
-#endif
+    mutable detail::ReferenceCount count_{0};
 };
 
 class TOLM_API CFastObject {

@@ -3,9 +3,11 @@
 // The framework speaks the types of its home platform (module handles,
 // FILETIME) as Tolm::HINSTANCE, Tolm::DWORD and Tolm::FILETIME: there the
 // system's own, elsewhere defined here with the same layout, so that the
-// library's code reads the same everywhere.
+// library's code reads the same everywhere. The one other thing that differs
+// by system here is the type of a shared reference count.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #ifdef _WIN32
@@ -23,6 +25,11 @@ namespace Tolm {
 using ::DWORD;
 using ::FILETIME;
 using ::HINSTANCE;
+namespace detail {
+// The reference count of an object shared between threads: a LONG of the
+// system's interlocked calls.
+using ReferenceCount = volatile long;
+}  // namespace detail
 }  // namespace Tolm
 #else
 // In the framework's namespace, so that a host with types of these names of
@@ -37,6 +44,10 @@ struct FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 };
+
+namespace detail {
+using ReferenceCount = std::atomic<int>;
+}  // namespace detail
 
 }  // namespace Tolm
 #endif

@@ -1,0 +1,399 @@
+// The Win32 binding of the framework's port to the system. Paths reach it as
+// UTF-8 and go to the system as UTF-16 in the long form (windowsLongForm),
+// formed here and nowhere else, so that no path meets the 260-character limit
+// or has its names rewritten on one call and not on another.
+#include "SystemPort.h"
+
+#include "Internal.h"
+
+#include <Tolm/String.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+
+#include <windows.h>
+
+namespace Tolm::detail {
+
+namespace {
+
+// The framework's errors are numbered as errno is, on every system.
+int errnoOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_BAD_PATHNAME:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_DELETE_PENDING:
+            return EACCES;
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+            return EEXIST;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_FILENAME_EXCED_RANGE:
+            return ENAMETOOLONG;
+        case ERROR_DIRECTORY:
+            return ENOTDIR;
+        case ERROR_DIR_NOT_EMPTY:
+            return ENOTEMPTY;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return ENOMEM;
+        case ERROR_INVALID_NAME:
+        case ERROR_INVALID_PARAMETER:
+        case ERROR_NEGATIVE_SEEK:
+            return EINVAL;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return EMFILE;
+        case ERROR_INVALID_HANDLE:
+            return EBADF;
+        case ERROR_BROKEN_PIPE:
+        case ERROR_NO_DATA:
+            return EPIPE;
+        case ERROR_NOT_SAME_DEVICE:
+            return EXDEV;
+        case ERROR_NOT_SUPPORTED:
+        case ERROR_INVALID_FUNCTION:
+            return ENOTSUP;
+        case ERROR_USER_MAPPED_FILE:  // a cut under a mapped view
+        case ERROR_BUSY:
+            return EBUSY;
+        default:
+            return EIO;
+    }
+}
+
+// What the system said of the last failure on this thread (SystemPort::describe).
+thread_local DWORD lastFailure = 0;
+
+int failure(DWORD error) {
+    lastFailure = error;
+    return errnoOf(error);
+}
+int lastSystemFailure() { return failure(::GetLastError()); }
+
+std::wstring wide(const std::u16string& units) { return std::wstring(units.begin(), units.end()); }
+std::string utf8(std::wstring_view units) {
+    return CUnicodeString(std::u16string_view(reinterpret_cast<const char16_t*>(units.data()), units.size()))
+        .ToUtf8();
+}
+
+std::u16string currentFolder() {
+    std::wstring folder(::GetCurrentDirectoryW(0, nullptr), L'\0');
+    folder.resize(::GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
+    return std::u16string(folder.begin(), folder.end());
+}
+
+// The one form in which the system is handed a path.
+std::wstring systemPath(const std::string& path) {
+    return wide(windowsLongForm(CUnicodeString::FromUtf8(path).View(), currentFolder()));
+}
+
+// A file on a volume: the volume's serial number and the file's index.
+using FileIdentity = std::pair<unsigned long long, unsigned long long>;
+
+// The files whose names this process removed while they stood open. Windows
+// keeps such a name until the last handle goes, and Wine never reports the
+// pending delete; the binding knows what it did itself.
+struct RemovedNames {
+    std::mutex mutex;
+    std::set<FileIdentity> files;
+};
+RemovedNames& removedNames() { return leakedSingleton<RemovedNames>(); }
+
+bool identityOf(HANDLE handle, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(handle, &info)) return false;
+    identity = {info.dwVolumeSerialNumber,
+                (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    return true;
+}
+
+// Each call reads or writes at most this much: ReadFile takes a 32-bit count.
+constexpr std::int64_t kMaxTransfer = 1 << 30;
+
+OVERLAPPED at(std::int64_t offset) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset));
+    where.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    return where;
+}
+
+class WindowsFile final : public SystemFile {
+public:
+    explicit WindowsFile(HANDLE handle) : handle_(handle) {}
+    ~WindowsFile() override {
+        if (handle_ != INVALID_HANDLE_VALUE) close();
+    }
+
+    std::int64_t readAt(void* bytes, std::int64_t count, std::int64_t offset, int& error) override {
+        OVERLAPPED where = at(offset);
+        DWORD got = 0;
+        const DWORD asked = static_cast<DWORD>(count < kMaxTransfer ? count : kMaxTransfer);
+        if (::ReadFile(handle_, bytes, asked, &got, &where)) return got;
+        if (::GetLastError() == ERROR_HANDLE_EOF) return 0;
+        error = lastSystemFailure();
+        return -1;
+    }
+    std::int64_t writeAt(const void* bytes, std::int64_t count, std::int64_t offset, int& error) override {
+        OVERLAPPED where = at(offset);
+        DWORD written = 0;
+        const DWORD asked = static_cast<DWORD>(count < kMaxTransfer ? count : kMaxTransfer);
+        if (!::WriteFile(handle_, bytes, asked, &written, &where)) {
+            error = lastSystemFailure();
+            return -1;
+        }
+        if (written == 0 && count > 0) {
+            error = EIO;
+            return -1;
+        }
+        return written;
+    }
+    int setLength(std::int64_t length) override {
+        LARGE_INTEGER end{};
+        end.QuadPart = length;
+        if (!::SetFilePointerEx(handle_, end, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle_))
+            return lastSystemFailure();
+        return 0;
+    }
+    int status(SystemFileStatus& status) override {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(handle_, &info)) {
+            // A pipe or a console has no file information.
+            status = SystemFileStatus{};
+            return ::GetFileType(handle_) == FILE_TYPE_UNKNOWN ? lastSystemFailure() : 0;
+        }
+        status.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        status.isRegular = !status.isDirectory && ::GetFileType(handle_) == FILE_TYPE_DISK;
+        status.device = info.dwVolumeSerialNumber;
+        status.inode = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+        status.length = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                                  info.nFileSizeLow);
+        // A file deleted while open keeps its name until the last handle goes;
+        // the system says so, or this binding removed the name itself.
+        FILE_STANDARD_INFO standard{};
+        const bool isPending =
+            ::GetFileInformationByHandleEx(handle_, FileStandardInfo, &standard, sizeof standard) &&
+            standard.DeletePending;
+        RemovedNames& removed = removedNames();
+        const std::lock_guard lock(removed.mutex);
+        identity_ = {status.device, status.inode};
+        status.hasName = !isPending && removed.files.count(identity_) == 0;
+        return 0;
+    }
+    int close() override {
+        const HANDLE handle = std::exchange(handle_, INVALID_HANDLE_VALUE);
+        if (identity_ != FileIdentity{}) {
+            // Its index may be given to another file once it is gone.
+            RemovedNames& removed = removedNames();
+            const std::lock_guard lock(removed.mutex);
+            removed.files.erase(identity_);
+        }
+        return ::CloseHandle(handle) ? 0 : lastSystemFailure();
+    }
+    const unsigned char* mapView(std::int64_t offset, std::int64_t count) override {
+        // One mapping object per view: it may close at once, the view keeps it.
+        const HANDLE mapping = ::CreateFileMappingW(handle_, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        if (mapping == nullptr) return nullptr;
+        const auto where = static_cast<std::uint64_t>(offset);
+        void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, static_cast<DWORD>(where >> 32),
+                                     static_cast<DWORD>(where), static_cast<SIZE_T>(count));
+        ::CloseHandle(mapping);
+        return static_cast<const unsigned char*>(view);
+    }
+    void unmapView(const unsigned char* view, std::int64_t) override { ::UnmapViewOfFile(view); }
+    std::int64_t viewAlignment() const override {
+        static const std::int64_t alignment = [] {
+            SYSTEM_INFO info{};
+            ::GetSystemInfo(&info);
+            return info.dwAllocationGranularity > 0 ? std::int64_t{info.dwAllocationGranularity} : 65536;
+        }();
+        return alignment;
+    }
+
+private:
+    HANDLE handle_;
+    FileIdentity identity_{};
+};
+
+std::wstring environmentVariable(const wchar_t* name) {
+    const DWORD units = ::GetEnvironmentVariableW(name, nullptr, 0);
+    if (units == 0) return {};
+    std::wstring value(units, L'\0');
+    value.resize(::GetEnvironmentVariableW(name, value.data(), units));
+    return value;
+}
+
+// Ticks between 1 January 1601 and 1 January 1970.
+constexpr std::int64_t kTicksFrom1601To1970 = std::int64_t{11'644'473'600} * 10'000'000;
+
+std::int64_t ticksOf(const FILETIME& time) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                     time.dwLowDateTime);
+}
+
+class WindowsPort final : public SystemPort {
+public:
+    const PathGrammar& paths() const override { return windowsPaths(); }
+
+    std::unique_ptr<SystemFile> open(const std::string& path, const SystemOpenRequest& request,
+                                     int& error) override {
+        DWORD access = 0;
+        if (request.read) access |= GENERIC_READ;
+        if (request.write) access |= GENERIC_WRITE;
+        DWORD disposition = OPEN_EXISTING;
+        if (request.create) {
+            disposition = request.exclusive ? CREATE_NEW : request.truncate ? CREATE_ALWAYS : OPEN_ALWAYS;
+        } else if (request.truncate) {
+            disposition = TRUNCATE_EXISTING;
+        }
+        // Others may read, write and delete meanwhile, as on POSIX; folders open
+        // only with backup semantics, so that opening one is refused as POSIX
+        // refuses to write one.
+        const std::wstring name = systemPath(path);
+        const HANDLE handle =
+            ::CreateFileW(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            error = lastSystemFailure();
+            // Opening a folder is refused with access denied; say what it is.
+            const DWORD attributes = ::GetFileAttributesW(name.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                error = EISDIR;
+            return nullptr;
+        }
+        return std::make_unique<WindowsFile>(handle);
+    }
+    int remove(const std::string& path) override {
+        const std::wstring name = systemPath(path);
+        // Known before the name goes, so that the file's holders can tell it
+        // lost its name (status) where the system does not say.
+        FileIdentity identity{};
+        const HANDLE probe = ::CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const bool isKnown = probe != INVALID_HANDLE_VALUE && identityOf(probe, identity);
+        if (probe != INVALID_HANDLE_VALUE) ::CloseHandle(probe);
+        if (!::DeleteFileW(name.c_str())) return lastSystemFailure();
+        if (isKnown) {
+            RemovedNames& removed = removedNames();
+            const std::lock_guard lock(removed.mutex);
+            removed.files.insert(identity);
+        }
+        return 0;
+    }
+    int rename(const std::string& from, const std::string& to) override {
+        return ::MoveFileExW(systemPath(from).c_str(), systemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING)
+                   ? 0
+                   : lastSystemFailure();
+    }
+    int makeDirectory(const std::string& path) override {
+        const std::wstring name = systemPath(path);
+        if (::CreateDirectoryW(name.c_str(), nullptr)) return 0;
+        const DWORD error = ::GetLastError();
+        // A file where a parent folder should be is "not a folder", as on POSIX.
+        if (error == ERROR_PATH_NOT_FOUND) {
+            const std::size_t end = name.find_last_of(L'\\');
+            if (end != std::wstring::npos && end > 0) {
+                const DWORD attributes = ::GetFileAttributesW(name.substr(0, end).c_str());
+                if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                    lastFailure = error;
+                    return ENOTDIR;
+                }
+            }
+        }
+        return failure(error);
+    }
+    bool isDirectory(const std::string& path) override {
+        const DWORD attributes = ::GetFileAttributesW(systemPath(path).c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    std::string temporaryFolder() override {
+        std::wstring folder(MAX_PATH + 1, L'\0');
+        const DWORD units = ::GetTempPathW(MAX_PATH + 1, folder.data());
+        if (units > 0 && units <= MAX_PATH) {
+            folder.resize(units);
+        } else {
+            // GetTempPathW gives up on a folder longer than MAX_PATH; the
+            // variables it reads still name it, and the long form reaches it.
+            folder = environmentVariable(L"TMP");
+            if (folder.empty()) folder = environmentVariable(L"TEMP");
+            if (folder.empty()) folder = L".";
+        }
+        while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+        return utf8(folder);
+    }
+
+    std::int64_t nowUtcTicks() override {
+        FILETIME now{};
+        ::GetSystemTimePreciseAsFileTime(&now);
+        return ticksOf(now);
+    }
+    // By the zone's rules for the instant's year.
+    std::int64_t zoneOffsetAtUtc(std::int64_t unixSeconds) override {
+        const std::int64_t ticks = unixSeconds * 10'000'000 + kTicksFrom1601To1970;
+        if (ticks < 0) return 0;
+        const FILETIME utcTime{static_cast<DWORD>(static_cast<std::uint64_t>(ticks)),
+                               static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32)};
+        SYSTEMTIME utc{}, local{};
+        FILETIME localTime{};
+        if (!::FileTimeToSystemTime(&utcTime, &utc) ||
+            !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) ||
+            !::SystemTimeToFileTime(&local, &localTime))
+            return 0;
+        return (ticksOf(localTime) - ticks) / 10'000'000;
+    }
+
+    SystemErrorDescription describe(int error) override {
+        if (lastFailure != 0 && errnoOf(lastFailure) == error) {
+            if (std::string text = messageOf(lastFailure); !text.empty())
+                return {std::move(text), static_cast<long>(lastFailure)};
+        }
+        char text[256] = {};
+        if (::strerror_s(text, sizeof text, error) != 0) return {"error " + std::to_string(error), error};
+        return {text, error};
+    }
+    void pause(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
+
+private:
+    // The system's text for its error, without the full stop and line end.
+    static std::string messageOf(DWORD error) {
+        wchar_t* text = nullptr;
+        const DWORD units = ::FormatMessageW(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+        std::wstring message(text ? text : L"", text ? units : 0);
+        if (text) ::LocalFree(text);
+        while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                                    message.back() == L'.' || message.back() == L' '))
+            message.pop_back();
+        return utf8(message);
+    }
+};
+
+}  // namespace
+
+SystemPort& platformPort() {
+    static auto* port = new WindowsPort;  // outlives static teardown
+    return *port;
+}
+
+// Reference counts of IObject, through the system's interlocked calls.
+void incrementReferenceCount(ReferenceCount& count) noexcept { ::InterlockedIncrement(&count); }
+long decrementReferenceCount(ReferenceCount& count) noexcept { return ::InterlockedDecrement(&count); }
+int readReferenceCount(const ReferenceCount& count) noexcept { return static_cast<int>(count); }
+
+}  // namespace Tolm::detail
