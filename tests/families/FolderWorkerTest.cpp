@@ -2,11 +2,13 @@
 
 #include "TestSupport.h"
 
+#include <Tolm/FileSystem.h>
 #include <Tolm/Time.h>
 
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "MemoryPort.h"
 #include "PortableTesting.h"
 
 #include <chrono>
@@ -184,6 +186,49 @@ TEST_F(FolderWorkerTest, ThreadsOfTwoProcessesEachGetADirectoryOfTheirOwn) {
     for (const auto& entry : fs::directory_iterator(root_ / "race")) made.insert(entry.path().string());
     EXPECT_EQ(Stamped(root_ / "race", 2 * kRaceThreads * kRaceCallsEach),
               std::vector<std::string>(made.begin(), made.end()));
+}
+
+}  // namespace
+
+// Windows' rules on every system, through a port in memory that keeps them.
+namespace {
+
+using Tolm::testing::MemoryPort;
+
+// Every folder below C:\work, as paths relative to it with '/'.
+std::set<std::string> WindowsTree(const MemoryPort& port, const std::string& folder = "C:\\work",
+                                  const std::string& prefix = "") {
+    std::set<std::string> tree;
+    for (const std::string& name : port.Listing(folder)) {
+        tree.insert(prefix + name);
+        for (const std::string& below : WindowsTree(port, folder + "\\" + name, prefix + name + "/"))
+            tree.insert(below);
+    }
+    return tree;
+}
+
+TEST(FolderWorkerOnWindowsTest, AncestorsBeyondTheOrdinaryPathLimitAreMade) {
+    MemoryPort port(MemoryPort::kWindowsRules);
+    std::u16string path = u"C:\\work";
+    for (char16_t name = u'a'; path.size() < 320; ++name) path += u"\\" + std::u16string(70, name);
+    CFolderWorker::CreateDirRecursive(Tolm::CUnicodeString(path));
+    EXPECT_TRUE(Tolm::FileSystem::AccessDir(Tolm::CUnicodeString(path)));
+    EXPECT_EQ(5u, WindowsTree(port).size());
+}
+
+// "\\?\" before a path the user gave in the long form already is not doubled;
+// trailing dots and spaces go from every name alike, as Windows reads an
+// ordinary path, so that the last folder is no different from its parents.
+TEST(FolderWorkerOnWindowsTest, LongFormsAndTrailingDotsMeanOneFolderThroughout) {
+    MemoryPort port(MemoryPort::kWindowsRules);
+    CFolderWorker::CreateDirRecursive(u"\\\\?\\C:\\work\\long\\form");
+    CFolderWorker::CreateDirRecursive(u"a./b ./c.");
+    CFolderWorker::CreateDirRecursive(u"C:/work/s/t");
+    EXPECT_EQ((std::set<std::string>{"long", "long/form", "a", "a/b", "a/b/c", "s", "s/t"}),
+              WindowsTree(port));
+    const Tolm::CUnicodeString stamped = CFolderWorker::CreateSubDirByCurrentTime(u"r1/r2");
+    EXPECT_TRUE(Tolm::FileSystem::AccessDir(stamped)) << stamped.ToUtf8();
+    EXPECT_EQ(1u, port.Listing("C:\\work\\r1\\r2").size());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "CountingPort.h"
 #include "GearsetTesting.h"
+#include "MemoryPort.h"
 #include "StoreTestAccess.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include <map>
 #include <numeric>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -468,6 +470,27 @@ TEST(StoreFailureTest, TruncatedFileIsAnErrorNotStaleBytes) {
     EXPECT_EQ(Kind::file, Catch([&] { store.ReadRecord(low, out); }).kind);
     EXPECT_EQ(0, out.GetSize());
     EXPECT_EQ(10100, store.GetStoredDataSize());
+}
+
+// On Windows a virus scanner or an indexer that opens the new file may refuse
+// the removal of its name for a while, or for as long as the store lives.
+TEST(StoreFailureTest, ARefusedRemovalOfTheFileNameFailsNoWriteAndLeavesNothingBehind) {
+    for (const int refusals : {2, -1}) {
+        SCOPED_TRACE(refusals < 0 ? "held throughout" : "held for a moment");
+        Tolm::testing::MemoryPort port(Tolm::testing::MemoryPort::kWindowsRules);
+        port.HoldNewFiles(refusals);
+        {
+            CFileDataStorage store(kPage, false);
+            const Bytes record = Pattern(10000, 4);
+            const int number = Write(store, record);
+            EXPECT_EQ(record, Read(store, number));
+            EXPECT_GT(port.PausedMilliseconds(), 0) << "tried again after a pause";
+            const std::set<std::string> names = port.Listing("C:\\temp");
+            ASSERT_EQ(1u, names.size());
+            if (refusals < 0) port.Release("C:\\temp\\" + *names.begin());
+        }
+        EXPECT_TRUE(port.Listing("C:\\temp").empty());
+    }
 }
 
 TEST(StoreFailureTest, DiskFullMidWriteLeavesTheStoreAsItWas) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "GearsetTesting.h"
+#include "MemoryPort.h"
 
 using Tolm::CUnicodeString;
 namespace FileSystem = Tolm::FileSystem;
@@ -25,9 +26,8 @@ struct SplitCase {
     const char16_t* parts;
     const char16_t* drive;
 };
-#ifdef _WIN32
-// Either separator; a share is the root of a network path, as a drive is.
-constexpr SplitCase kSplits[] = {
+// Windows: either separator; a share is the root of a network path, as a drive is.
+constexpr SplitCase kWindowsSplits[] = {
     {u"C:\\a\\b\\", u"C:\\|a|b", u"C:\\"},
     {u"c:/a//b", u"c:/|a|b", u"c:/"},
     {u"\\a\\b", u"\\|a|b", u"\\"},
@@ -37,37 +37,44 @@ constexpr SplitCase kSplits[] = {
     {u"a/b\\c", u"a|b|c", u"."},
     {u"", u"", u"."},
 };
-#else
-// A backslash is part of a name.
-constexpr SplitCase kSplits[] = {
+// POSIX: a backslash is part of a name.
+constexpr SplitCase kPosixSplits[] = {
     {u"//tmp//a/", u"/|tmp|a", u"/"}, {u"", u"", u"."},
     {u"./a/../b", u".|a|..|b", u"."}, {u"a\\b", u"a\\b", u"."},
     {u"\\\\?\\/x y", u"/|x y", u"/"},
 };
-#endif
 
+// Each system's path rules, on every system: the port in force decides.
 TEST(Paths, SplitSkipsEmptyNamesAndJoiningPutsOneSeparatorBetween) {
-    for (const SplitCase& c : kSplits) {
-        FileSystem::CComponents components(1, CUnicodeString(u"left over"));
-        const FileSystem::TPathType type = FileSystem::Split(c.path, components);
-        std::u16string parts;
-        for (const CUnicodeString& part : components)
-            (parts += parts.empty() ? u"" : u"|") += part.GetString();
-        EXPECT_EQ(c.parts, parts) << CUnicodeString(c.path).ToUtf8();
-        EXPECT_EQ(std::u16string_view(c.drive) == u"." ? FileSystem::ptRelative : FileSystem::ptAbsolute,
-                  type)
-            << CUnicodeString(c.path).ToUtf8();
-        EXPECT_EQ(c.drive, FileSystem::GetDrivePath(c.path)) << CUnicodeString(c.path).ToUtf8();
+    for (const auto rules :
+         {Tolm::testing::MemoryPort::kPosixRules, Tolm::testing::MemoryPort::kWindowsRules}) {
+        const bool windows = rules == Tolm::testing::MemoryPort::kWindowsRules;
+        SCOPED_TRACE(windows ? "Windows" : "POSIX");
+        Tolm::testing::MemoryPort port(rules);
+        const auto check = [](const SplitCase& c) {
+            FileSystem::CComponents components(1, CUnicodeString(u"left over"));
+            const FileSystem::TPathType type = FileSystem::Split(c.path, components);
+            std::u16string parts;
+            for (const CUnicodeString& part : components)
+                (parts += parts.empty() ? u"" : u"|") += part.GetString();
+            EXPECT_EQ(c.parts, parts) << CUnicodeString(c.path).ToUtf8();
+            EXPECT_EQ(std::u16string_view(c.drive) == u"." ? FileSystem::ptRelative : FileSystem::ptAbsolute,
+                      type)
+                << CUnicodeString(c.path).ToUtf8();
+            EXPECT_EQ(c.drive, FileSystem::GetDrivePath(c.path)) << CUnicodeString(c.path).ToUtf8();
+        };
+        if (windows) {
+            for (const SplitCase& c : kWindowsSplits) check(c);
+            EXPECT_EQ(u"C:\\tmp\\a", FileSystem::CombinePath(u"C:\\tmp\\", u"\\a"));
+            EXPECT_EQ(u"a\\", FileSystem::CombinePath(u"a", u""));
+            EXPECT_EQ(u"\\\\srv\\share\\a", FileSystem::Merge(u"\\\\srv\\share\\", u"a"));
+        } else {
+            for (const SplitCase& c : kPosixSplits) check(c);
+            EXPECT_EQ(u"/tmp/a", FileSystem::CombinePath(u"/tmp/", u"/a"));
+            EXPECT_EQ(u"a/", FileSystem::CombinePath(u"a", u""));
+        }
+        EXPECT_EQ(u"a", FileSystem::Merge(u"", u"a"));
     }
-#ifdef _WIN32
-    EXPECT_EQ(u"C:\\tmp\\a", FileSystem::CombinePath(u"C:\\tmp\\", u"\\a"));
-    EXPECT_EQ(u"a\\", FileSystem::CombinePath(u"a", u""));
-    EXPECT_EQ(u"\\\\srv\\share\\a", FileSystem::Merge(u"\\\\srv\\share\\", u"a"));
-#else
-    EXPECT_EQ(u"/tmp/a", FileSystem::CombinePath(u"/tmp/", u"/a"));
-    EXPECT_EQ(u"a/", FileSystem::CombinePath(u"a", u""));
-#endif
-    EXPECT_EQ(u"a", FileSystem::Merge(u"", u"a"));
 }
 
 TEST(Directories, MakeDirCreatesOnceAndFailuresNameThePathAndTheCause) {

@@ -439,6 +439,15 @@ TEST_F(FileTest, TemporaryFilesGoIntoAFolderBeyondTheOldPathLimit) {
 }
 #endif
 
+#ifdef _WIN32
+// Windows' errors keep the system's own number and text beside their POSIX meaning.
+TEST_F(FileTest, WindowsErrorsKeepTheSystemsNumberAndText) {
+    const auto caught = Catch([&] { Open("missing", CFile::modeRead); });
+    EXPECT_EQ(ENOENT, caught.systemError);
+    EXPECT_TRUE(Contains(caught.message, "(system error 2)")) << caught.message;
+}
+#endif
+
 // Windows refuses to cut a file under a mapped view, and the in-memory files
 // do too: a cut of a nameless file that was read through views must still be
 // made, and reads then stop at it.

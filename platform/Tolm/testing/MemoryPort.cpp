@@ -174,6 +174,7 @@ std::unique_ptr<detail::SystemFile> MemoryPort::open(const std::string& path,
             return nullptr;
         }
         found = files_.emplace(name, std::make_shared<Node>()).first;
+        found->second->refusalsLeft = newFileRefusals_;
     } else if (request.create && request.exclusive) {
         error = EEXIST;
         return nullptr;

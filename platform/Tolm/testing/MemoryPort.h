@@ -56,6 +56,8 @@ public:
     // refuses its removal for the next `refusals` attempts (-1: until Release).
     void Hold(const std::string& path, int refusals = -1);
     void Release(const std::string& path) { Hold(path, 0); }
+    // Every file created from now on is held so, the moment it appears.
+    void HoldNewFiles(int refusals) { newFileRefusals_ = refusals; }
     // The file's bytes, by the name the system gives it (SystemName).
     Bytes& Contents(const std::string& path);
     bool Exists(const std::string& path) const;
@@ -108,6 +110,7 @@ private:
     int error_ = 0;
     bool failed_ = false;
     bool nameless_ = false;
+    int newFileRefusals_ = 0;
     long pausedMilliseconds_ = 0;
     std::int64_t nowUtcTicks_;
     std::int64_t zoneOffsetSeconds_ = 0;
