@@ -11,13 +11,6 @@
 
 #include "Report.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#include <sys/auxv.h>
-#endif
-
 // Only an entry of the export table, by which the framework and hosts tell a
 // library built on the framework; never read or written here.
 extern "C" {
@@ -162,7 +155,7 @@ int MainEntry(HINSTANCE module, DWORD reason, void* /*reserved*/) {
 }
 
 HINSTANCE GetModuleInstance() {
-    if (storedModule == nullptr) storedModule = GetMainExecutableHandle();
+    if (storedModule == nullptr) storedModule = Tolm::GetMainProgramHandle();
     return storedModule;
 }
 
@@ -189,25 +182,5 @@ void RunUnload(HINSTANCE module) noexcept {
 }
 
 void ForgetModuleInstanceForTesting() noexcept { storedModule = nullptr; }
-
-// Platform: the main executable's handle.
-#ifdef _WIN32
-
-HINSTANCE GetMainExecutableHandle() noexcept { return GetModuleHandleW(nullptr); }
-
-#else
-
-// The base address of the object that holds the main program's headers: of
-// the same kind as the base that dladdr gives for the library itself, and not
-// zero for a program that is not position-independent.
-HINSTANCE GetMainExecutableHandle() noexcept {
-    const unsigned long programHeaders = getauxval(AT_PHDR);
-    Dl_info info{};
-    if (programHeaders == 0 || dladdr(reinterpret_cast<const void*>(programHeaders), &info) == 0)
-        return nullptr;
-    return info.dli_fbase;
-}
-
-#endif
 
 }  // namespace Korvan::ModuleFrame

@@ -82,11 +82,6 @@ bool RunLoad(HINSTANCE module) noexcept;
 // Steps U1 to U3. Call only after RunLoad answered true. Never throws.
 void RunUnload(HINSTANCE module) noexcept;
 
-// The handle of the process's main executable, as the platform gives it (on
-// Linux its base address, of the same kind as the library's own handle);
-// zero when the platform cannot tell.
-HINSTANCE GetMainExecutableHandle() noexcept;
-
 // Tests only: forget the stored module handle, as in a fresh process.
 void ForgetModuleInstanceForTesting() noexcept;
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Internal.h"
+#include "SystemPort.h"
 
 namespace Tolm {
 
@@ -145,5 +146,7 @@ ModuleCallObserver SetModuleCallObserver(ModuleCallObserver observer) noexcept {
 void SetTolmworksVersionForTesting(int version) noexcept {
     versionForTesting.store(version, std::memory_order_release);
 }
+
+HINSTANCE GetMainProgramHandle() noexcept { return detail::systemPort().mainProgramHandle(); }
 
 }  // namespace Tolm

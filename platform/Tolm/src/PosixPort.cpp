@@ -11,7 +11,9 @@
 #include <ctime>
 #include <thread>
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/auxv.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -162,6 +164,15 @@ public:
     }
     void pause(int milliseconds) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+    // The base address of the object that holds the main program's headers:
+    // not zero even for a program that is not position-independent.
+    HINSTANCE mainProgramHandle() noexcept override {
+        const unsigned long programHeaders = ::getauxval(AT_PHDR);
+        Dl_info info{};
+        if (programHeaders == 0 || ::dladdr(reinterpret_cast<const void*>(programHeaders), &info) == 0)
+            return nullptr;
+        return info.dli_fbase;
     }
 
 private:

@@ -67,6 +67,8 @@ public:
     virtual SystemErrorDescription describe(int error) = 0;
     // Waits a moment before a retry.
     virtual void pause(int milliseconds) = 0;
+    // The handle of the process's main program; null when the system cannot tell.
+    virtual HINSTANCE mainProgramHandle() noexcept = 0;
 };
 
 // Forwards every call to another port, so that a test overrides only the
@@ -92,6 +94,7 @@ public:
     }
     SystemErrorDescription describe(int error) override { return target_.describe(error); }
     void pause(int milliseconds) override { target_.pause(milliseconds); }
+    HINSTANCE mainProgramHandle() noexcept override { return target_.mainProgramHandle(); }
 
 private:
     SystemPort& target_;

@@ -367,6 +367,7 @@ public:
         return {text, error};
     }
     void pause(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
+    HINSTANCE mainProgramHandle() noexcept override { return ::GetModuleHandleW(nullptr); }
 
 private:
     // The system's text for its error, without the full stop and line end.

@@ -85,6 +85,8 @@ public:
     std::int64_t zoneOffsetAtUtc(std::int64_t) override { return zoneOffsetSeconds_; }
     detail::SystemErrorDescription describe(int error) override;
     void pause(int milliseconds) override { pausedMilliseconds_ += milliseconds; }
+    // Programs are not this port's business: the system's answer.
+    HINSTANCE mainProgramHandle() noexcept override { return detail::platformPort().mainProgramHandle(); }
 
 private:
     class File;

@@ -41,6 +41,10 @@ TOLM_API void AddNotUnloadingResourceModule(HINSTANCE module);
 TOLM_API void RemoveResourceModule(HINSTANCE module);
 TOLM_API bool IsResourceModule(HINSTANCE module);
 TOLM_API int GetTolmworksVersion();
+// The handle of the process's main program, as the system gives it (on Linux
+// its base address, of the same kind as a library's handle from dladdr); null
+// when the system cannot tell.
+TOLM_API HINSTANCE GetMainProgramHandle() noexcept;
 
 using ModuleCallObserver = void (*)(const char* call, HINSTANCE module);
 TOLM_API ModuleCallObserver SetModuleCallObserver(ModuleCallObserver observer) noexcept;
