@@ -161,13 +161,16 @@ TOLM_API CUnicodeString NewIn(const CUnicodeString& directory, const CUnicodeStr
 // of that name, so that a reader of newPath sees the old file or the new one
 // and never a part. The file is then no longer a temporary file.
 TOLM_API void Rename(const CUnicodeString& path, const CUnicodeString& newPath);
-// Removes the file; a missing file is a file error.
+// Removes the file; a missing file is a file error. A removal that another
+// opener refuses for a moment (a virus scanner on Windows) is tried again a
+// few times first.
 TOLM_API void Delete(const CUnicodeString& path);
-// Removes the name of a temporary file that is open, where the system lets an
-// open file lose its name (POSIX): the file then lives on until its last
-// descriptor closes and never outlives the process, however it ends. Returns
-// false where the system keeps the name (the file is then deleted as usual);
-// a later Delete finds no file (a file error).
+// Removes the name of a temporary file that is open: the file then lives on
+// until its last handle closes and never outlives the process, however it
+// ends (on Windows the name itself goes with the last handle). Returns false
+// when another opener refused the removal for longer than a few tries: the
+// name then stays, and Delete removes the file as usual. After true, a later
+// Delete finds no file (a file error).
 TOLM_API bool RemoveName(const CUnicodeString& path);
 }  // namespace TempFile
 
