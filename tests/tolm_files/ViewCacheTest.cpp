@@ -3,6 +3,7 @@
 // view. The file window is checked against a byte-vector model; the view cache
 // alone for its budget of address space and the order views go in.
 #include "FileWindow.h"
+#include "ViewCache.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +17,12 @@
 
 namespace {
 
+using Tolm::detail::FileCalls;
 using Tolm::detail::FileWindow;
 using Tolm::detail::SystemFile;
 using Tolm::detail::SystemFileStatus;
+using Tolm::detail::ViewBudget;
+using Tolm::detail::ViewCache;
 using Bytes = std::vector<unsigned char>;
 
 constexpr std::int64_t kKiB = 1024;
@@ -263,6 +267,101 @@ TEST(FileWindowViews, RandomOperationsWithRefusedViewsMatchByteVectorModel) {
         EXPECT_EQ(0, disk.refusedCuts);
         EXPECT_TRUE(disk.views.empty());
     }
+}
+
+// The view cache alone, with views of kSmallView bytes, so that a file of a
+// few MiB has many slots and a small budget runs out.
+constexpr std::int64_t kSmallView = 64 * kKiB;
+
+struct CachedFile {
+    explicit CachedFile(std::int64_t length, ViewBudget& budget)
+        : disk(length),
+          calls(u"/fake/cached", std::make_unique<WindowsRulesFile>(disk)),
+          views(calls, budget, kSmallView) {}
+    // Through views, or empty when they cannot serve it.
+    Bytes Read(std::int64_t at, std::int64_t count) {
+        Bytes got(static_cast<std::size_t>(count));
+        if (!views.mayServe() ||
+            !views.read(got.data(), at, count, static_cast<std::int64_t>(disk.bytes.size())))
+            return {};
+        return got;
+    }
+    Disk disk;
+    FileCalls calls;
+    ViewCache views;
+};
+
+TEST(ViewCache, ProcessBudgetLeavesA32BitProcessMostOfItsAddressSpace) {
+    EXPECT_EQ(Tolm::detail::kViewBudgetBytes, ViewBudget::forProcess().limit());
+    if (sizeof(void*) == 4) {
+        EXPECT_LE(Tolm::detail::kViewBudgetBytes, 256 * kMiB);
+    }
+    EXPECT_EQ(0, Tolm::detail::kViewBudgetBytes % ViewCache::kViewBytes);
+}
+
+// With room for three views, a fourth lets the least recently used go.
+TEST(ViewCache, LeastRecentlyUsedViewGoesWhenTheBudgetIsFull) {
+    ViewBudget budget(3 * kSmallView);
+    CachedFile file(8 * kSmallView, budget);
+    for (std::int64_t slot : {0, 1, 2, 0, 3, 4, 0, 2}) {
+        const std::int64_t at = slot * kSmallView + 100;
+        ASSERT_EQ(Slice(file.disk.bytes, at, 10), file.Read(at, 10)) << "slot " << slot;
+        ASSERT_LE(budget.used(), budget.limit());
+    }
+    const std::vector<std::int64_t> letGo = {1 * kSmallView, 2 * kSmallView, 3 * kSmallView};
+    EXPECT_EQ(letGo, file.disk.unmappedOffsets);
+    EXPECT_EQ(3 * kSmallView, budget.used());
+    file.views.releaseAll();
+    EXPECT_EQ(0, budget.used());
+}
+
+// A file whose budget another file holds whole reads at an offset, and maps
+// views again once that file let them go; a read across two slots is served
+// by both.
+TEST(ViewCache, FileWithoutRoomReadsAtAnOffsetUntilRoomIsGiven) {
+    ViewBudget budget(2 * kSmallView);
+    CachedFile holder(4 * kSmallView, budget);
+    CachedFile other(4 * kSmallView, budget);
+    ASSERT_FALSE(holder.Read(kSmallView - 5, 10).empty());
+    EXPECT_EQ(budget.limit(), budget.used());
+    EXPECT_TRUE(other.Read(100, 10).empty());
+    EXPECT_EQ(0, other.disk.viewRequests) << "no view asked without room";
+    holder.views.releaseAll();
+    EXPECT_EQ(Slice(other.disk.bytes, kSmallView - 5, 10), other.Read(kSmallView - 5, 10));
+}
+
+// Two files read at random through one small budget while they grow: every
+// read equals the file, the budget holds exactly what is mapped and never
+// more than its limit, and no view reaches past a file's end.
+TEST(ViewCache, RandomReadsOfGrowingFilesStayExactAndWithinTheBudget) {
+    std::mt19937_64 random(7);
+    auto below = [&](std::int64_t n) { return static_cast<std::int64_t>(random() % n); };
+    ViewBudget budget(5 * kSmallView + 1000);  // room for five whole views, or more short ones
+    CachedFile a(1000, budget);
+    CachedFile b(3 * kSmallView + 17, budget);
+    int reads = 0;
+    int served = 0;
+    for (int step = 0; step < 3000; ++step) {
+        CachedFile& file = below(2) ? a : b;
+        const auto size = static_cast<std::int64_t>(file.disk.bytes.size());
+        if (below(10) == 0 && size < 40 * kSmallView) {
+            file.disk.bytes.resize(static_cast<std::size_t>(size + below(kSmallView)), 0x5a);
+            continue;
+        }
+        if (below(50) == 0) file.disk.refuseNextViews = 1;
+        const std::int64_t at = below(size);
+        const std::int64_t count = 1 + below(std::min<std::int64_t>(size - at, 2 * kSmallView));
+        const Bytes got = file.Read(at, count);
+        ++reads;
+        if (!got.empty()) {
+            ++served;
+            ASSERT_EQ(Slice(file.disk.bytes, at, count), got) << "step " << step << " at " << at;
+        }
+        ASSERT_EQ(budget.used(), a.disk.mappedBytes + b.disk.mappedBytes);
+        ASSERT_LE(budget.used(), budget.limit());
+    }
+    EXPECT_LT(reads * 3 / 4, served) << "most reads through views";
+    EXPECT_EQ(0, a.disk.viewsPastEnd + b.disk.viewsPastEnd);
 }
 
 }  // namespace
