@@ -266,6 +266,7 @@ TEST(FileWindowViews, RandomOperationsWithRefusedViewsMatchByteVectorModel) {
         EXPECT_EQ(0, disk.viewsPastEnd);
         EXPECT_EQ(0, disk.refusedCuts);
         EXPECT_TRUE(disk.views.empty());
+        EXPECT_FALSE(disk.unmappedOffsets.empty()) << "read through views at all";
     }
 }
 
