@@ -472,6 +472,29 @@ TEST(StoreFailureTest, TruncatedFileIsAnErrorNotStaleBytes) {
     EXPECT_EQ(10100, store.GetStoredDataSize());
 }
 
+// Windows maps no view that reaches past a file's end, and Wine never says
+// that the store's file lost its name: under Windows' rules a store smaller
+// than one view, and its newest records, are read through views all the same.
+TEST(StoreLayoutTest, UnderWindowsRulesEveryRecordIsReadThroughViews) {
+    Tolm::testing::MemoryPort port(Tolm::testing::MemoryPort::kWindowsRules);
+    Tolm::testing::CountingPort counting;
+    CFileDataStorage store(kPage, false);
+    std::vector<std::pair<int, Bytes>> records;
+    const auto writeAndReadAll = [&](unsigned seed) {
+        for (unsigned i = 0; i < 64; ++i) {
+            Bytes bytes = Pattern(20000 + 977 * i, seed + i);
+            records.emplace_back(Write(store, bytes), std::move(bytes));
+        }
+        Access::File(store)->Flush();
+        counting.ResetCounts();
+        for (const auto& [number, bytes] : records) EXPECT_EQ(bytes, Read(store, number)) << number;
+        EXPECT_EQ(0, counting.counts().reads) << "reads at an offset";
+    };
+    writeAndReadAll(10);
+    writeAndReadAll(100);  // the file grew past the views of its old end
+    EXPECT_GT(port.MappedViews(), 0);
+}
+
 // On Windows a virus scanner or an indexer that opens the new file may refuse
 // the removal of its name for a while, or for as long as the store lives.
 TEST(StoreFailureTest, ARefusedRemovalOfTheFileNameFailsNoWriteAndLeavesNothingBehind) {

@@ -1,11 +1,10 @@
-// CFile's write-back window over one file of the system: the bytes of a
-// bounded stretch of the file, which of them are known and which are still
-// to be written, and the reads and writes that pass through it. The rules it
-// keeps are numbered (1)-(6) in FileWindow.cpp; its system calls are counted
-// and can be failed (FileInstruments.h). Private to Tolmbase.
+// CFile's private helper over one file of the system: a write-back window
+// over a bounded stretch of the file (its rules numbered (1)-(6) in
+// WriteBackWindow.cpp), read-ahead, and views of a nameless file (rules in
+// ViewCache.cpp), composed. Private to Tolmbase (exported for the framework's own
+// tests, which put it over a file of their own). Not thread-safe.
 #pragma once
 
-#include "FileInstruments.h"
 #include "SystemFile.h"
 
 #include <Tolm/String.h>
@@ -15,7 +14,7 @@
 
 namespace Tolm::detail {
 
-class FileWindow {
+class TOLM_API FileWindow {
 public:
     // Over an open file of the given length; path names it in messages.
     FileWindow(const CUnicodeString& path, std::unique_ptr<SystemFile> system, bool canRead, bool canWrite,

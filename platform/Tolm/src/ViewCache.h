@@ -1,0 +1,65 @@
+// Read-only views of one file, for the reads its write-back window does not
+// know: slots of kViewBytes mapped when first needed and kept, within the
+// process's budget of address space, by the rules (1)-(6) of ViewCache.cpp.
+// Private to Tolmbase (exported for the framework's own tests); one per open
+// file, not thread-safe (the budget it shares is).
+#pragma once
+
+#include "FileCalls.h"
+#include "ViewBudget.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace Tolm::detail {
+
+class TOLM_API ViewCache {
+public:
+    // Large, so that few views cover a store; small enough that a 32-bit
+    // process holds several within its budget.
+    static constexpr std::int64_t kViewBytes = 64 << 20;
+
+    // viewBytes must be a multiple of the file's viewAlignment() (views are
+    // off otherwise); tests pass small ones, with a small budget.
+    explicit ViewCache(FileCalls& calls, ViewBudget& budget = ViewBudget::forProcess(),
+                       std::int64_t viewBytes = kViewBytes);
+    ~ViewCache() { releaseAll(); }
+    ViewCache(const ViewCache&) = delete;
+    ViewCache& operator=(const ViewCache&) = delete;
+
+    // True when views may serve the read about to be made (rules 1 and 4);
+    // call once per read, before read().
+    bool mayServe();
+    // Copies the file bytes [fileLow, fileLow + count) from views, the file
+    // ending at fileEnd on the disk (fileLow + count <= fileEnd); false when
+    // views cannot serve them now, with target partly written.
+    bool read(unsigned char* target, std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd);
+    // Lets every view go: before a cut, and before the file closes.
+    void releaseAll() noexcept;
+    std::int64_t mappedBytes() const { return mappedBytes_; }
+
+private:
+    struct View {
+        const unsigned char* bytes = nullptr;
+        std::int64_t count = 0;
+        std::uint64_t lastUse = 0;
+    };
+    const unsigned char* viewReaching(std::int64_t slot, std::int64_t fileHigh, std::int64_t fileEnd);
+    bool makeRoom(std::int64_t bytes);
+    void release(View& view) noexcept;
+    void noteRefusal();
+
+    FileCalls& calls_;
+    ViewBudget& budget_;
+    const std::int64_t viewBytes_;
+    std::vector<View> views_;  // by slot: offset / viewBytes_
+    std::int64_t mappedBytes_ = 0;
+    std::uint64_t clock_ = 0;  // ticks once per use, for least recently used
+    bool isEligible_ = false;  // seen regular and nameless (rule 1)
+    bool isNeverMapped_ = false;
+    int readsUntilNameCheck_ = 0;
+    int refusals_ = 0;  // in a row
+    int readsUntilRetry_ = 0;
+};
+
+}  // namespace Tolm::detail

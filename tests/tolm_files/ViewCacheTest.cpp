@@ -1,0 +1,368 @@
+// Reads of a nameless file through views, over a file in memory that keeps
+// Windows' rules for them: no view past the file's end, no cut under a mapped
+// view. The file window is checked against a byte-vector model; the view cache
+// alone for its budget of address space and the order views go in.
+#include "FileWindow.h"
+#include "ViewCache.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+using Tolm::detail::FileCalls;
+using Tolm::detail::FileWindow;
+using Tolm::detail::SystemFile;
+using Tolm::detail::SystemFileStatus;
+using Tolm::detail::ViewBudget;
+using Tolm::detail::ViewCache;
+using Bytes = std::vector<unsigned char>;
+
+constexpr std::int64_t kKiB = 1024;
+constexpr std::int64_t kMiB = 1024 * kKiB;
+
+// What the test watches of one file after the window took it over.
+struct Disk {
+    // Reserved once, so that a view stays where it was while the file grows.
+    static constexpr std::size_t kRoom = 8 << 20;
+    Disk() { bytes.reserve(kRoom); }
+    explicit Disk(std::int64_t length) : Disk() {
+        bytes.resize(static_cast<std::size_t>(length));
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(i * 7 + i / 251);
+    }
+
+    Bytes bytes;
+    bool hasName = false;
+    int refuseNextViews = 0;
+    bool refuseEveryView = false;
+    int readCalls = 0;
+    int viewRequests = 0;
+    int viewsPastEnd = 0;
+    int refusedCuts = 0;
+    std::int64_t mappedBytes = 0;
+    std::map<const unsigned char*, std::pair<std::int64_t, std::int64_t>> views;  // offset, count
+    std::vector<std::int64_t> unmappedOffsets;
+};
+
+// Windows' rules: a view begins at a multiple of the allocation granularity
+// and ends at or before the file's end; a file is not cut while a view of it
+// is mapped.
+class WindowsRulesFile final : public SystemFile {
+public:
+    explicit WindowsRulesFile(Disk& disk) : disk_(disk) {}
+    std::int64_t readAt(void* bytes, std::int64_t count, std::int64_t offset, int&) override {
+        ++disk_.readCalls;
+        const auto size = static_cast<std::int64_t>(disk_.bytes.size());
+        const std::int64_t n = offset >= size ? 0 : std::min(count, size - offset);
+        if (n > 0) std::memcpy(bytes, disk_.bytes.data() + offset, static_cast<std::size_t>(n));
+        return n;
+    }
+    std::int64_t writeAt(const void* bytes, std::int64_t count, std::int64_t offset, int& error) override {
+        if (static_cast<std::size_t>(offset + count) > Disk::kRoom) {
+            error = EFBIG;
+            return -1;
+        }
+        if (disk_.bytes.size() < static_cast<std::size_t>(offset + count))
+            disk_.bytes.resize(static_cast<std::size_t>(offset + count));
+        std::memcpy(disk_.bytes.data() + offset, bytes, static_cast<std::size_t>(count));
+        return count;
+    }
+    int setLength(std::int64_t length) override {
+        if (static_cast<std::size_t>(length) > Disk::kRoom) return EFBIG;
+        if (!disk_.views.empty() && static_cast<std::size_t>(length) < disk_.bytes.size()) {
+            ++disk_.refusedCuts;
+            return EACCES;
+        }
+        disk_.bytes.resize(static_cast<std::size_t>(length));
+        return 0;
+    }
+    int status(SystemFileStatus& status) override {
+        status.isRegular = true;
+        status.hasName = disk_.hasName;
+        status.length = static_cast<std::int64_t>(disk_.bytes.size());
+        return 0;
+    }
+    int close() override { return 0; }
+    const unsigned char* mapView(std::int64_t offset, std::int64_t count) override {
+        ++disk_.viewRequests;
+        if (offset + count > static_cast<std::int64_t>(disk_.bytes.size())) {
+            ++disk_.viewsPastEnd;
+            return nullptr;
+        }
+        if (offset % viewAlignment() != 0 || count <= 0) return nullptr;
+        if (disk_.refuseEveryView) return nullptr;
+        if (disk_.refuseNextViews > 0) {
+            --disk_.refuseNextViews;
+            return nullptr;
+        }
+        // A view of its own address, so that a wrong unmap is seen.
+        const unsigned char* view = disk_.bytes.data() + offset;
+        EXPECT_EQ(0u, disk_.views.count(view)) << "mapped twice at " << offset;
+        disk_.views[view] = {offset, count};
+        disk_.mappedBytes += count;
+        return view;
+    }
+    void unmapView(const unsigned char* view, std::int64_t count) override {
+        const auto found = disk_.views.find(view);
+        ASSERT_NE(disk_.views.end(), found) << "unmapped what was not mapped";
+        EXPECT_EQ(found->second.second, count) << "unmapped with another size";
+        disk_.unmappedOffsets.push_back(found->second.first);
+        disk_.mappedBytes -= count;
+        disk_.views.erase(found);
+    }
+    std::int64_t viewAlignment() const override { return 64 * kKiB; }
+
+private:
+    Disk& disk_;
+};
+
+// A window over disk, for reading and writing, as CFile makes one.
+std::unique_ptr<FileWindow> OpenWindow(Disk& disk) {
+    return std::make_unique<FileWindow>(u"/fake/store", std::make_unique<WindowsRulesFile>(disk), true, true,
+                                        static_cast<std::int64_t>(disk.bytes.size()));
+}
+
+Bytes ReadAt(FileWindow& window, std::int64_t at, int count) {
+    Bytes got(static_cast<std::size_t>(count));
+    window.moveTo(at);
+    got.resize(static_cast<std::size_t>(window.read(got.data(), count)));
+    return got;
+}
+Bytes Slice(const Bytes& bytes, std::int64_t at, std::int64_t count) {
+    const auto end = std::min<std::int64_t>(at + count, static_cast<std::int64_t>(bytes.size()));
+    return at >= end ? Bytes{} : Bytes(bytes.begin() + at, bytes.begin() + end);
+}
+// Offsets far enough apart that no read finds its bytes in the window.
+std::int64_t ScatteredOffset(int i) {
+    return (static_cast<std::int64_t>(i) * 300 * kKiB + 12345) % (3 * kMiB);
+}
+
+TEST(FileWindowViews, FileSmallerThanOneViewIsReadThroughViews) {
+    Disk disk(3 * kMiB + 100);
+    auto window = OpenWindow(disk);
+    for (int i = 0; i < 8; ++i) {
+        const std::int64_t at = ScatteredOffset(i);
+        EXPECT_EQ(Slice(disk.bytes, at, 100), ReadAt(*window, at, 100)) << "at " << at;
+    }
+    EXPECT_EQ(Slice(disk.bytes, 3 * kMiB + 90, 10), ReadAt(*window, 3 * kMiB + 90, 50));
+    EXPECT_EQ(0, disk.readCalls);
+    EXPECT_EQ(0, disk.viewsPastEnd);
+    window->close();
+    EXPECT_TRUE(disk.views.empty());
+}
+
+// Its own writes move the file's end; the bytes beyond the old end are read
+// through a view again, mapped anew up to the new end.
+TEST(FileWindowViews, GrownFileIsReadThroughViewsPastItsOldEnd) {
+    Disk disk(1 * kMiB);
+    auto window = OpenWindow(disk);
+    EXPECT_EQ(Slice(disk.bytes, 1000, 10), ReadAt(*window, 1000, 10));
+    const Bytes more(300 * kKiB, 'm');  // straight to the disk, unknown to the window
+    for (int round = 0; round < 3; ++round) {
+        const std::int64_t end = window->lengthAsKnown();
+        window->moveTo(end);
+        window->write(more.data(), static_cast<int>(more.size()));
+        EXPECT_EQ(Bytes(10, 'm'), ReadAt(*window, end + 1000, 10)) << "round " << round;
+        EXPECT_EQ(Slice(disk.bytes, 2000, 10), ReadAt(*window, 2000, 10)) << "round " << round;
+    }
+    EXPECT_EQ(0, disk.readCalls);
+    EXPECT_EQ(0, disk.viewsPastEnd);
+    EXPECT_EQ(1u, disk.views.size()) << "the short view was let go when mapped anew";
+}
+
+TEST(FileWindowViews, RefusedViewIsTriedAgainLater) {
+    Disk disk(3 * kMiB);
+    disk.refuseNextViews = 1;
+    auto window = OpenWindow(disk);
+    EXPECT_EQ(Slice(disk.bytes, 5000, 10), ReadAt(*window, 5000, 10));
+    EXPECT_LT(0, disk.readCalls) << "read at an offset after the refusal";
+    for (int i = 1; i < 8; ++i) ReadAt(*window, ScatteredOffset(i), 10);
+    const int readCallsBefore = disk.readCalls;
+    for (int i = 0; i < 8; ++i) {
+        const std::int64_t at = ScatteredOffset(i) + 777;
+        EXPECT_EQ(Slice(disk.bytes, at, 10), ReadAt(*window, at, 10)) << "at " << at;
+    }
+    EXPECT_EQ(readCallsBefore, disk.readCalls) << "views again";
+}
+
+// A system that never gives a view is asked ever more rarely.
+TEST(FileWindowViews, SystemThatAlwaysRefusesIsAskedRarely) {
+    Disk disk(3 * kMiB);
+    disk.refuseEveryView = true;
+    auto window = OpenWindow(disk);
+    for (int i = 0; i < 4000; ++i) {
+        const std::int64_t at = ScatteredOffset(i) + i % 97;
+        ASSERT_EQ(Slice(disk.bytes, at, 10), ReadAt(*window, at, 10)) << "at " << at;
+    }
+    EXPECT_LE(disk.viewRequests, 16);
+}
+
+// A file that keeps its name is read at an offset, and asked again later:
+// it may lose the name.
+TEST(FileWindowViews, NamedFileIsReadAtAnOffsetUntilItLosesItsName) {
+    Disk disk(3 * kMiB);
+    disk.hasName = true;
+    auto window = OpenWindow(disk);
+    for (int i = 0; i < 4; ++i) ReadAt(*window, ScatteredOffset(i), 10);
+    EXPECT_EQ(0, disk.viewRequests);
+    disk.hasName = false;
+    for (int i = 0; i < 600; ++i) ReadAt(*window, ScatteredOffset(i), 10);
+    EXPECT_LT(0, disk.viewRequests);
+}
+
+// A seeded mix of reads, writes, cuts, lengthenings and flushes, with views
+// refused now and then: every read equals the model, every flush leaves the
+// disk equal to it, and no view is ever asked past the file's end or stands
+// in the way of a cut.
+TEST(FileWindowViews, RandomOperationsWithRefusedViewsMatchByteVectorModel) {
+    for (unsigned seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937_64 random(seed);
+        auto below = [&](std::int64_t n) { return static_cast<std::int64_t>(random() % n); };
+        Disk disk(below(2 * kMiB));
+        Bytes model = disk.bytes;
+        auto window = OpenWindow(disk);
+        auto pickSize = [&] {  // straight to the disk, within a window, a page, a few bytes
+            const std::int64_t sizes[] = {256 * kKiB + below(100000), below(70000), 4096, 1 + below(16)};
+            return static_cast<int>(sizes[below(4)]);
+        };
+        for (int step = 0; step < 1500; ++step) {
+            const auto size = static_cast<std::int64_t>(model.size());
+            const std::int64_t action = below(20);
+            const std::int64_t at = std::min(below(size + 8192), 5 * kMiB);
+            if (action < 10) {
+                const int count = pickSize();
+                ASSERT_EQ(Slice(model, at, count), ReadAt(*window, at, count))
+                    << "step " << step << " at " << at;
+            } else if (action < 15) {
+                Bytes bytes(static_cast<std::size_t>(pickSize()));
+                for (auto& byte : bytes) byte = static_cast<unsigned char>(random());
+                window->moveTo(at);
+                window->write(bytes.data(), static_cast<int>(bytes.size()));
+                model.resize(std::max(model.size(), static_cast<std::size_t>(at) + bytes.size()), 0);
+                std::copy(bytes.begin(), bytes.end(), model.begin() + at);
+            } else if (action < 17) {
+                const std::int64_t length =
+                    std::clamp<std::int64_t>(size + below(600000) - 300000, 0, 6 * kMiB);
+                window->setLength(length);
+                model.resize(static_cast<std::size_t>(length), 0);
+            } else if (action < 18) {
+                disk.refuseNextViews = static_cast<int>(1 + below(3));
+            } else {
+                window->flush();
+                ASSERT_EQ(model, disk.bytes) << "disk after flush, step " << step;
+            }
+            ASSERT_EQ(static_cast<std::int64_t>(model.size()), window->lengthAsKnown());
+        }
+        window->close();
+        EXPECT_EQ(model, disk.bytes);
+        EXPECT_EQ(0, disk.viewsPastEnd);
+        EXPECT_EQ(0, disk.refusedCuts);
+        EXPECT_TRUE(disk.views.empty());
+        EXPECT_FALSE(disk.unmappedOffsets.empty()) << "read through views at all";
+    }
+}
+
+// The view cache alone, with views of kSmallView bytes, so that a file of a
+// few MiB has many slots and a small budget runs out.
+constexpr std::int64_t kSmallView = 64 * kKiB;
+
+struct CachedFile {
+    explicit CachedFile(std::int64_t length, ViewBudget& budget)
+        : disk(length),
+          calls(u"/fake/cached", std::make_unique<WindowsRulesFile>(disk)),
+          views(calls, budget, kSmallView) {}
+    // Through views, or empty when they cannot serve it.
+    Bytes Read(std::int64_t at, std::int64_t count) {
+        Bytes got(static_cast<std::size_t>(count));
+        if (!views.mayServe() ||
+            !views.read(got.data(), at, count, static_cast<std::int64_t>(disk.bytes.size())))
+            return {};
+        return got;
+    }
+    Disk disk;
+    FileCalls calls;
+    ViewCache views;
+};
+
+TEST(ViewCache, ProcessBudgetLeavesA32BitProcessMostOfItsAddressSpace) {
+    EXPECT_EQ(Tolm::detail::kViewBudgetBytes, ViewBudget::forProcess().limit());
+    if (sizeof(void*) == 4) {
+        EXPECT_LE(Tolm::detail::kViewBudgetBytes, 256 * kMiB);
+    }
+    EXPECT_EQ(0, Tolm::detail::kViewBudgetBytes % ViewCache::kViewBytes);
+}
+
+// With room for three views, a fourth lets the least recently used go.
+TEST(ViewCache, LeastRecentlyUsedViewGoesWhenTheBudgetIsFull) {
+    ViewBudget budget(3 * kSmallView);
+    CachedFile file(8 * kSmallView, budget);
+    for (std::int64_t slot : {0, 1, 2, 0, 3, 4, 0, 2}) {
+        const std::int64_t at = slot * kSmallView + 100;
+        ASSERT_EQ(Slice(file.disk.bytes, at, 10), file.Read(at, 10)) << "slot " << slot;
+        ASSERT_LE(budget.used(), budget.limit());
+    }
+    const std::vector<std::int64_t> letGo = {1 * kSmallView, 2 * kSmallView, 3 * kSmallView};
+    EXPECT_EQ(letGo, file.disk.unmappedOffsets);
+    EXPECT_EQ(3 * kSmallView, budget.used());
+    file.views.releaseAll();
+    EXPECT_EQ(0, budget.used());
+}
+
+// A file whose budget another file holds whole reads at an offset, and maps
+// views again once that file let them go; a read across two slots is served
+// by both.
+TEST(ViewCache, FileWithoutRoomReadsAtAnOffsetUntilRoomIsGiven) {
+    ViewBudget budget(2 * kSmallView);
+    CachedFile holder(4 * kSmallView, budget);
+    CachedFile other(4 * kSmallView, budget);
+    ASSERT_FALSE(holder.Read(kSmallView - 5, 10).empty());
+    EXPECT_EQ(budget.limit(), budget.used());
+    EXPECT_TRUE(other.Read(100, 10).empty());
+    EXPECT_EQ(0, other.disk.viewRequests) << "no view asked without room";
+    holder.views.releaseAll();
+    EXPECT_EQ(Slice(other.disk.bytes, kSmallView - 5, 10), other.Read(kSmallView - 5, 10));
+}
+
+// Two files read at random through one small budget while they grow: every
+// read equals the file, the budget holds exactly what is mapped and never
+// more than its limit, and no view reaches past a file's end.
+TEST(ViewCache, RandomReadsOfGrowingFilesStayExactAndWithinTheBudget) {
+    std::mt19937_64 random(7);
+    auto below = [&](std::int64_t n) { return static_cast<std::int64_t>(random() % n); };
+    ViewBudget budget(5 * kSmallView + 1000);  // room for five whole views, or more short ones
+    CachedFile a(1000, budget);
+    CachedFile b(3 * kSmallView + 17, budget);
+    int reads = 0;
+    int served = 0;
+    for (int step = 0; step < 3000; ++step) {
+        CachedFile& file = below(2) ? a : b;
+        const auto size = static_cast<std::int64_t>(file.disk.bytes.size());
+        if (below(10) == 0 && size < 40 * kSmallView) {
+            file.disk.bytes.resize(static_cast<std::size_t>(size + below(kSmallView)), 0x5a);
+            continue;
+        }
+        if (below(50) == 0) file.disk.refuseNextViews = 1;
+        const std::int64_t at = below(size);
+        const std::int64_t count = 1 + below(std::min<std::int64_t>(size - at, 2 * kSmallView));
+        const Bytes got = file.Read(at, count);
+        ++reads;
+        if (!got.empty()) {
+            ++served;
+            ASSERT_EQ(Slice(file.disk.bytes, at, count), got) << "step " << step << " at " << at;
+        }
+        ASSERT_EQ(budget.used(), a.disk.mappedBytes + b.disk.mappedBytes);
+        ASSERT_LE(budget.used(), budget.limit());
+    }
+    EXPECT_LT(reads * 3 / 4, served) << "most reads through views";
+    EXPECT_EQ(0, a.disk.viewsPastEnd + b.disk.viewsPastEnd);
+}
+
+}  // namespace
