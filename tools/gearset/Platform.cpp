@@ -141,7 +141,7 @@ std::unique_ptr<Tolm::CBaseFile> OpenStandardOutput() {
 std::unique_ptr<Tolm::CBaseFile> OpenSequentialOutput(const std::string& path) {
     if (path == "-") return OpenStandardOutput();
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) throw ToolFailure(systemFailure("cannot open", path, errno) + " for writing");
+    if (fd < 0) throw ToolFailure("cannot open '" + path + "' for writing: " + std::strerror(errno));
     return std::make_unique<SequentialOutput>(path, fd, true);
 }
 

@@ -394,7 +394,7 @@ std::unique_ptr<Tolm::CBaseFile> OpenSequentialOutput(const std::string& path) {
         ::CreateFileW(systemWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        throw ToolFailure(systemFailure("cannot open", path, ::GetLastError()) + " for writing");
+        throw ToolFailure("cannot open '" + path + "' for writing: " + systemText(::GetLastError()));
     return std::make_unique<SequentialOutput>(path, handle, true);
 }
 
