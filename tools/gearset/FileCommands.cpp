@@ -89,7 +89,7 @@ int runMkdir(const ParsedArguments& args, Context& context) {
     // The library would take an empty path for the current folder, or fail inside.
     if (args.Positionals()[0].empty()) throw UsageError("PATH may not be empty");
     const std::string path = PathArgument(args.Positionals()[0], "PATH");
-    const Tolm::CUnicodeString systemPath = ToUnicode(SystemPath(path));
+    const Tolm::CUnicodeString systemPath = ToUnicode(OrdinaryPath(SystemPath(path)));
     if (args.Has("stamped")) {
         const Tolm::CUnicodeString created = Korvan::CFolderWorker::CreateSubDirByCurrentTime(systemPath);
         Print(context.out, "%s\n", InUserTerms(created.ToUtf8()).c_str());
@@ -126,7 +126,7 @@ int runJpeg(const ParsedArguments& args, Context&) {
         return 0;
     }
     ReplacedTarget target(outputPath);
-    Korvan::SaveImage(image.Get(), target.WritePath());
+    Korvan::SaveImage(image.Get(), ToUnicode(OrdinaryPath(target.WritePath().ToUtf8())));
     target.Commit(target.ExistingMode().value_or(NewFileMode(0666)));
     return 0;
 }
@@ -141,7 +141,8 @@ const Command kCommands[] = {
       2,
       "SRC may be a pipe, a device or '-' for standard input, read to its end. DST is\n"
       "written under a temporary name beside it and replaces the old file only when\n"
-      "complete, with the source's permissions at most; DST '-' is standard output.\n"
+      "complete, with the source's permissions at most; DST '-' is standard output,\n"
+      "and a device or a pipe (/dev/null, NUL) is written as standard output is.\n"
       "SRC and DST may not be the same file.\n"},
      runCopy},
     {{"mkdir",

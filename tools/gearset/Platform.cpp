@@ -151,6 +151,8 @@ bool WriteConsoleUnits(std::FILE*, std::u16string_view) { return false; }
 
 std::string SystemPath(const std::string& path) { return path; }
 
+std::string OrdinaryPath(const std::string& systemPath) { return systemPath; }
+
 std::string InUserTerms(std::string message) { return message; }
 
 FileFacts Examine(const std::string& path) {

@@ -43,6 +43,10 @@ bool WriteConsoleUnits(std::FILE* stream, std::u16string_view units);
 // the form the system gives it ("\\.\NUL"), and "-" stays. Elsewhere the
 // path itself.
 std::string SystemPath(const std::string& path);
+// The library (Korvan) puts the long-path prefix before the paths it hands on
+// and takes the ordinary full form: "C:\dir\file", "\\server\share\file".
+// On Windows SystemPath's form without the prefix; elsewhere the path itself.
+std::string OrdinaryPath(const std::string& systemPath);
 // The message with every system form SystemPath gave put back as the user
 // wrote it, so that a failure names the path the user knows.
 std::string InUserTerms(std::string message);

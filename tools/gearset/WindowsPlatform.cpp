@@ -272,13 +272,19 @@ bool WriteConsoleUnits(std::FILE* stream, std::u16string_view units) {
     return true;
 }
 
+std::string OrdinaryPath(const std::string& systemPath) {
+    if (systemPath.starts_with("\\\\?\\UNC\\")) return "\\" + systemPath.substr(7);
+    if (systemPath.starts_with("\\\\?\\")) return systemPath.substr(4);
+    return systemPath;
+}
+
 std::string SystemPath(const std::string& path) {
     if (path == "-") return path;
     const std::string system = Narrow(longForm(Widen(path)));
-    if (system != path) {
-        auto& forms = userForms();
-        if (std::find(forms.begin(), forms.end(), std::pair(system, path)) == forms.end())
-            forms.emplace_back(system, path);
+    auto& forms = userForms();
+    for (const std::string& form : {system, OrdinaryPath(system)}) {
+        if (form != path && std::find(forms.begin(), forms.end(), std::pair(form, path)) == forms.end())
+            forms.emplace_back(form, path);
     }
     return system;
 }

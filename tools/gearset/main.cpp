@@ -85,13 +85,12 @@ std::string oneLine(std::string text) {
 }
 
 int fail(const std::string& who, const std::string& message) {
-    Print(stderr, "%s: %s\n", who.c_str(), oneLine(InUserTerms(message)).c_str());
+    Print(stderr, "%s: %s\n", who.c_str(), oneLine(message).c_str());
     return 1;
 }
 
 int usageFailure(const std::string& who, const std::string& message, const std::string& helpCommand) {
-    Print(stderr, "%s: %s (see '%s --help')\n", who.c_str(), oneLine(InUserTerms(message)).c_str(),
-          helpCommand.c_str());
+    Print(stderr, "%s: %s (see '%s --help')\n", who.c_str(), oneLine(message).c_str(), helpCommand.c_str());
     return 2;
 }
 
@@ -117,7 +116,8 @@ int runCommand(const Command& command, std::span<const std::string> args) {
     } catch (const ToolFailure& error) {
         return fail(who, error.what());
     } catch (Tolm::CException* error) {
-        const std::string message = error->GetMessage();
+        // The framework names the paths in the system's form.
+        const std::string message = InUserTerms(error->GetMessage());
         error->Delete();
         return fail(who, message);
     } catch (const std::bad_alloc&) {
