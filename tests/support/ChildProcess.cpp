@@ -10,18 +10,12 @@
 
 #include <windows.h>
 
+#include "Utf16.h"
+
 namespace GearsetTesting {
 namespace {
 
-std::wstring widen(const std::string& text) {
-    std::wstring wide;
-    if (text.empty()) return wide;
-    const int units =
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    wide.resize(static_cast<std::size_t>(units));
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
-    return wide;
-}
+std::wstring widen(const std::string& text) { return gearset::Widen(text); }
 
 std::string systemText(DWORD error) {
     char* text = nullptr;
@@ -238,12 +232,7 @@ std::string ThisProgram() {
            path.size())
         path.resize(2 * path.size());
     path.resize(units);
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr,
-                                            0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), text.data(), bytes, nullptr,
-                          nullptr);
-    return text;
+    return gearset::Narrow(path);
 }
 
 }  // namespace GearsetTesting

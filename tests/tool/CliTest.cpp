@@ -3,6 +3,7 @@
 #include "Arguments.h"
 #include "FileOutput.h"
 #include "Formats.h"
+#include "Output.h"
 #include "Platform.h"
 #include "Progress.h"
 #include "WindowedScan.h"
@@ -236,6 +237,79 @@ TEST(CopyWholeTest, FailsWhenTheSourceChangesLengthWhileItIsRead) {
             EXPECT_EQ(target.GetLength(), source.GetLength());
         }
     }
+}
+
+// A console cannot be had here, so the choice is checked where it is made:
+// what reaches each writer for each kind of stream.
+TEST(WriteTextTest, AConsoleGetsUtf16AndEveryOtherStreamTheBytes) {
+    struct Row {
+        const char* name;
+        std::string utf8;
+        std::u16string units;  // what a console gets
+    };
+    const Row rows[] = {
+        {"ascii", "scan: -1\n", u"scan: -1\n"},
+        {"Cyrillic from text decode FEFF041F", "\xD0\x9F\n", u"\u041F\n"},
+        {"a path beyond the BMP", "C:\\Zo\xC3\xAB\xF0\x9F\x98\x80", u"C:\\Zo\u00EB\U0001F600"},
+        {"ill-formed bytes", "a\xFF\xC3", u"a\uFFFD\uFFFD"},
+        {"empty", "", u""},
+    };
+    for (const Row& row : rows) {
+        for (const StreamKind kind : {StreamKind::console, StreamKind::byteStream}) {
+            std::string bytes;
+            std::u16string units;
+            const StreamWriters writers{[&](std::string_view text) { return bytes.append(text), true; },
+                                        [&](std::u16string_view text) { return units.append(text), true; }};
+            EXPECT_TRUE(WriteText(kind, row.utf8, writers)) << row.name;
+            if (kind == StreamKind::console) {
+                EXPECT_EQ(std::tuple(bytes, units), std::tuple(std::string(), row.units)) << row.name;
+            } else {
+                EXPECT_EQ(std::tuple(bytes, units), std::tuple(row.utf8, std::u16string())) << row.name;
+            }
+        }
+    }
+    const StreamWriters refusing{[](std::string_view) { return false; },
+                                 [](std::u16string_view) { return false; }};
+    EXPECT_FALSE(WriteText(StreamKind::console, "x", refusing));
+    EXPECT_FALSE(WriteText(StreamKind::byteStream, "x", refusing));
+}
+
+// The rows give the path as the tool takes it, or "usage" for a refusal.
+TEST(PathArgumentTest, WindowsRulesGiveOneSeparatorAndRefuseWhatTheSystemWouldStrip) {
+    const std::pair<const char*, const char*> windowsRows[] = {
+        {"r1/r2", "r1\\r2"},
+        {"C:/runs\\2024/q1", "C:\\runs\\2024\\q1"},
+        {"./a/../b", ".\\a\\..\\b"},
+        {"a.b/c d", "a.b\\c d"},
+        {"-", "-"},
+        {"NUL", "NUL"},
+        {"\\\\.\\NUL", "\\\\.\\NUL"},
+        {"\\\\server\\share/x", "\\\\server\\share\\x"},
+        {"\\\\?\\C:\\a.\\b ", "\\\\?\\C:\\a.\\b "},  // the long form keeps them
+        {"\\\\?\\UNC\\server\\share\\x", "\\\\?\\UNC\\server\\share\\x"},
+        {"a./b ./c", "usage"},
+        {"a/b.", "usage"},
+        {"a/b ", "usage"},
+        {"x...", "usage"},
+        {"...", "usage"},
+        {" ", "usage"},
+        {"dir./", "usage"},
+        {"C:\\x\\y .\\z", "usage"},
+    };
+    for (const auto& [given, expected] : windowsRows) {
+        std::string taken;
+        try {
+            taken = PathArgument(given, "PATH", PathRules::windows);
+        } catch (const UsageError& error) {
+            taken = "usage";
+            EXPECT_NE(std::string(error.what()).find("PATH '" + std::string(given) + "'"), std::string::npos)
+                << error.what();
+        }
+        EXPECT_EQ(taken, expected) << given;
+    }
+    // POSIX names may end as they like, and a backslash is a character of a name.
+    for (const char* given : {"a./b ./c", "r1/r2", "a\\b.", "-", "\\\\?\\x"})
+        EXPECT_EQ(PathArgument(given, "PATH", PathRules::posix), given);
 }
 
 }  // namespace

@@ -25,7 +25,9 @@
 
 #include <jpeglib.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -451,8 +453,9 @@ TEST_F(ToolTest, MkdirCreatesParentsAndStampedPrintsANewDirectoryEachTime) {
     // Relative to the working folder, where the tool runs.
     EXPECT_EQ(Succeed("mkdir rel/sub"), "");
     EXPECT_TRUE(fs::is_directory(Path("rel/sub")));
+    // Given with '/', printed with the system's separator alone.
     const std::string relative = Succeed("mkdir --stamped rel/runs");
-    EXPECT_TRUE(relative.starts_with("rel/runs" + std::string(1, kSeparator))) << relative;
+    EXPECT_TRUE(relative.starts_with(std::string("rel") + kSeparator + "runs" + kSeparator)) << relative;
     EXPECT_TRUE(fs::is_directory(Path(relative.substr(0, relative.size() - 1)))) << relative;
 }
 
@@ -734,6 +737,133 @@ TEST_F(ToolTest, DemoRunsEveryFamilyWithoutFilesAndLeavesNothingBehind) {
         << out;
     EXPECT_TRUE(fs::is_empty(dir_));
 }
+
+// A pipe is spooled to a file in the folder for temporary files, not held in
+// memory (which a stream of any length would outgrow), and the file goes with
+// the run.
+TEST_F(ToolTest, APipedScanIsSpooledToTheTemporaryFolderAndLeavesNothingThere) {
+    Write("a.pdf", "%PDF-1.7\nendobj\n");
+    fs::create_directory(Native(Path("spool")));
+    temporary_ = Path("spool");
+    EXPECT_EQ(Run("scan --last - endobj", nullptr, "|a.pdf"), Result(0, "9\n", ""));
+    EXPECT_EQ(Entries(Path("spool")), 0);
+    // Where no file can be made there, the scan fails and says where it tried.
+    temporary_ = Path("missing");
+    const auto [status, out, err] = Run("scan - endobj", nullptr, "|a.pdf");
+    EXPECT_EQ(std::tuple(status, out), std::tuple(1, "")) << err;
+    EXPECT_NE(err.find("cannot create a temporary file in"), std::string::npos) << err;
+    EXPECT_NE(err.find("missing"), std::string::npos) << err;
+}
+
+// A device takes the bytes as standard output does: nothing is written beside
+// it, and its failures keep the system's own reason.
+TEST_F(ToolTest, ADeviceTargetIsWrittenAsAStream) {
+    Write("from.bin", "bytes");
+    Write("in.pgm", "P2\n1 1\n255\n7\n");
+#ifdef _WIN32
+    const std::vector<std::string> devices = {"NUL", "nul", "\\\\.\\NUL", Path("NUL")};
+#else
+    const std::vector<std::string> devices = {"/dev/null"};
+#endif
+    for (const std::string& device : devices) {
+        EXPECT_EQ(Succeed(Args{"copy", Path("from.bin"), device}), "") << device;
+        EXPECT_EQ(Succeed(Args{"jpeg", Path("in.pgm"), device}), "") << device;
+        EXPECT_EQ(Succeed(Args{"copy", device, Path("to")}), "") << device;
+        EXPECT_EQ(Read(Path("to")), "") << device;
+    }
+    EXPECT_EQ(Entries(dir_), 3);
+#ifdef _WIN32
+    // A device that is not there: Windows' text and number, not the C library's EIO.
+    const auto [status, out, err] = Run(Args{"copy", Path("from.bin"), "\\\\.\\GearsetNoSuchDevice"});
+    EXPECT_EQ(std::tuple(status, out), std::tuple(1, "")) << err;
+    EXPECT_TRUE(Matches(err,
+                        "gearset copy: cannot open '\\\\\\\\\\.\\\\GearsetNoSuchDevice' for writing: "
+                        "[^\n]+ \\(error [0-9]+\\)\n"))
+        << err;
+    EXPECT_EQ(err.find("Input/output error"), std::string::npos) << err;
+#else
+    ExpectFailure("copy @from.bin /dev/full", 1, "cannot write '/dev/full': No space left on device");
+#endif
+}
+
+#ifdef _WIN32
+
+// "\\?\" paths are the system's as they stand: every command takes them, for
+// files that exist and for those it makes.
+TEST_F(ToolTest, EveryCommandTakesLongFormPaths) {
+    const std::string longDir = "\\\\?\\" + dir_;
+    const std::string sub = longDir + "\\sub";
+    Write("a.pdf", "%PDF-1.7\nendobj\n");
+    Write("in.pgm", "P2\n2 1\n255\n7 200\n");
+    EXPECT_EQ(Succeed(Args{"mkdir", sub + "\\deeper"}), "");
+    EXPECT_TRUE(fs::is_directory(Native(Path("sub\\deeper"))));
+    EXPECT_EQ(Succeed(Args{"copy", longDir + "\\a.pdf", sub + "\\b.pdf"}), "");
+    // Again, onto the target that now exists.
+    EXPECT_EQ(Succeed(Args{"copy", longDir + "\\a.pdf", sub + "\\b.pdf"}), "");
+    EXPECT_EQ(Read(Path("sub\\b.pdf")), "%PDF-1.7\nendobj\n");
+    EXPECT_EQ(Succeed(Args{"scan", sub + "\\b.pdf", "endobj"}), "9\n");
+    EXPECT_EQ(
+        Run(Args{"copy", longDir + "\\a.pdf", Path("a.pdf")}),
+        Result(1, "",
+               "gearset copy: '" + longDir + "\\a.pdf' and '" + Path("a.pdf") + "' are the same file\n"));
+    EXPECT_EQ(Succeed(Args{"jpeg", longDir + "\\in.pgm", sub + "\\out.jpg"}), "");
+    EXPECT_EQ(JpegShape(Read(Path("sub\\out.jpg"))), std::tuple(2, 1, 1));
+    const std::string made = Succeed(Args{"mkdir", "--stamped", sub + "\\runs"});
+    EXPECT_TRUE(made.starts_with(sub + "\\runs\\") && made.ends_with("\n")) << made;
+    EXPECT_TRUE(fs::is_directory(Native(Path("sub\\runs")))) << made;
+    // Nothing left beside the targets.
+    EXPECT_EQ(Entries(Path("sub")), 4);
+    // Failures name the path as given.
+    const auto [status, out, err] = Run(Args{"copy", "\\\\?\\" + Path("none"), Path("x")});
+    EXPECT_EQ(std::tuple(status, out), std::tuple(1, "")) << err;
+    EXPECT_NE(err.find("'\\\\?\\" + Path("none") + "'"), std::string::npos) << err;
+}
+
+// Windows drops a component's trailing dots and spaces unless the path is in
+// the long form; the tool refuses them before anything is made.
+TEST_F(ToolTest, ComponentsEndingInADotOrASpaceAreRefusedUnlessInTheLongForm) {
+    Write("from", "x");
+    for (const char* arguments : {"mkdir 'a./b ./c'", "mkdir --stamped 'runs '", "copy from to.",
+                                  "copy 'from ' to", "scan from. x", "jpeg from out./x.jpg"})
+        ExpectFailure(arguments, 2, "ends in a dot or a space");
+    EXPECT_EQ(Entries(dir_), 1);
+    // The long form writes exactly the name asked for.
+    ASSERT_TRUE(fs::create_directories(Native("\\\\?\\" + Path("a.\\b "))));
+    EXPECT_EQ(Succeed(Args{"copy", Path("from"), "\\\\?\\" + Path("a.\\b \\to.")}), "");
+    EXPECT_EQ(Read("\\\\?\\" + Path("a.\\b \\to.")), "x");
+}
+
+// The application manifest that lets gearset.exe take paths of any length
+// (the loader reads resource 1 of type RT_MANIFEST).
+TEST_F(ToolTest, TheProgramDeclaresItselfLongPathAware) {
+    const std::wstring tool = Native(ToolPath()).wstring();
+    const HMODULE image =
+        ::LoadLibraryExW(tool.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr);
+    const HRSRC found = ::FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(found, nullptr);
+    const char* bytes = static_cast<const char*>(::LockResource(::LoadResource(image, found)));
+    const std::string manifest(bytes, ::SizeofResource(image, found));
+    ::FreeLibrary(image);
+    EXPECT_NE(manifest.find("<longPathAware"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find(">true</longPathAware>"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"),
+              std::string::npos);
+    // The code page stays the system's: the tool speaks UTF-16 to it.
+    EXPECT_EQ(manifest.find("activeCodePage"), std::string::npos);
+}
+
+#else
+
+TEST_F(ToolTest, NamesEndingInADotOrASpaceAreOrdinaryOnPosix) {
+    EXPECT_EQ(Succeed("mkdir 'a./b ./c'"), "");
+    EXPECT_TRUE(fs::is_directory(Path("a./b ./c")));
+    Write("from", "x");
+    EXPECT_EQ(Succeed("copy from 'a./to. '"), "");
+    EXPECT_EQ(Read(Path("a./to. ")), "x");
+}
+
+#endif
 
 // Names beyond ASCII (Latin-1, CJK, a character outside the BMP) and paths
 // longer than the 260 characters of Windows' old limit, through each command

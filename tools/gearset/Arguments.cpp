@@ -142,4 +142,21 @@ std::int64_t ParseInteger(std::string_view text, std::string_view what, std::int
     return value;
 }
 
+std::string PathArgument(const std::string& given, std::string_view what, PathRules rules) {
+    if (rules == PathRules::posix || given == "-" || given.starts_with("\\\\?\\")) return given;
+    std::string path = given;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find('\\', start), path.size());
+        const std::string_view component = std::string_view(path).substr(start, end - start);
+        const bool parentOrSelf = component == "." || component == "..";
+        if (!component.empty() && !parentOrSelf && (component.back() == '.' || component.back() == ' '))
+            throw UsageError(
+                std::string(what) + " '" + given + "': the component '" + std::string(component) +
+                "' ends in a dot or a space, which Windows drops (the long form \\\\?\\ keeps them)");
+        start = end + 1;
+    }
+    return path;
+}
+
 }  // namespace gearset

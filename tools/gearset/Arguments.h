@@ -92,4 +92,23 @@ std::string FormatHelp(const CommandSyntax& syntax);
 // is a UsageError naming `what`: "--count must be a whole number from 1 to 100000000".
 std::int64_t ParseInteger(std::string_view text, std::string_view what, std::int64_t min, std::int64_t max);
 
+// Whose rules a path of the command line follows.
+enum class PathRules { posix, windows };
+#ifdef _WIN32
+inline constexpr PathRules kSystemPathRules = PathRules::windows;
+#else
+inline constexpr PathRules kSystemPathRules = PathRules::posix;
+#endif
+
+// A path of the command line as the tool takes it. Under Windows' rules '/'
+// becomes '\', so that what the tool prints has one separator, and a
+// component that ends in a dot or a space is a UsageError naming `what`: the
+// system drops those characters from each component, so "a./b" would make or
+// find "a\b", another name than the one asked for. A path in the long form
+// ("\\?\C:\a.") is the system's as it stands and passes unchanged, as do "-"
+// and every path under POSIX rules.
+//     PathArgument("runs/2024", "PATH", PathRules::windows)   "runs\2024"
+//     PathArgument("a./b", "PATH", PathRules::windows)        UsageError
+std::string PathArgument(const std::string& given, std::string_view what, PathRules rules = kSystemPathRules);
+
 }  // namespace gearset

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "Arguments.h"
+#include "Output.h"
 
 #include <Tolm/String.h>
 

@@ -50,15 +50,15 @@ int runParse(const ParsedArguments& args, Context& context) {
         const Tolm::CTime& time = reading.time;
         const bool unset = time == Tolm::ZeroTime;
         if (!json) {
-            std::fprintf(context.out, "%s\n", unset ? "unset" : FormatTimeText(time).c_str());
-            if (args.Has("explain") && !unset) std::fputs(explain(reading).c_str(), context.out);
+            Print(context.out, "%s\n", unset ? "unset" : FormatTimeText(time).c_str());
+            if (args.Has("explain") && !unset) Put(context.out, explain(reading).c_str());
             continue;
         }
         if (!document.ends_with('[')) document += ',';
         document += "{\"text\":" + JsonString(text) +
                     ",\"time\":" + (unset ? "null" : JsonString(FormatTimeText(time))) + "}";
     }
-    if (json) std::fprintf(context.out, "%s]}\n", document.c_str());
+    if (json) Print(context.out, "%s]}\n", document.c_str());
     return 0;
 }
 
@@ -73,7 +73,7 @@ int runFormat(const ParsedArguments& args, Context& context) {
     }
     const Tolm::CUnicodeString formatted =
         args.Has("iso") ? Korvan::ConvertTimeToISOFormat(time) : Korvan::ConvertTimeToDocInfoFormat(time);
-    std::fprintf(context.out, "%s\n", formatted.ToUtf8().c_str());
+    Print(context.out, "%s\n", formatted.ToUtf8().c_str());
     return 0;
 }
 

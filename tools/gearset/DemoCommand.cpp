@@ -88,38 +88,38 @@ void demoRecordStore(Context& context) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(record.data());
     const int length = static_cast<int>(record.size());
 
-    std::fprintf(context.out, "record store (CFileDataStorage, compressed)\n");
+    Print(context.out, "record store (CFileDataStorage, compressed)\n");
     Korvan::CFileDataStorage store(4096, true);
     const int number = store.WriteRecord(bytes, length);
-    std::fprintf(context.out, "  wrote record %d: %d bytes of a page content stream\n", number, length);
+    Print(context.out, "  wrote record %d: %d bytes of a page content stream\n", number, length);
     Tolm::CArray<unsigned char, Tolm::CurrentMemoryManager> back;
     store.ReadRecord(number, back);
     check(back.GetSize() == length && std::memcmp(back.GetData(), bytes, record.size()) == 0,
           "the record did not read back as written");
-    std::fprintf(context.out, "  read record %d back: %d bytes, identical\n", number, back.GetSize());
+    Print(context.out, "  read record %d back: %d bytes, identical\n", number, back.GetSize());
     store.FreeRecord(number);
-    std::fprintf(context.out, "  freed record %d\n", number);
+    Print(context.out, "  freed record %d\n", number);
 }
 
 void demoObjectCache(Context& context) {
-    std::fprintf(context.out, "object cache (CObjectsFileCache)\n");
+    Print(context.out, "object cache (CObjectsFileCache)\n");
     Korvan::CObjectsFileCache cache;
     Tolm::CPtr<CDemoNote> note(new CDemoNote());
     note->title = u"Quarterly report";
     note->pages = 12;
     const int number = cache.Save(note.Get());
-    std::fprintf(context.out, "  parked a note \"%s\" (%d pages) as record %d\n",
-                 note->title.ToUtf8().c_str(), note->pages, number);
+    Print(context.out, "  parked a note \"%s\" (%d pages) as record %d\n", note->title.ToUtf8().c_str(),
+          note->pages, number);
     const Tolm::CPtr<Tolm::IObject> rebuilt = cache.Load(number);
     const auto* copy = dynamic_cast<const CDemoNote*>(rebuilt.Get());
     check(copy && copy->title == note->title && copy->pages == note->pages,
           "the note did not come back as parked");
-    std::fprintf(context.out, "  rebuilt it from record %d: \"%s\" (%d pages), a new object\n", number,
-                 copy->title.ToUtf8().c_str(), copy->pages);
+    Print(context.out, "  rebuilt it from record %d: \"%s\" (%d pages), a new object\n", number,
+          copy->title.ToUtf8().c_str(), copy->pages);
 }
 
 void demoText(Context& context) {
-    std::fprintf(context.out, "PDF text strings\n");
+    Print(context.out, "PDF text strings\n");
     for (const char* utf8 : {"Invoice 42",
                              "Gr\xC3\xBC\xC3\x9F"
                              "e"}) {
@@ -128,26 +128,26 @@ void demoText(Context& context) {
         Korvan::UnicodeStringToBytes(text, false, bytes);
         const Tolm::CUnicodeString decoded = Korvan::BytesToUnicodeString(bytes);
         check(decoded == text, "the text did not decode back");
-        std::fprintf(context.out, "  encoded \"%s\" as %s; decoded it back to \"%s\"\n", utf8,
-                     FormatHexBytes(bytes.GetData(), bytes.GetSize()).c_str(), decoded.ToUtf8().c_str());
+        Print(context.out, "  encoded \"%s\" as %s; decoded it back to \"%s\"\n", utf8,
+              FormatHexBytes(bytes.GetData(), bytes.GetSize()).c_str(), decoded.ToUtf8().c_str());
     }
 }
 
 void demoDates(Context& context) {
-    std::fprintf(context.out, "PDF dates (local zone)\n");
+    Print(context.out, "PDF dates (local zone)\n");
     const Tolm::CTime time(2024, 1, 2, 3, 4, 5, 0, 0);
     const Tolm::CUnicodeString docInfo = Korvan::ConvertTimeToDocInfoFormat(time);
     const Tolm::CUnicodeString iso = Korvan::ConvertTimeToISOFormat(time);
-    std::fprintf(context.out, "  formatted %s as %s and %s\n", FormatTimeText(time).c_str(),
-                 docInfo.ToUtf8().c_str(), iso.ToUtf8().c_str());
+    Print(context.out, "  formatted %s as %s and %s\n", FormatTimeText(time).c_str(),
+          docInfo.ToUtf8().c_str(), iso.ToUtf8().c_str());
     const Tolm::CTime fromDocInfo = Korvan::ConvertTimeStringToTime(docInfo);
     const Tolm::CTime fromIso = Korvan::ConvertTimeStringToTime(iso);
     check(fromDocInfo == time && fromIso == time, "a date did not read back");
-    std::fprintf(context.out, "  read both back as %s\n", FormatTimeText(fromDocInfo).c_str());
+    Print(context.out, "  read both back as %s\n", FormatTimeText(fromDocInfo).c_str());
 }
 
 void demoPatterns(Context& context) {
-    std::fprintf(context.out, "byte instruments\n");
+    Print(context.out, "byte instruments\n");
     static constexpr char kPdf[] =
         "%PDF-1.7\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n"
         "2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\nendobj\nstartxref\n9\n%%EOF\n";
@@ -156,28 +156,28 @@ void demoPatterns(Context& context) {
     const int first = Korvan::ScanTo(kPdf, length, pattern);
     const int last = Korvan::ScanBackTo(kPdf, length - 1, pattern);
     check(first >= 0 && last > first, "the pattern was not found");
-    std::fprintf(context.out, "  found \"endobj\" in a %d-byte PDF at offset %d (first) and %d (last)\n",
-                 length, first, last);
+    Print(context.out, "  found \"endobj\" in a %d-byte PDF at offset %d (first) and %d (last)\n", length,
+          first, last);
 }
 
 void demoFolders(Context& context, const fs::path& root) {
-    std::fprintf(context.out, "folders (CFolderWorker)\n");
+    Print(context.out, "folders (CFolderWorker)\n");
     const fs::path nested = root / "reports" / "2024" / "q1";
     Korvan::CFolderWorker::CreateDirRecursive(ToUnicode(FromPath(nested)));
     check(fs::is_directory(nested), "the nested directory is missing");
-    std::fprintf(context.out, "  created %s with its parents\n", FromPath(nested).c_str());
+    Print(context.out, "  created %s with its parents\n", FromPath(nested).c_str());
     const std::string stamped =
         Korvan::CFolderWorker::CreateSubDirByCurrentTime(ToUnicode(FromPath(root / "runs"))).ToUtf8();
     check(fs::is_directory(ToPath(stamped)), "the time-stamped directory is missing");
-    std::fprintf(context.out, "  created %s, named after the current time\n", stamped.c_str());
+    Print(context.out, "  created %s, named after the current time\n", stamped.c_str());
     fs::remove_all(root / "reports");
     fs::remove_all(root / "runs");
     check(!fs::exists(nested) && !fs::exists(ToPath(stamped)), "the directories were not removed");
-    std::fprintf(context.out, "  removed both\n");
+    Print(context.out, "  removed both\n");
 }
 
 void demoImage(Context& context, const fs::path& root) {
-    std::fprintf(context.out, "image saving (SaveImage)\n");
+    Print(context.out, "image saving (SaveImage)\n");
     const int width = 64;
     const int height = 48;
     Tolm::CPtr<Image::IImage> image = Image::CreateImage(width, height, 2);
@@ -193,10 +193,10 @@ void demoImage(Context& context, const fs::path& root) {
     const fs::path file = root / "demo.jpg";
     Korvan::SaveImage(image.Get(), ToUnicode(FromPath(file)));
     check(fs::is_regular_file(file) && fs::file_size(file) > 0, "no JPEG file was written");
-    std::fprintf(context.out, "  wrote a %dx%d colour image to %s: %llu bytes of JPEG\n", width, height,
-                 FromPath(file).c_str(), static_cast<unsigned long long>(fs::file_size(file)));
+    Print(context.out, "  wrote a %dx%d colour image to %s: %llu bytes of JPEG\n", width, height,
+          FromPath(file).c_str(), static_cast<unsigned long long>(fs::file_size(file)));
     fs::remove(file);
-    std::fprintf(context.out, "  removed it\n");
+    Print(context.out, "  removed it\n");
 }
 
 int runDemo(const ParsedArguments&, Context& context) {
@@ -208,7 +208,7 @@ int runDemo(const ParsedArguments&, Context& context) {
     demoPatterns(context);
     demoFolders(context, root.Path());
     demoImage(context, root.Path());
-    std::fprintf(context.out, "done: every family ran once\n");
+    Print(context.out, "done: every family ran once\n");
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // gearset copy | mkdir | jpeg: copying, directories and image saving.
 #include "Commands.h"
 #include "FileOutput.h"
+#include "Output.h"
 #include "Platform.h"
 #include "Progress.h"
 
@@ -11,19 +12,13 @@
 #include <Tolm/File.h>
 
 #include <climits>
-#include <filesystem>
 #include <memory>
 
 namespace gearset {
 namespace {
 
-bool isSameFile(const std::string& a, const std::string& b) {
-    std::error_code error;
-    return std::filesystem::equivalent(ToPath(a), ToPath(b), error) && !error;
-}
-
 void refuseSameFile(const std::string& in, const std::string& out) {
-    if (in != "-" && out != "-" && isSameFile(in, out))
+    if (in != "-" && out != "-" && IsSameFile(in, out))
         throw ToolFailure("'" + in + "' and '" + out + "' are the same file");
 }
 
@@ -46,35 +41,31 @@ private:
     Tolm::CUnicodeString path_;
 };
 
-std::filesystem::perms newFileMode(std::filesystem::perms requested) {
-    return static_cast<std::filesystem::perms>(NewFileMode(static_cast<unsigned>(requested)));
-}
-
 int runCopy(const ParsedArguments& args, Context& context) {
-    namespace fs = std::filesystem;
-    const std::string& sourcePath = args.Positionals()[0];
-    const std::string& targetPath = args.Positionals()[1];
-    std::error_code error;
-    const fs::file_status sourceStatus =
-        sourcePath == "-" ? fs::file_status(fs::file_type::unknown) : fs::status(ToPath(sourcePath), error);
-    if (fs::is_directory(sourceStatus)) throw ToolFailure("'" + sourcePath + "' is a directory");
+    const std::string sourcePath = PathArgument(args.Positionals()[0], "SRC");
+    const std::string targetPath = PathArgument(args.Positionals()[1], "DST");
+    const FileFacts sourceFacts = sourcePath == "-" ? FileFacts{FileFacts::Kind::other} : Examine(sourcePath);
+    if (sourceFacts.kind == FileFacts::Kind::directory)
+        throw ToolFailure("'" + sourcePath + "' is a directory");
     // Emptying the target first would destroy the source.
     refuseSameFile(sourcePath, targetPath);
 
     // A regular file of known length is read through the framework; anything
     // else (a pipe, a FIFO, a device, a /proc file that says it is empty) can
     // only be read once from start to end.
-    const bool knownLength =
-        fs::is_regular_file(sourceStatus) && fs::file_size(ToPath(sourcePath), error) > 0 && !error;
+    const bool knownLength = sourceFacts.kind == FileFacts::Kind::regular && sourceFacts.length > 0;
     std::unique_ptr<Tolm::CBaseFile> source;
     if (knownLength)
-        source = std::make_unique<Tolm::CFile>(ToUnicode(sourcePath), Tolm::CFile::modeRead);
+        source = std::make_unique<Tolm::CFile>(ToUnicode(SystemPath(sourcePath)), Tolm::CFile::modeRead);
     else
         source = OpenSequentialFile(sourcePath);
     const std::int64_t startLength = knownLength ? source->GetLength() : -1;
 
-    if (targetPath == "-") {
-        const std::unique_ptr<Tolm::CBaseFile> output = OpenStandardOutput();
+    // A device or a pipe (NUL, /dev/null, a FIFO) cannot be replaced by a
+    // rename, and has no folder to write beside it: it takes the bytes as
+    // standard output does.
+    if (targetPath == "-" || IsStreamTarget(Examine(targetPath))) {
+        const std::unique_ptr<Tolm::CBaseFile> output = OpenSequentialOutput(targetPath);
         ProgressMeter meter("copy", startLength, ProgressMeter::Unit::bytes,
                             context.showProgress && knownLength);
         CopyWhole(*source, startLength, *output, sourcePath, meter);
@@ -89,28 +80,28 @@ int runCopy(const ParsedArguments& args, Context& context) {
         output.Close();  // a failure to write the last bytes must not pass for success
     }
     // Never more permissive than the source, nor than the file it replaces.
-    const fs::perms sourceMode =
-        fs::is_regular_file(sourceStatus) ? sourceStatus.permissions() & fs::perms::all : fs::perms(0666);
-    target.Commit(target.ExistingMode() ? *target.ExistingMode() & sourceMode : newFileMode(sourceMode));
+    const unsigned sourceMode = sourceFacts.kind == FileFacts::Kind::regular ? sourceFacts.mode & 0777 : 0666;
+    target.Commit(target.ExistingMode() ? *target.ExistingMode() & sourceMode : NewFileMode(sourceMode));
     return 0;
 }
 
 int runMkdir(const ParsedArguments& args, Context& context) {
     // The library would take an empty path for the current folder, or fail inside.
     if (args.Positionals()[0].empty()) throw UsageError("PATH may not be empty");
-    const Tolm::CUnicodeString path = ToUnicode(args.Positionals()[0]);
+    const std::string path = PathArgument(args.Positionals()[0], "PATH");
+    const Tolm::CUnicodeString systemPath = ToUnicode(OrdinaryPath(SystemPath(path)));
     if (args.Has("stamped")) {
-        const Tolm::CUnicodeString created = Korvan::CFolderWorker::CreateSubDirByCurrentTime(path);
-        std::fprintf(context.out, "%s\n", created.ToUtf8().c_str());
+        const Tolm::CUnicodeString created = Korvan::CFolderWorker::CreateSubDirByCurrentTime(systemPath);
+        Print(context.out, "%s\n", InUserTerms(created.ToUtf8()).c_str());
     } else {
-        Korvan::CFolderWorker::CreateDirRecursive(path);
+        Korvan::CFolderWorker::CreateDirRecursive(systemPath);
     }
     return 0;
 }
 
 int runJpeg(const ParsedArguments& args, Context&) {
-    const std::string& inputPath = args.Positionals()[0];
-    const std::string& outputPath = args.Positionals()[1];
+    const std::string inputPath = PathArgument(args.Positionals()[0], "IN");
+    const std::string outputPath = PathArgument(args.Positionals()[1], "OUT");
     refuseSameFile(inputPath, outputPath);
     Tolm::CPtr<Image::IImage> image;
     if (inputPath == "-") {
@@ -123,20 +114,20 @@ int runJpeg(const ParsedArguments& args, Context&) {
         input.SeekToBegin();
         image = Image::LoadImageFile(input);
     } else {
-        Tolm::CFile input(ToUnicode(inputPath), Tolm::CFile::modeRead);
+        Tolm::CFile input(ToUnicode(SystemPath(inputPath)), Tolm::CFile::modeRead);
         image = Image::LoadImageFile(input);
     }
-    if (outputPath == "-") {
+    if (outputPath == "-" || IsStreamTarget(Examine(outputPath))) {
         // The library writes a named file: write one aside, then pass it on.
         const TemporaryFile written;
         Korvan::SaveImage(image.Get(), written.Path());
         Tolm::CFile file(written.Path(), Tolm::CFile::modeRead);
-        Korvan::CopyStream(file, *OpenStandardOutput());
+        Korvan::CopyStream(file, *OpenSequentialOutput(outputPath));
         return 0;
     }
     ReplacedTarget target(outputPath);
-    Korvan::SaveImage(image.Get(), target.WritePath());
-    target.Commit(target.ExistingMode().value_or(newFileMode(std::filesystem::perms(0666))));
+    Korvan::SaveImage(image.Get(), ToUnicode(OrdinaryPath(target.WritePath().ToUtf8())));
+    target.Commit(target.ExistingMode().value_or(NewFileMode(0666)));
     return 0;
 }
 
@@ -150,7 +141,8 @@ const Command kCommands[] = {
       2,
       "SRC may be a pipe, a device or '-' for standard input, read to its end. DST is\n"
       "written under a temporary name beside it and replaces the old file only when\n"
-      "complete, with the source's permissions at most; DST '-' is standard output.\n"
+      "complete, with the source's permissions at most; DST '-' is standard output,\n"
+      "and a device or a pipe (/dev/null, NUL) is written as standard output is.\n"
       "SRC and DST may not be the same file.\n"},
      runCopy},
     {{"mkdir",

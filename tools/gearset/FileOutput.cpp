@@ -10,8 +10,6 @@
 namespace gearset {
 namespace {
 
-namespace fs = std::filesystem;
-
 Tolm::CUnicodeString unicodePath(const std::string& utf8) { return Tolm::CUnicodeString::FromUtf8(utf8); }
 
 // A source file that reports how far CopyStream has read, so that a long copy
@@ -41,31 +39,29 @@ private:
 }  // namespace
 
 ReplacedTarget::ReplacedTarget(const std::string& target) {
-    std::error_code error;
-    const fs::file_status status = fs::status(ToPath(target), error);
-    const bool dangling = !fs::exists(status) && fs::is_symlink(fs::symlink_status(ToPath(target), error));
-    if ((fs::exists(status) && !fs::is_regular_file(status)) || dangling) {
-        writePath_ = unicodePath(target);
+    const FileFacts facts = Examine(target);
+    const std::string system = SystemPath(target);
+    if (facts.kind == FileFacts::Kind::danglingLink ||
+        (facts.kind != FileFacts::Kind::missing && facts.kind != FileFacts::Kind::regular)) {
+        writePath_ = unicodePath(system);
         return;
     }
-    if (fs::exists(status)) {
-        existingMode_ = status.permissions();
-        finalPath_ = fs::canonical(ToPath(target), error);
-        if (error) throw ToolFailure("cannot resolve '" + target + "': " + error.message());
+    if (facts.kind == FileFacts::Kind::regular) {
+        existingMode_ = facts.mode;
+        finalPath_ = ResolvedPath(target);
     } else {
-        finalPath_ = ToPath(target);
+        finalPath_ = system;
     }
     // A short fixed prefix: the target's own name might leave no room.
     try {
-        writePath_ =
-            Tolm::TempFile::NewIn(unicodePath(FromPath(finalPath_.parent_path())), u".gearset", u"tmp");
+        writePath_ = Tolm::TempFile::NewIn(unicodePath(FolderOf(finalPath_)), u".gearset", u"tmp");
     } catch (Tolm::CException* failure) {
         const int systemError = failure->GetSystemError();
         failure->Delete();
         // A file that may be written in a folder that may not: write it in
         // place, as there is no other way.
         if (existingMode_ && (systemError == EACCES || systemError == EPERM)) {
-            writePath_ = unicodePath(target);
+            writePath_ = unicodePath(system);
             inPlaceFile_ = finalPath_;
             return;
         }
@@ -84,22 +80,17 @@ ReplacedTarget::~ReplacedTarget() {
     }
 }
 
-void ReplacedTarget::Commit(fs::perms mode) {
-    std::error_code error;
+void ReplacedTarget::Commit(unsigned mode) {
     if (!replacing_) {
-        if (inPlaceFile_.empty()) return;  // a device or a FIFO keeps its mode
-        fs::permissions(inPlaceFile_, mode, error);
-        if (error)
-            throw ToolFailure("cannot set the mode of '" + FromPath(inPlaceFile_) + "': " + error.message());
+        if (!inPlaceFile_.empty()) SetFileMode(inPlaceFile_, mode);  // a device or a FIFO keeps its mode
         return;
     }
     // The new file takes the old one's owner where the system lets us (as
     // root, say), and the mode after that, since a change of owner may clear
     // mode bits.
-    if (existingMode_) GiveOwnership(FromPath(finalPath_), writePath_.ToUtf8());
-    fs::permissions(ToPath(writePath_.ToUtf8()), mode, error);
-    if (error) throw ToolFailure("cannot set the mode of '" + writePath_.ToUtf8() + "': " + error.message());
-    Tolm::TempFile::Rename(writePath_, unicodePath(FromPath(finalPath_)));
+    if (existingMode_) GiveOwnership(finalPath_, writePath_.ToUtf8());
+    SetFileMode(writePath_.ToUtf8(), mode);
+    Tolm::TempFile::Rename(writePath_, unicodePath(finalPath_));
     replacing_ = false;
 }
 

@@ -16,7 +16,6 @@
 #include <Tolm/File.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -24,10 +23,11 @@ namespace gearset {
 
 class ReplacedTarget {
 public:
-    // Creates the temporary file beside `target`, or, where the target exists
-    // but is not a regular file (a device, a FIFO) or is a link that leads
-    // nowhere, writes it in place: those cannot be replaced by a rename. So is
-    // a file that may be written in a folder that may not. A link to a regular
+    // Creates the temporary file beside `target` (a path of the command
+    // line), or, where the target exists but is not a regular file or is a
+    // link that leads nowhere, writes it in place: those cannot be replaced by
+    // a rename. So is a file that may be written in a folder that may not.
+    // Devices and pipes are written as streams (OpenSequentialOutput) instead. A link to a regular
     // file has the file it leads to replaced, and the new file takes the old
     // one's owner where the system allows (hard links to the old file keep the
     // old content).
@@ -40,17 +40,17 @@ public:
     // Where to write: the temporary file, or the target written in place.
     const Tolm::CUnicodeString& WritePath() const { return writePath_; }
     // The permission bits of the file to be replaced, if there is one.
-    const std::optional<std::filesystem::perms>& ExistingMode() const { return existingMode_; }
+    const std::optional<unsigned>& ExistingMode() const { return existingMode_; }
 
     // Gives the written and closed file the permission bits `mode` and then
     // the target's name, in one step for any reader of the target.
-    void Commit(std::filesystem::perms mode);
+    void Commit(unsigned mode);
 
 private:
     Tolm::CUnicodeString writePath_;
-    std::filesystem::path finalPath_;
-    std::optional<std::filesystem::perms> existingMode_;
-    std::filesystem::path inPlaceFile_;  // a regular file written in place
+    std::string finalPath_;  // the system's form (SystemPath), links resolved
+    std::optional<unsigned> existingMode_;
+    std::string inPlaceFile_;  // a regular file written in place
     bool replacing_ = false;
 };
 

@@ -91,18 +91,25 @@ private:
     std::int64_t position_ = 0;
 };
 
-class StandardOutputFile final : public Tolm::CBaseFile {
+// Standard output, a device or a FIFO, written from start to end.
+class SequentialOutput final : public Tolm::CBaseFile {
 public:
-    int Read(void*, int) override { throw ToolFailure("standard output cannot be read"); }
+    // Closes fd at the end when it owns it.
+    SequentialOutput(std::string name, int fd, bool ownsFd)
+        : name_(std::move(name)), fd_(fd), ownsFd_(ownsFd) {}
+    ~SequentialOutput() override {
+        if (ownsFd_) ::close(fd_);
+    }
+
+    int Read(void*, int) override { throw ToolFailure("'" + name_ + "' cannot be read"); }
     void Write(const void* buffer, int count) override {
-        if (count < 0) Tolm::ThrowArgumentError("negative write count for standard output");
+        if (count < 0) Tolm::ThrowArgumentError("negative write count for '" + name_ + "'");
         std::fflush(stdout);  // keep anything the tool printed first in front
         for (int done = 0; done < count;) {
-            const ssize_t put = ::write(STDOUT_FILENO, static_cast<const char*>(buffer) + done,
-                                        static_cast<std::size_t>(count - done));
+            const ssize_t put =
+                ::write(fd_, static_cast<const char*>(buffer) + done, static_cast<std::size_t>(count - done));
             if (put < 0 && errno == EINTR) continue;
-            if (put < 0)
-                throw ToolFailure(std::string("cannot write standard output: ") + std::strerror(errno));
+            if (put < 0) throw ToolFailure(systemFailure("cannot write", name_, errno));
             done += static_cast<int>(put);
         }
         position_ += count;
@@ -110,21 +117,92 @@ public:
     std::int64_t Seek(std::int64_t offset, int origin) override {
         const std::int64_t to = origin == current ? position_ + offset : offset;
         if (origin == end || to != position_)
-            throw ToolFailure("standard output can be written only from start to end");
+            throw ToolFailure("'" + name_ + "' can be written only from start to end");
         return position_;
     }
     std::int64_t GetPosition() const override { return position_; }
     std::int64_t GetLength() const override { return position_; }
-    void SetLength(std::int64_t) override { throw ToolFailure("standard output cannot be cut"); }
-    Tolm::CUnicodeString GetFileName() const override { return u"standard output"; }
+    void SetLength(std::int64_t) override { throw ToolFailure("'" + name_ + "' cannot be cut"); }
+    Tolm::CUnicodeString GetFileName() const override { return Tolm::CUnicodeString::FromUtf8(name_); }
 
 private:
+    std::string name_;
+    int fd_;
+    bool ownsFd_;
     std::int64_t position_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<Tolm::CBaseFile> OpenStandardOutput() { return std::make_unique<StandardOutputFile>(); }
+std::unique_ptr<Tolm::CBaseFile> OpenStandardOutput() {
+    return std::make_unique<SequentialOutput>("standard output", STDOUT_FILENO, false);
+}
+
+std::unique_ptr<Tolm::CBaseFile> OpenSequentialOutput(const std::string& path) {
+    if (path == "-") return OpenStandardOutput();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throw ToolFailure("cannot open '" + path + "' for writing: " + std::strerror(errno));
+    return std::make_unique<SequentialOutput>(path, fd, true);
+}
+
+StreamKind KindOfStream(std::FILE*) { return StreamKind::byteStream; }
+
+bool WriteConsoleUnits(std::FILE*, std::u16string_view) { return false; }
+
+std::string SystemPath(const std::string& path) { return path; }
+
+std::string OrdinaryPath(const std::string& systemPath) { return systemPath; }
+
+std::string InUserTerms(std::string message) { return message; }
+
+FileFacts Examine(const std::string& path) {
+    FileFacts facts;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        struct stat link {};
+        if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+            facts.kind = FileFacts::Kind::danglingLink;
+        return facts;
+    }
+    facts.mode = static_cast<unsigned>(status.st_mode) & 07777;
+    if (S_ISREG(status.st_mode)) {
+        facts.kind = FileFacts::Kind::regular;
+        facts.length = static_cast<std::int64_t>(status.st_size);
+    } else if (S_ISDIR(status.st_mode)) {
+        facts.kind = FileFacts::Kind::directory;
+    } else if (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
+        facts.kind = FileFacts::Kind::device;
+    } else {
+        facts.kind = FileFacts::Kind::other;
+    }
+    return facts;
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+    struct stat one {
+    }, other{};
+    return ::stat(a.c_str(), &one) == 0 && ::stat(b.c_str(), &other) == 0 && one.st_dev == other.st_dev &&
+           one.st_ino == other.st_ino;
+}
+
+std::string ResolvedPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) throw ToolFailure(systemFailure("cannot resolve", path, errno));
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t last = path.find_last_of('/');
+    if (last == std::string::npos) return ".";
+    return last == 0 ? "/" : path.substr(0, last);
+}
+
+void SetFileMode(const std::string& path, unsigned mode) {
+    if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0)
+        throw ToolFailure(systemFailure("cannot set the mode of", path, errno));
+}
 
 std::unique_ptr<Tolm::CBaseFile> OpenSequentialFile(const std::string& path) {
     const bool standardInput = path == "-";

@@ -1,9 +1,12 @@
 // The gearset tool's few ties to the operating system: whether a stream is a
-// terminal, read-only windows onto a file that may be larger than memory,
-// files that can be read only once, and the modes new files get.
+// terminal or a console, read-only windows onto a file that may be larger
+// than memory, files that can be read or written only once, what a path names,
+// and the modes new files get.
 // Everything else the tool does goes through the library and the framework.
 // A port to another system replaces Platform.cpp alone.
 #pragma once
+
+#include "Output.h"
 
 #include <Tolm/File.h>
 
@@ -13,6 +16,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace gearset {
 
@@ -24,6 +28,54 @@ public:
 };
 
 bool IsTerminal(std::FILE* stream);
+
+// Whether stdout or stderr is a console, which takes text as UTF-16 (Output.h);
+// never on POSIX, whose terminals take the bytes.
+StreamKind KindOfStream(std::FILE* stream);
+// Writes to the console behind stream, after anything the C stream holds;
+// false when it fails or there is no console.
+bool WriteConsoleUnits(std::FILE* stream, std::u16string_view units);
+
+// A path of the command line as the tool hands it to the framework and the
+// system. On Windows its full long form, "\\?\C:\dir\file" or
+// "\\?\UNC\server\share\file", made against the current folder: the system
+// then takes it at any length, and as it stands. A device ("NUL", "CON") keeps
+// the form the system gives it ("\\.\NUL"), and "-" stays. Elsewhere the
+// path itself.
+std::string SystemPath(const std::string& path);
+// The library (Korvan) puts the long-path prefix before the paths it hands on
+// and takes the ordinary full form: "C:\dir\file", "\\server\share\file".
+// On Windows SystemPath's form without the prefix; elsewhere the path itself.
+std::string OrdinaryPath(const std::string& systemPath);
+// The message with every system form SystemPath gave put back as the user
+// wrote it, so that a failure names the path the user knows.
+std::string InUserTerms(std::string message);
+
+// What a path names, links followed.
+struct FileFacts {
+    enum class Kind { missing, regular, directory, device, danglingLink, other };
+    Kind kind = Kind::missing;
+    std::int64_t length = 0;  // of a regular file
+    unsigned mode = 0;        // permission bits; on Windows 0444 for a read-only file, else 0666
+};
+FileFacts Examine(const std::string& path);
+// Whether a device target (a character device such as NUL or /dev/null, a
+// pipe or FIFO) is written from start to end without a name beside it.
+inline bool IsStreamTarget(const FileFacts& facts) { return facts.kind == FileFacts::Kind::device; }
+
+// Whether both paths name one file (the same volume and file number), links
+// followed; false when either is missing.
+bool IsSameFile(const std::string& a, const std::string& b);
+
+// The path with every link resolved and made absolute, for a file that
+// exists: a ToolFailure otherwise.
+std::string ResolvedPath(const std::string& path);
+// The folder a path lies in, without a trailing separator: "." when none.
+std::string FolderOf(const std::string& path);
+
+// Gives the file the permission bits mode (on Windows: read-only when no one
+// may write); a ToolFailure naming the path when the system refuses.
+void SetFileMode(const std::string& path, unsigned mode);
 
 // A path of the command line (UTF-8) as std::filesystem takes it, and back.
 // Every path goes through these: std::filesystem reads a plain std::string in
@@ -52,6 +104,10 @@ std::unique_ptr<Tolm::CBaseFile> OpenSequentialFile(const std::string& path);
 // the current position can be sought, and nothing can be read. Write errors
 // (a full disk, a closed pipe) are ToolFailures.
 std::unique_ptr<Tolm::CBaseFile> OpenStandardOutput();
+// The same for a device or a pipe named by path ("NUL", "/dev/null", a FIFO);
+// "-" is standard output. Failures name the path and keep the system's own
+// reason (on Windows its error number and text).
+std::unique_ptr<Tolm::CBaseFile> OpenSequentialOutput(const std::string& path);
 
 // Gives path the owner and group of model where the system allows it (as root,
 // or a group the user is in); otherwise leaves path as it is.
@@ -75,8 +131,10 @@ public:
     // Opens the file; a missing, unreadable or non-regular file is a
     // ToolFailure naming the path and the system's reason. "-" is standard
     // input: read in place when it is a regular file (offsets count from the
-    // file's start), otherwise first copied to an unnamed file in TMPDIR, since
-    // a pipe can be read only once and the windows read any part at any time.
+    // file's start), otherwise first copied to a file in the folder for
+    // temporary files that goes with the process however it ends (unnamed on
+    // POSIX, deleted on close on Windows), since a pipe can be read only once
+    // and the windows read any part at any time; memory would not hold it.
     explicit FileWindows(const std::string& path);
     ~FileWindows();
     FileWindows(const FileWindows&) = delete;

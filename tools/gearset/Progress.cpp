@@ -1,5 +1,7 @@
 #include "Progress.h"
 
+#include "Output.h"
+
 #include <utility>
 
 namespace gearset {
@@ -54,13 +56,13 @@ void ProgressMeter::Update(std::int64_t done) {
     lastDraw_ = now;
     drawn_ = true;
     // Carriage return, the line, then erase whatever a longer line left.
-    std::fprintf(stream_, "\r%s\x1b[K", Describe(label_, done, total_, unit_).c_str());
+    Print(stream_, "\r%s\x1b[K", Describe(label_, done, total_, unit_).c_str());
     std::fflush(stream_);
 }
 
 void ProgressMeter::Finish() {
     if (!enabled_ || !drawn_) return;
-    std::fputs("\r\x1b[K", stream_);
+    Put(stream_, "\r\x1b[K");
     std::fflush(stream_);
     drawn_ = false;
 }

@@ -2,6 +2,7 @@
 // over files of any size.
 #include "Commands.h"
 #include "Formats.h"
+#include "Output.h"
 #include "Platform.h"
 #include "Progress.h"
 #include "WindowedScan.h"
@@ -21,7 +22,7 @@ int runScan(const ParsedArguments& args, Context& context) {
     const std::string patternBytes = ParsePattern(args.Positionals()[1]);
     const Tolm::CString pattern(patternBytes.data(), static_cast<int>(patternBytes.size()));
 
-    FileWindows file(args.Positionals()[0]);
+    FileWindows file(PathArgument(args.Positionals()[0], "FILE"));
     // Files of one window are done before a person could read a meter.
     ProgressMeter meter("scan", last ? std::min(lastByte, file.Size() - 1) + 1 : file.Size(),
                         ProgressMeter::Unit::bytes, context.showProgress && file.Size() > kScanWindowBytes);
@@ -31,10 +32,10 @@ int runScan(const ParsedArguments& args, Context& context) {
                                      : FindFirst(file, pattern, kScanWindowBytes, progress);
     meter.Finish();
     if (args.Has("json")) {
-        std::fprintf(context.out, "{\"offset\":%lld,\"found\":%s}\n", static_cast<long long>(offset),
-                     offset >= 0 ? "true" : "false");
+        Print(context.out, "{\"offset\":%lld,\"found\":%s}\n", static_cast<long long>(offset),
+              offset >= 0 ? "true" : "false");
     } else {
-        std::fprintf(context.out, "%lld\n", static_cast<long long>(offset));
+        Print(context.out, "%lld\n", static_cast<long long>(offset));
     }
     return offset >= 0 ? 0 : 1;
 }

@@ -82,9 +82,9 @@ void printRate(Context& context, std::string* json, const char* phase, std::size
     const double recordRate = static_cast<double>(records) / seconds;
     const double megabyteRate = static_cast<double>(bytes) / 1e6 / seconds;
     if (!json) {
-        std::fprintf(context.out, "%s %.0f records/s", phase, recordRate);
-        if (bytes >= 0) std::fprintf(context.out, " %.1f MB/s", megabyteRate);
-        std::fprintf(context.out, "\n");
+        Print(context.out, "%s %.0f records/s", phase, recordRate);
+        if (bytes >= 0) Print(context.out, " %.1f MB/s", megabyteRate);
+        Print(context.out, "\n");
         return;
     }
     char item[160];
@@ -173,7 +173,7 @@ int runBench(const ParsedArguments& args, Context& context) {
         meter.Finish();
         printRate(context, json, "free", count, -1, elapsed);
     }
-    if (json) std::fprintf(context.out, "{\"phases\":[%s]}\n", phases.c_str());
+    if (json) Print(context.out, "{\"phases\":[%s]}\n", phases.c_str());
     return 0;
 }
 

@@ -19,7 +19,7 @@ int runEncode(const ParsedArguments& args, Context& context) {
     if (!IsValidUtf8(text)) throw UsageError("TEXT is not valid UTF-8");
     ByteArray bytes;
     Korvan::UnicodeStringToBytes(ToUnicode(text), args.Has("unicode"), bytes);
-    std::fprintf(context.out, "%s\n", FormatHexBytes(bytes.GetData(), bytes.GetSize()).c_str());
+    Print(context.out, "%s\n", FormatHexBytes(bytes.GetData(), bytes.GetSize()).c_str());
     return 0;
 }
 
@@ -39,12 +39,12 @@ int runDecode(const ParsedArguments& args, Context& context) {
     bytes.Append(parsed.data(), static_cast<int>(parsed.size()));
     const Tolm::CUnicodeString text = Korvan::BytesToUnicodeString(bytes);
     if (args.Has("json")) {
-        std::fprintf(context.out, "{\"text\":%s,\"codepoints\":%s}\n", JsonString(text.ToUtf8()).c_str(),
-                     JsonString(FormatCodeUnits(text)).c_str());
+        Print(context.out, "{\"text\":%s,\"codepoints\":%s}\n", JsonString(text.ToUtf8()).c_str(),
+              JsonString(FormatCodeUnits(text)).c_str());
         return 0;
     }
     const std::string line = args.Has("codepoints") ? FormatCodeUnits(text) : text.ToUtf8();
-    std::fprintf(context.out, "%s\n", line.c_str());
+    Print(context.out, "%s\n", line.c_str());
     return 0;
 }
 

@@ -13,7 +13,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <exception>
 #include <new>
 #include <string>
@@ -51,7 +50,11 @@ std::string toolHelp(const std::vector<const Command*>& commands) {
     text +=
         "\n'gearset COMMAND --help' describes a command and its output. Every command takes\n"
         "-q (--quiet) for no progress, -V (--version), and '--' to end its options.\n"
-        "Exit status: 0 success, 1 failure or nothing found, 2 a mistake in the command line.\n";
+        "Exit status: 0 success, 1 failure or nothing found, 2 a mistake in the command line.\n\n"
+        "On Windows a path may take either separator and the tool prints '\\'; a path\n"
+        "component that ends in a dot or a space is refused (exit status 2), since Windows\n"
+        "would drop those characters, unless the path is in the long form \\\\?\\C:\\...,\n"
+        "which every command takes as it stands.\n";
     return text;
 }
 
@@ -82,18 +85,17 @@ std::string oneLine(std::string text) {
 }
 
 int fail(const std::string& who, const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", who.c_str(), oneLine(message).c_str());
+    Print(stderr, "%s: %s\n", who.c_str(), oneLine(message).c_str());
     return 1;
 }
 
 int usageFailure(const std::string& who, const std::string& message, const std::string& helpCommand) {
-    std::fprintf(stderr, "%s: %s (see '%s --help')\n", who.c_str(), oneLine(message).c_str(),
-                 helpCommand.c_str());
+    Print(stderr, "%s: %s (see '%s --help')\n", who.c_str(), oneLine(message).c_str(), helpCommand.c_str());
     return 2;
 }
 
 int printVersion() {
-    std::fputs("gearset " GEARSET_VERSION "\n", stdout);
+    Put(stdout, "gearset " GEARSET_VERSION "\n");
     return 0;
 }
 
@@ -102,7 +104,7 @@ int runCommand(const Command& command, std::span<const std::string> args) {
     try {
         const ParsedArguments parsed = ParseArguments(command.syntax, args);
         if (parsed.HelpRequested()) {
-            std::fputs(FormatHelp(command.syntax).c_str(), stdout);
+            Put(stdout, FormatHelp(command.syntax).c_str());
             return 0;
         }
         if (parsed.VersionRequested()) return printVersion();
@@ -114,7 +116,8 @@ int runCommand(const Command& command, std::span<const std::string> args) {
     } catch (const ToolFailure& error) {
         return fail(who, error.what());
     } catch (Tolm::CException* error) {
-        const std::string message = error->GetMessage();
+        // The framework names the paths in the system's form.
+        const std::string message = InUserTerms(error->GetMessage());
         error->Delete();
         return fail(who, message);
     } catch (const std::bad_alloc&) {
@@ -129,7 +132,7 @@ int run(const std::vector<std::string>& args) {
     if (args.empty()) return usageFailure("gearset", "missing COMMAND", "gearset");
     const std::string& first = args[0];
     if (IsHelpArgument(first) || first == "help") {
-        std::fputs(toolHelp(commands).c_str(), stdout);
+        Put(stdout, toolHelp(commands).c_str());
         return 0;
     }
     if (IsVersionArgument(first)) return printVersion();
@@ -139,7 +142,7 @@ int run(const std::vector<std::string>& args) {
         const std::string who = "gearset " + first;
         if (args.size() < 2) return usageFailure(who, "missing SUBCOMMAND", who);
         if (IsHelpArgument(args[1])) {
-            std::fputs(groupHelp(commands, first).c_str(), stdout);
+            Put(stdout, groupHelp(commands, first).c_str());
             return 0;
         }
         if (IsVersionArgument(args[1])) return printVersion();
@@ -169,7 +172,7 @@ int runTool(const std::vector<std::string>& args) {
     int status = gearset::run(args);
     // A full disk or a closed pipe must not pass for success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "gearset: cannot write the output: %s\n", std::strerror(errno));
+        gearset::Print(stderr, "gearset: cannot write the output: %s\n", std::strerror(errno));
         status = 1;
     }
     return status;
@@ -179,21 +182,17 @@ int runTool(const std::vector<std::string>& args) {
 
 #ifdef _WIN32
 
+#include "Utf16.h"
+
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
-// Arguments come as UTF-16 and go on as UTF-8; output is written as bytes, so
-// that it is the same UTF-8 with the same line ends as on other systems.
+// Arguments come as UTF-16 and go on as UTF-8; output is written as bytes
+// (to a console as UTF-16, Output.h), so that it is the same UTF-8 with the
+// same line ends as on other systems.
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const int units = static_cast<int>(std::wcslen(argv[i]));
-        const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, argv[i], units, nullptr, 0, nullptr, nullptr);
-        std::string arg(static_cast<std::size_t>(bytes), '\0');
-        ::WideCharToMultiByte(CP_UTF8, 0, argv[i], units, arg.data(), bytes, nullptr, nullptr);
-        args.push_back(std::move(arg));
-    }
+    for (int i = 1; i < argc; ++i) args.push_back(gearset::Narrow(argv[i]));
     ::_setmode(::_fileno(stdout), _O_BINARY);
     ::_setmode(::_fileno(stderr), _O_BINARY);
     ::_setmode(::_fileno(stdin), _O_BINARY);
