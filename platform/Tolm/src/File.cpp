@@ -26,9 +26,9 @@ std::string quotedPath(const CUnicodeString& path) {
 
 void throwSystemFileError(const std::string& what, int systemError) {
     const SystemErrorDescription said = systemPort().describe(systemError);
-    // The system's own number is worth giving where it is not the errno value.
+    // The system's own number tells more than its text where it has one.
     std::string text = said.text;
-    if (said.code != systemError) text += " (system error " + std::to_string(said.code) + ")";
+    if (said.systemCode != 0) text += " (system error " + std::to_string(said.systemCode) + ")";
     ThrowFileError(what + ": " + text, systemError);
 }
 

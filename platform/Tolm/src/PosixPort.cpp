@@ -156,10 +156,10 @@ public:
         // The GNU strerror_r may return a static text instead of filling ours.
 #if defined(__GLIBC__) && defined(_GNU_SOURCE)
         const char* result = ::strerror_r(error, text, sizeof text);
-        return {result ? std::string(result) : "error " + std::to_string(error), error};
+        return {result ? std::string(result) : "error " + std::to_string(error)};
 #else
-        if (::strerror_r(error, text, sizeof text) != 0) return {"error " + std::to_string(error), error};
-        return {text, error};
+        if (::strerror_r(error, text, sizeof text) != 0) return {"error " + std::to_string(error)};
+        return {text};
 #endif
     }
     void pause(int milliseconds) override {

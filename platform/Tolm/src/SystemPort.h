@@ -27,10 +27,11 @@
 namespace Tolm::detail {
 
 // What the system said of a failure: its text, and its own number for it
-// (the errno value on POSIX, the Windows error code on Windows).
+// where the system numbers its errors otherwise than errno (the Windows error
+// code; 0 on POSIX).
 struct SystemErrorDescription {
     std::string text;
-    long code = 0;
+    long systemCode = 0;
 };
 
 class TOLM_API SystemPort {

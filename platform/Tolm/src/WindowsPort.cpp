@@ -358,13 +358,15 @@ public:
     }
 
     SystemErrorDescription describe(int error) override {
-        if (lastFailure != 0 && errnoOf(lastFailure) == error) {
-            if (std::string text = messageOf(lastFailure); !text.empty())
-                return {std::move(text), static_cast<long>(lastFailure)};
+        // Taken once: a later failure of another kind must not borrow it.
+        const DWORD said = std::exchange(lastFailure, 0);
+        if (said != 0 && errnoOf(said) == error) {
+            if (std::string text = messageOf(said); !text.empty())
+                return {std::move(text), static_cast<long>(said)};
         }
         char text[256] = {};
-        if (::strerror_s(text, sizeof text, error) != 0) return {"error " + std::to_string(error), error};
-        return {text, error};
+        if (::strerror_s(text, sizeof text, error) != 0) return {"error " + std::to_string(error)};
+        return {text};
     }
     void pause(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
     HINSTANCE mainProgramHandle() noexcept override { return ::GetModuleHandleW(nullptr); }

@@ -243,7 +243,7 @@ bool MemoryPort::isDirectory(const std::string& path) {
     return nameOf(path, name) == 0 && folders_.count(name) != 0;
 }
 
-detail::SystemErrorDescription MemoryPort::describe(int error) { return {std::strerror(error), error}; }
+detail::SystemErrorDescription MemoryPort::describe(int error) { return {std::strerror(error)}; }
 
 void MemoryPort::Hold(const std::string& path, int refusals) {
     files_.at(SystemName(path))->refusalsLeft = refusals;
