@@ -15,7 +15,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-"fuzz_dates fuzz_text_strings fuzz_archive fuzz_image_readers fuzz_decompress fuzz_store"}
+targets=${*:-"fuzz_dates fuzz_text_strings fuzz_archive fuzz_image_readers fuzz_decompress fuzz_store fuzz_paths"}
 build=${BUILD_DIR:-$root/build-fuzz}
 sanitizers="-fsanitize=address,undefined"
 
