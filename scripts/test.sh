@@ -69,6 +69,8 @@ for preset in "${presets[@]}"; do
     [ -x "$server" ] || server=wineserver
     export WINEPREFIX=$PWD/build/wine-$triplet
     mkdir -p "$WINEPREFIX"
+    # A server left over from an earlier run of this prefix would refuse the new one.
+    "$server" -k >/dev/null 2>&1 || true
     "$server" -p
     # Starts the prefix's own processes now, away from ctest's output pipes,
     # which they would otherwise hold open for as long as the server lives.
