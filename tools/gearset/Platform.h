@@ -3,7 +3,8 @@
 // than memory, files that can be read or written only once, what a path names,
 // and the modes new files get.
 // Everything else the tool does goes through the library and the framework.
-// A port to another system replaces Platform.cpp alone.
+// A port to another system replaces Platform.cpp alone (with the streams that
+// StreamFile.h asks of it).
 #pragma once
 
 #include "Output.h"
