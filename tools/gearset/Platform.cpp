@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -171,7 +170,6 @@ bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
 struct FileWindows::Impl {
     int fd = -1;
-    std::vector<char> buffer;
 };
 
 FileWindows::FileWindows(const std::string& path)
@@ -202,18 +200,12 @@ FileWindows::FileWindows(const std::string& path)
 
 FileWindows::~FileWindows() { ::close(impl_->fd); }
 
-const char* FileWindows::View(std::int64_t offset, std::size_t length) {
-    if (impl_->buffer.size() < length) impl_->buffer.resize(length);
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::pread(impl_->fd, impl_->buffer.data() + done, length - done,
-                                    static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw ToolFailure(systemFailure("cannot read", path_, errno));
-        if (got == 0) throw ToolFailure("'" + path_ + "' became shorter while it was read");
-        done += static_cast<std::size_t>(got);
+std::size_t FileWindows::readAt(std::int64_t offset, char* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::pread(impl_->fd, buffer, size, static_cast<off_t>(offset));
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) throw StreamRefusal(std::strerror(errno));
     }
-    return impl_->buffer.data();
 }
 
 }  // namespace gearset

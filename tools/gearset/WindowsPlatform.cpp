@@ -373,7 +373,6 @@ bool IsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }
 
 struct FileWindows::Impl {
     HANDLE file = INVALID_HANDLE_VALUE;
-    std::vector<char> buffer;
 };
 
 FileWindows::FileWindows(const std::string& path)
@@ -410,24 +409,17 @@ FileWindows::FileWindows(const std::string& path)
 
 FileWindows::~FileWindows() { ::CloseHandle(impl_->file); }
 
-const char* FileWindows::View(std::int64_t offset, std::size_t length) {
-    if (impl_->buffer.size() < length) impl_->buffer.resize(length);
-    std::size_t done = 0;
-    while (done < length) {
-        const auto at = static_cast<std::uint64_t>(offset) + done;
-        OVERLAPPED where{};
-        where.Offset = static_cast<DWORD>(at);
-        where.OffsetHigh = static_cast<DWORD>(at >> 32);
-        const std::size_t left = length - done;
-        DWORD got = 0;
-        if (!::ReadFile(impl_->file, impl_->buffer.data() + done,
-                        static_cast<DWORD>(left < (1u << 30) ? left : 1u << 30), &got, &where) &&
-            ::GetLastError() != ERROR_HANDLE_EOF)
-            throw ToolFailure(systemFailure("cannot read", path_, ::GetLastError()));
-        if (got == 0) throw ToolFailure("'" + path_ + "' became shorter while it was read");
-        done += got;
-    }
-    return impl_->buffer.data();
+std::size_t FileWindows::readAt(std::int64_t offset, char* buffer, std::size_t size) {
+    const auto at = static_cast<std::uint64_t>(offset);
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(impl_->file, buffer, static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30)), &got,
+                    &where) &&
+        ::GetLastError() != ERROR_HANDLE_EOF)
+        throw StreamRefusal(systemText(::GetLastError()));
+    return got;
 }
 
 }  // namespace gearset
