@@ -94,11 +94,8 @@ std::int64_t ParseInteger(std::string_view text, std::string_view what, std::int
 
 // Whose rules a path of the command line follows.
 enum class PathRules { posix, windows };
-#ifdef _WIN32
-inline constexpr PathRules kSystemPathRules = PathRules::windows;
-#else
-inline constexpr PathRules kSystemPathRules = PathRules::posix;
-#endif
+// The rules of the system the tool runs on, set by that system's file.
+extern const PathRules kSystemPathRules;
 
 // A path of the command line as the tool takes it. Under Windows' rules '/'
 // becomes '\', so that what the tool prints has one separator, and a

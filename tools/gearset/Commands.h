@@ -1,5 +1,5 @@
 // The commands of the gearset tool. Each group of commands lives in its own
-// source file and hands its table to main, which finds the command, parses
+// source file and hands its table to Tool.cpp, which finds the command, parses
 // its arguments and runs it.
 //
 // A command returns the exit status: 0 for success, 1 for a negative result

@@ -1,10 +1,11 @@
 #include "Platform.h"
 
+#include "Arguments.h"
+#include "StreamFile.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,15 +18,39 @@ std::string systemFailure(const std::string& what, const std::string& path, int 
     return what + " '" + path + "': " + std::strerror(error);
 }
 
-constexpr const char* kStandardInput = "standard input";
-
-// Reads up to `size` bytes of standard input; 0 at its end.
-std::size_t readSomeInput(char* buffer, std::size_t size) {
-    for (;;) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer, size);
-        if (got >= 0) return static_cast<std::size_t>(got);
-        if (errno != EINTR) throw ToolFailure(systemFailure("cannot read", kStandardInput, errno));
+// A descriptor read or written with the calls themselves: the framework
+// files over it (StreamFile.h) keep the position.
+class DescriptorStream final : public ByteStream {
+public:
+    // Closes fd at the end when it owns it.
+    DescriptorStream(int fd, bool ownsFd) : fd_(fd), ownsFd_(ownsFd) {}
+    ~DescriptorStream() override {
+        if (ownsFd_) ::close(fd_);
     }
+
+    std::size_t ReadSome(char* buffer, std::size_t size) override {
+        for (;;) {
+            const ssize_t got = ::read(fd_, buffer, size);
+            if (got >= 0) return static_cast<std::size_t>(got);
+            if (errno != EINTR) throw StreamRefusal(std::strerror(errno));
+        }
+    }
+    std::size_t WriteSome(const char* bytes, std::size_t size) override {
+        for (;;) {
+            const ssize_t put = ::write(fd_, bytes, size);
+            if (put >= 0) return static_cast<std::size_t>(put);
+            if (errno != EINTR) throw StreamRefusal(std::strerror(errno));
+        }
+    }
+
+private:
+    int fd_;
+    bool ownsFd_;
+};
+
+std::unique_ptr<ByteStream> openedStream(int fd) {
+    if (fd < 0) throw StreamRefusal(std::strerror(errno));
+    return std::make_unique<DescriptorStream>(fd, true);
 }
 
 // A descriptor of an unnamed file in TMPDIR holding all of standard input.
@@ -37,16 +62,8 @@ int spoolStandardInput() {
     if (fd < 0) throw ToolFailure(systemFailure("cannot create a temporary file in", folder, errno));
     ::unlink(name.c_str());
     try {
-        std::vector<char> buffer(std::size_t{1} << 16);
-        for (std::size_t got; (got = readSomeInput(buffer.data(), buffer.size())) > 0;) {
-            for (std::size_t done = 0; done < got;) {
-                const ssize_t put = ::write(fd, buffer.data() + done, got - done);
-                if (put < 0 && errno == EINTR) continue;
-                if (put < 0)
-                    throw ToolFailure(systemFailure("cannot write a temporary file in", folder, errno));
-                done += static_cast<std::size_t>(put);
-            }
-        }
+        DescriptorStream spool(fd, false);
+        SpoolInput(*StandardInputStream(), spool, folder);
     } catch (...) {
         ::close(fd);
         throw;
@@ -54,95 +71,25 @@ int spoolStandardInput() {
     return fd;
 }
 
-class SequentialFile final : public Tolm::CBaseFile {
-public:
-    SequentialFile(std::string name, int fd) : name_(std::move(name)), fd_(fd) {}
-    ~SequentialFile() override { ::close(fd_); }
-
-    int Read(void* buffer, int count) override {
-        if (count < 0) Tolm::ThrowArgumentError("negative read count for '" + name_ + "'");
-        int done = 0;
-        while (done < count) {
-            const ssize_t got =
-                ::read(fd_, static_cast<char*>(buffer) + done, static_cast<std::size_t>(count - done));
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) throw ToolFailure(systemFailure("cannot read", name_, errno));
-            if (got == 0) break;
-            done += static_cast<int>(got);
-        }
-        position_ += done;
-        return done;
-    }
-    void Write(const void*, int) override { throw ToolFailure("'" + name_ + "' is open for reading only"); }
-    std::int64_t Seek(std::int64_t offset, int origin) override {
-        const std::int64_t to = origin == current ? position_ + offset : offset;
-        if (origin == end || to != position_)
-            throw ToolFailure("'" + name_ + "' can be read only from start to end");
-        return position_;
-    }
-    std::int64_t GetPosition() const override { return position_; }
-    std::int64_t GetLength() const override { return position_; }
-    void SetLength(std::int64_t) override { throw ToolFailure("'" + name_ + "' is open for reading only"); }
-    Tolm::CUnicodeString GetFileName() const override { return Tolm::CUnicodeString::FromUtf8(name_); }
-
-private:
-    std::string name_;
-    int fd_;
-    std::int64_t position_ = 0;
-};
-
-// Standard output, a device or a FIFO, written from start to end.
-class SequentialOutput final : public Tolm::CBaseFile {
-public:
-    // Closes fd at the end when it owns it.
-    SequentialOutput(std::string name, int fd, bool ownsFd)
-        : name_(std::move(name)), fd_(fd), ownsFd_(ownsFd) {}
-    ~SequentialOutput() override {
-        if (ownsFd_) ::close(fd_);
-    }
-
-    int Read(void*, int) override { throw ToolFailure("'" + name_ + "' cannot be read"); }
-    void Write(const void* buffer, int count) override {
-        if (count < 0) Tolm::ThrowArgumentError("negative write count for '" + name_ + "'");
-        std::fflush(stdout);  // keep anything the tool printed first in front
-        for (int done = 0; done < count;) {
-            const ssize_t put =
-                ::write(fd_, static_cast<const char*>(buffer) + done, static_cast<std::size_t>(count - done));
-            if (put < 0 && errno == EINTR) continue;
-            if (put < 0) throw ToolFailure(systemFailure("cannot write", name_, errno));
-            done += static_cast<int>(put);
-        }
-        position_ += count;
-    }
-    std::int64_t Seek(std::int64_t offset, int origin) override {
-        const std::int64_t to = origin == current ? position_ + offset : offset;
-        if (origin == end || to != position_)
-            throw ToolFailure("'" + name_ + "' can be written only from start to end");
-        return position_;
-    }
-    std::int64_t GetPosition() const override { return position_; }
-    std::int64_t GetLength() const override { return position_; }
-    void SetLength(std::int64_t) override { throw ToolFailure("'" + name_ + "' cannot be cut"); }
-    Tolm::CUnicodeString GetFileName() const override { return Tolm::CUnicodeString::FromUtf8(name_); }
-
-private:
-    std::string name_;
-    int fd_;
-    bool ownsFd_;
-    std::int64_t position_ = 0;
-};
-
 }  // namespace
 
-std::unique_ptr<Tolm::CBaseFile> OpenStandardOutput() {
-    return std::make_unique<SequentialOutput>("standard output", STDOUT_FILENO, false);
+const PathRules kSystemPathRules = PathRules::posix;
+
+std::unique_ptr<ByteStream> StandardInputStream() {
+    return std::make_unique<DescriptorStream>(STDIN_FILENO, false);
 }
 
-std::unique_ptr<Tolm::CBaseFile> OpenSequentialOutput(const std::string& path) {
-    if (path == "-") return OpenStandardOutput();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) throw ToolFailure("cannot open '" + path + "' for writing: " + std::strerror(errno));
-    return std::make_unique<SequentialOutput>(path, fd, true);
+std::unique_ptr<ByteStream> StandardOutputStream() {
+    return std::make_unique<DescriptorStream>(STDOUT_FILENO, false);
+}
+
+std::unique_ptr<ByteStream> OpenInputStream(const std::string& path) {
+    return openedStream(path == "-" ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                                    : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+}
+
+std::unique_ptr<ByteStream> OpenOutputStream(const std::string& path) {
+    return openedStream(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
 }
 
 StreamKind KindOfStream(std::FILE*) { return StreamKind::byteStream; }
@@ -204,15 +151,6 @@ void SetFileMode(const std::string& path, unsigned mode) {
         throw ToolFailure(systemFailure("cannot set the mode of", path, errno));
 }
 
-std::unique_ptr<Tolm::CBaseFile> OpenSequentialFile(const std::string& path) {
-    const bool standardInput = path == "-";
-    const std::string name = standardInput ? kStandardInput : path;
-    const int fd = standardInput ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
-                                 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw ToolFailure(systemFailure("cannot open", name, errno));
-    return std::make_unique<SequentialFile>(name, fd);
-}
-
 void GiveOwnership(const std::string& model, const std::string& path) {
     struct stat owner {};
     if (::stat(model.c_str(), &owner) != 0) return;
@@ -228,22 +166,14 @@ unsigned NewFileMode(unsigned requested) {
     return requested & ~static_cast<unsigned>(mask);
 }
 
-std::string ReadStandardInput() {
-    std::string text;
-    char buffer[1 << 14];
-    for (std::size_t got; (got = readSomeInput(buffer, sizeof buffer)) > 0;) text.append(buffer, got);
-    return text;
-}
-
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
 struct FileWindows::Impl {
     int fd = -1;
-    std::vector<char> buffer;
 };
 
 FileWindows::FileWindows(const std::string& path)
-    : impl_(std::make_unique<Impl>()), path_(path == "-" ? kStandardInput : path) {
+    : impl_(std::make_unique<Impl>()), path_(path == "-" ? kStandardInputName : path) {
     if (path == "-") {
         struct stat input {};
         const bool regular = ::fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode);
@@ -270,18 +200,12 @@ FileWindows::FileWindows(const std::string& path)
 
 FileWindows::~FileWindows() { ::close(impl_->fd); }
 
-const char* FileWindows::View(std::int64_t offset, std::size_t length) {
-    if (impl_->buffer.size() < length) impl_->buffer.resize(length);
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t got = ::pread(impl_->fd, impl_->buffer.data() + done, length - done,
-                                    static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw ToolFailure(systemFailure("cannot read", path_, errno));
-        if (got == 0) throw ToolFailure("'" + path_ + "' became shorter while it was read");
-        done += static_cast<std::size_t>(got);
+std::size_t FileWindows::readAt(std::int64_t offset, char* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::pread(impl_->fd, buffer, size, static_cast<off_t>(offset));
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) throw StreamRefusal(std::strerror(errno));
     }
-    return impl_->buffer.data();
 }
 
 }  // namespace gearset

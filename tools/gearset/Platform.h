@@ -3,9 +3,11 @@
 // than memory, files that can be read or written only once, what a path names,
 // and the modes new files get.
 // Everything else the tool does goes through the library and the framework.
-// A port to another system replaces Platform.cpp alone.
+// A port to another system replaces Platform.cpp alone (with the streams that
+// StreamFile.h asks of it).
 #pragma once
 
+#include "FileWindows.h"
 #include "Output.h"
 
 #include <Tolm/File.h>
@@ -116,40 +118,5 @@ void GiveOwnership(const std::string& model, const std::string& path);
 // The permission bits a file created with `requested` gets: less the
 // process's file-creation mask, as the system applies it.
 unsigned NewFileMode(unsigned requested);
-
-// Read-only views of a regular file, one window at a time, read into one
-// reused buffer. Reading (pread) into a buffer that stays in the processor's
-// cache costs less than touching a fresh mapping of the page cache, whose
-// page faults dominate a scan.
-//
-//     FileWindows file("big.pdf");
-//     const char* bytes = file.View(offset, length);  // valid until the next View
-//
-// Not for use by several threads at once.
-class FileWindows {
-public:
-    // Opens the file; a missing, unreadable or non-regular file is a
-    // ToolFailure naming the path and the system's reason. "-" is standard
-    // input: read in place when it is a regular file (offsets count from the
-    // file's start), otherwise first copied to a file in the folder for
-    // temporary files that goes with the process however it ends (unnamed on
-    // POSIX, deleted on close on Windows), since a pipe can be read only once
-    // and the windows read any part at any time; memory would not hold it.
-    explicit FileWindows(const std::string& path);
-    ~FileWindows();
-    FileWindows(const FileWindows&) = delete;
-    FileWindows& operator=(const FileWindows&) = delete;
-
-    std::int64_t Size() const noexcept { return size_; }
-    // Bytes offset .. offset + length - 1, which must lie inside the file.
-    // The pointer stays valid until the next View or the destruction.
-    const char* View(std::int64_t offset, std::size_t length);
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
-    std::string path_;
-    std::int64_t size_ = 0;
-};
 
 }  // namespace gearset

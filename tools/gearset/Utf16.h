@@ -1,38 +1,30 @@
-// UTF-8, the tool's text, to UTF-16, Win32's, and back: the one place that
-// converts between them (arguments, paths, system messages, the console).
-// Ill-formed input becomes U+FFFD rather than an error: the text is for the
-// system or a person, and a lost character must not stop the tool.
+// UTF-8, the tool's text, to UTF-16 as Win32 takes it and back, for the files
+// that talk to Win32 (arguments, paths, system messages). The framework's
+// string converts, so that UTF-8 is decoded in one place in the whole project:
+// ill-formed input becomes U+FFFD rather than an error (one for each maximal
+// ill-formed run of bytes, one for each lone surrogate), since the text is for
+// the system or a person, and a lost character must not stop the tool.
+// wchar_t holds a UTF-16 unit only where it is 16 bits wide, as on Windows.
 #pragma once
 
-#ifdef _WIN32
+#include <Tolm/String.h>
 
 #include <string>
 #include <string_view>
 
-#include <windows.h>
-
 namespace gearset {
 
 inline std::wstring Widen(std::string_view utf8) {
-    std::wstring wide;
-    if (utf8.empty()) return wide;
-    const int size = static_cast<int>(utf8.size());
-    const int units = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    wide.resize(static_cast<std::size_t>(units));
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), units);
-    return wide;
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t must hold UTF-16 units");
+    const Tolm::CUnicodeString text = Tolm::CUnicodeString::FromUtf8(utf8);
+    const std::u16string_view units = text.View();
+    return std::wstring(units.begin(), units.end());
 }
 
 inline std::string Narrow(std::wstring_view wide) {
-    std::string utf8;
-    if (wide.empty()) return utf8;
-    const int size = static_cast<int>(wide.size());
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    utf8.resize(static_cast<std::size_t>(bytes));
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), bytes, nullptr, nullptr);
-    return utf8;
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t must hold UTF-16 units");
+    const std::u16string units(wide.begin(), wide.end());
+    return Tolm::CUnicodeString(units).ToUtf8();
 }
 
 }  // namespace gearset
-
-#endif  // _WIN32

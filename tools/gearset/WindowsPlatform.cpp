@@ -4,6 +4,8 @@
 // error number and its own text.
 #include "Platform.h"
 
+#include "Arguments.h"
+#include "StreamFile.h"
 #include "Utf16.h"
 
 #include <Tolm/Error.h>
@@ -19,7 +21,6 @@
 namespace gearset {
 namespace {
 
-constexpr const char* kStandardInput = "standard input";
 constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
 constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
 
@@ -101,89 +102,46 @@ private:
     HANDLE handle_;
 };
 
-// Reads fill the buffer unless the source ends; only the current position can
-// be sought.
-class SequentialFile final : public Tolm::CBaseFile {
-public:
-    SequentialFile(std::string name, HANDLE handle) : name_(std::move(name)), handle_(handle) {}
-    ~SequentialFile() override { ::CloseHandle(handle_); }
-
-    int Read(void* buffer, int count) override {
-        if (count < 0) Tolm::ThrowArgumentError("negative read count for '" + name_ + "'");
-        int done = 0;
-        while (done < count) {
-            DWORD got = 0;
-            if (!::ReadFile(handle_, static_cast<char*>(buffer) + done, static_cast<DWORD>(count - done),
-                            &got, nullptr)) {
-                const DWORD error = ::GetLastError();
-                if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) break;
-                throw ToolFailure(systemFailure("cannot read", name_, error));
-            }
-            if (got == 0) break;
-            done += static_cast<int>(got);
-        }
-        position_ += done;
-        return done;
-    }
-    void Write(const void*, int) override { throw ToolFailure("'" + name_ + "' is open for reading only"); }
-    std::int64_t Seek(std::int64_t offset, int origin) override {
-        const std::int64_t to = origin == current ? position_ + offset : offset;
-        if (origin == end || to != position_)
-            throw ToolFailure("'" + name_ + "' can be read only from start to end");
-        return position_;
-    }
-    std::int64_t GetPosition() const override { return position_; }
-    std::int64_t GetLength() const override { return position_; }
-    void SetLength(std::int64_t) override { throw ToolFailure("'" + name_ + "' is open for reading only"); }
-    Tolm::CUnicodeString GetFileName() const override { return Tolm::CUnicodeString::FromUtf8(name_); }
-
-private:
-    std::string name_;
-    HANDLE handle_;
-    std::int64_t position_ = 0;
-};
-
-// Standard output, a device or a pipe, written from start to end.
-class SequentialOutput final : public Tolm::CBaseFile {
+// A handle read or written with the calls themselves: the framework files
+// over it (StreamFile.h) keep the position.
+class HandleStream final : public ByteStream {
 public:
     // Closes handle at the end when it owns it.
-    SequentialOutput(std::string name, HANDLE handle, bool ownsHandle)
-        : name_(std::move(name)), handle_(handle), ownsHandle_(ownsHandle) {}
-    ~SequentialOutput() override {
+    HandleStream(HANDLE handle, bool ownsHandle) : handle_(handle), ownsHandle_(ownsHandle) {}
+    ~HandleStream() override {
         if (ownsHandle_) ::CloseHandle(handle_);
     }
 
-    int Read(void*, int) override { throw ToolFailure("'" + name_ + "' cannot be read"); }
-    void Write(const void* buffer, int count) override {
-        if (count < 0) Tolm::ThrowArgumentError("negative write count for '" + name_ + "'");
-        std::fflush(stdout);  // keep anything the tool printed first in front
-        for (int done = 0; done < count;) {
-            DWORD put = 0;
-            if (!::WriteFile(handle_, static_cast<const char*>(buffer) + done,
-                             static_cast<DWORD>(count - done), &put, nullptr))
-                throw ToolFailure(systemFailure("cannot write", name_, ::GetLastError()));
-            if (put == 0) throw ToolFailure("cannot write '" + name_ + "': it takes no more");
-            done += static_cast<int>(put);
+    std::size_t ReadSome(char* buffer, std::size_t size) override {
+        DWORD got = 0;
+        if (!::ReadFile(handle_, buffer, callSize(size), &got, nullptr)) {
+            const DWORD error = ::GetLastError();
+            // How a pipe whose writer has gone, and some devices, say that they end.
+            if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
+            throw StreamRefusal(systemText(error));
         }
-        position_ += count;
+        return got;
     }
-    std::int64_t Seek(std::int64_t offset, int origin) override {
-        const std::int64_t to = origin == current ? position_ + offset : offset;
-        if (origin == end || to != position_)
-            throw ToolFailure("'" + name_ + "' can be written only from start to end");
-        return position_;
+    std::size_t WriteSome(const char* bytes, std::size_t size) override {
+        DWORD put = 0;
+        if (!::WriteFile(handle_, bytes, callSize(size), &put, nullptr))
+            throw StreamRefusal(systemText(::GetLastError()));
+        return put;
     }
-    std::int64_t GetPosition() const override { return position_; }
-    std::int64_t GetLength() const override { return position_; }
-    void SetLength(std::int64_t) override { throw ToolFailure("'" + name_ + "' cannot be cut"); }
-    Tolm::CUnicodeString GetFileName() const override { return Tolm::CUnicodeString::FromUtf8(name_); }
 
 private:
-    std::string name_;
+    static DWORD callSize(std::size_t size) {
+        return static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    }
+
     HANDLE handle_;
     bool ownsHandle_;
-    std::int64_t position_ = 0;
 };
+
+std::unique_ptr<ByteStream> openedStream(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE) throw StreamRefusal(systemText(::GetLastError()));
+    return std::make_unique<HandleStream>(handle, true);
+}
 
 // The folder for temporary files (TMP, TEMP, ...), in the long form and
 // ending in a separator.
@@ -226,31 +184,46 @@ HANDLE spoolStandardInput() {
     const std::string where = Narrow(folder.substr(kLongPrefix.size()));
     if (spool == INVALID_HANDLE_VALUE)
         throw ToolFailure(systemFailure("cannot create a temporary file in", where, error));
-    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-    std::vector<char> buffer(std::size_t{1} << 16);
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-            error = ::GetLastError();
-            if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) break;
-            ::CloseHandle(spool);
-            throw ToolFailure(systemFailure("cannot read", kStandardInput, error));
-        }
-        if (got == 0) break;
-        for (DWORD done = 0; done < got;) {
-            DWORD put = 0;
-            if (!::WriteFile(spool, buffer.data() + done, got - done, &put, nullptr)) {
-                error = ::GetLastError();
-                ::CloseHandle(spool);
-                throw ToolFailure(systemFailure("cannot write a temporary file in", where, error));
-            }
-            done += put;
-        }
+    try {
+        HandleStream spoolStream(spool, false);
+        SpoolInput(*StandardInputStream(), spoolStream, where);
+    } catch (...) {
+        ::CloseHandle(spool);
+        throw;
     }
     return spool;
 }
 
 }  // namespace
+
+const PathRules kSystemPathRules = PathRules::windows;
+
+std::unique_ptr<ByteStream> StandardInputStream() {
+    return std::make_unique<HandleStream>(::GetStdHandle(STD_INPUT_HANDLE), false);
+}
+
+std::unique_ptr<ByteStream> StandardOutputStream() {
+    return std::make_unique<HandleStream>(::GetStdHandle(STD_OUTPUT_HANDLE), false);
+}
+
+std::unique_ptr<ByteStream> OpenInputStream(const std::string& path) {
+    if (path != "-") {
+        return openedStream(::CreateFileW(systemWide(path).c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    }
+    HANDLE input = INVALID_HANDLE_VALUE;
+    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetStdHandle(STD_INPUT_HANDLE), ::GetCurrentProcess(),
+                           &input, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        input = INVALID_HANDLE_VALUE;
+    return openedStream(input);
+}
+
+std::unique_ptr<ByteStream> OpenOutputStream(const std::string& path) {
+    return openedStream(::CreateFileW(systemWide(path).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
+}
 
 StreamKind KindOfStream(std::FILE* stream) {
     DWORD mode = 0;
@@ -390,69 +363,20 @@ void SetFileMode(const std::string& path, unsigned mode) {
         throw ToolFailure(systemFailure("cannot set the mode of", path, ::GetLastError()));
 }
 
-std::unique_ptr<Tolm::CBaseFile> OpenStandardOutput() {
-    return std::make_unique<SequentialOutput>("standard output", ::GetStdHandle(STD_OUTPUT_HANDLE), false);
-}
-
-std::unique_ptr<Tolm::CBaseFile> OpenSequentialOutput(const std::string& path) {
-    if (path == "-") return OpenStandardOutput();
-    const HANDLE handle =
-        ::CreateFileW(systemWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        throw ToolFailure("cannot open '" + path + "' for writing: " + systemText(::GetLastError()));
-    return std::make_unique<SequentialOutput>(path, handle, true);
-}
-
-std::unique_ptr<Tolm::CBaseFile> OpenSequentialFile(const std::string& path) {
-    const bool standardInput = path == "-";
-    const std::string name = standardInput ? kStandardInput : path;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    if (standardInput) {
-        if (!::DuplicateHandle(::GetCurrentProcess(), ::GetStdHandle(STD_INPUT_HANDLE), ::GetCurrentProcess(),
-                               &handle, 0, FALSE, DUPLICATE_SAME_ACCESS))
-            handle = INVALID_HANDLE_VALUE;
-    } else {
-        handle = ::CreateFileW(systemWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    }
-    if (handle == INVALID_HANDLE_VALUE)
-        throw ToolFailure(systemFailure("cannot open", name, ::GetLastError()));
-    return std::make_unique<SequentialFile>(name, handle);
-}
-
 // Files have no owner and group to give here: a new file takes its folder's
 // access rules.
 void GiveOwnership(const std::string&, const std::string&) {}
 
 unsigned NewFileMode(unsigned requested) { return requested; }
 
-std::string ReadStandardInput() {
-    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-    std::string text;
-    char buffer[1 << 14];
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(input, buffer, sizeof buffer, &got, nullptr)) {
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) break;
-            throw ToolFailure(systemFailure("cannot read", kStandardInput, error));
-        }
-        if (got == 0) break;
-        text.append(buffer, got);
-    }
-    return text;
-}
-
 bool IsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }
 
 struct FileWindows::Impl {
     HANDLE file = INVALID_HANDLE_VALUE;
-    std::vector<char> buffer;
 };
 
 FileWindows::FileWindows(const std::string& path)
-    : impl_(std::make_unique<Impl>()), path_(path == "-" ? kStandardInput : path) {
+    : impl_(std::make_unique<Impl>()), path_(path == "-" ? kStandardInputName : path) {
     if (path == "-") {
         const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
         const bool onDisk = ::GetFileType(input) == FILE_TYPE_DISK;
@@ -485,24 +409,17 @@ FileWindows::FileWindows(const std::string& path)
 
 FileWindows::~FileWindows() { ::CloseHandle(impl_->file); }
 
-const char* FileWindows::View(std::int64_t offset, std::size_t length) {
-    if (impl_->buffer.size() < length) impl_->buffer.resize(length);
-    std::size_t done = 0;
-    while (done < length) {
-        const auto at = static_cast<std::uint64_t>(offset) + done;
-        OVERLAPPED where{};
-        where.Offset = static_cast<DWORD>(at);
-        where.OffsetHigh = static_cast<DWORD>(at >> 32);
-        const std::size_t left = length - done;
-        DWORD got = 0;
-        if (!::ReadFile(impl_->file, impl_->buffer.data() + done,
-                        static_cast<DWORD>(left < (1u << 30) ? left : 1u << 30), &got, &where) &&
-            ::GetLastError() != ERROR_HANDLE_EOF)
-            throw ToolFailure(systemFailure("cannot read", path_, ::GetLastError()));
-        if (got == 0) throw ToolFailure("'" + path_ + "' became shorter while it was read");
-        done += got;
-    }
-    return impl_->buffer.data();
+std::size_t FileWindows::readAt(std::int64_t offset, char* buffer, std::size_t size) {
+    const auto at = static_cast<std::uint64_t>(offset);
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(impl_->file, buffer, static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30)), &got,
+                    &where) &&
+        ::GetLastError() != ERROR_HANDLE_EOF)
+        throw StreamRefusal(systemText(::GetLastError()));
+    return got;
 }
 
 }  // namespace gearset

@@ -4,6 +4,8 @@
 // finds nothing), 2 a mistake in the command line. Errors go to stderr as one
 // line; results go to stdout in the forms that each command's help states and
 // that scripts rely on.
+#include "Tool.h"
+
 #include "Commands.h"
 #include "Platform.h"
 
@@ -164,43 +166,14 @@ int run(const std::vector<std::string>& args) {
 
 Tolm::CUnicodeString ToUnicode(const std::string& utf8) { return Tolm::CUnicodeString::FromUtf8(utf8); }
 
-}  // namespace gearset
-
-namespace {
-
-int runTool(const std::vector<std::string>& args) {
-    int status = gearset::run(args);
+int RunTool(const std::vector<std::string>& args) {
+    int status = run(args);
     // A full disk or a closed pipe must not pass for success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        gearset::Print(stderr, "gearset: cannot write the output: %s\n", std::strerror(errno));
+        Print(stderr, "gearset: cannot write the output: %s\n", std::strerror(errno));
         status = 1;
     }
     return status;
 }
 
-}  // namespace
-
-#ifdef _WIN32
-
-#include "Utf16.h"
-
-#include <fcntl.h>
-#include <io.h>
-
-// Arguments come as UTF-16 and go on as UTF-8; output is written as bytes
-// (to a console as UTF-16, Output.h), so that it is the same UTF-8 with the
-// same line ends as on other systems.
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) args.push_back(gearset::Narrow(argv[i]));
-    ::_setmode(::_fileno(stdout), _O_BINARY);
-    ::_setmode(::_fileno(stderr), _O_BINARY);
-    ::_setmode(::_fileno(stdin), _O_BINARY);
-    return runTool(args);
-}
-
-#else
-
-int main(int argc, char** argv) { return runTool(std::vector<std::string>(argv + 1, argv + argc)); }
-
-#endif
+}  // namespace gearset
