@@ -200,7 +200,8 @@ std::int64_t CFile::Seek(std::int64_t offset, int origin) {
     Impl& f = *impl_;
     f.checkOpen();
     const std::int64_t target = detail::seekTarget(
-        offset, origin, f.window.position(), [&f] { return f.window.lengthAsKnown(); }, quotedPath(f.path));
+        offset, origin, f.window.position(), [&f] { return f.window.lengthAsKnown(); },
+        [&f] { return quotedPath(f.path); });
     f.window.moveTo(target);
     return target;
 }

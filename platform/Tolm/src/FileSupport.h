@@ -18,10 +18,11 @@ std::string quotedPath(const CUnicodeString& path);
 // Where a Seek of any framework file goes: offset from the start, from
 // position or from the end (lengthOf() is asked only then). An unknown origin
 // and a target before the start or past the 64-bit range are argument errors
-// naming the file by `where` ("'/tmp/a'", "the memory file").
-template <class LengthOf>
+// naming the file by where() ("'/tmp/a'", "the memory file"), asked only
+// then: a seek is on every page's path, and a name costs an allocation.
+template <class LengthOf, class Where>
 std::int64_t seekTarget(std::int64_t offset, int origin, std::int64_t position, LengthOf lengthOf,
-                        const std::string& where) {
+                        Where where) {
     std::int64_t from = 0;
     switch (origin) {
         case CBaseFile::begin:
@@ -38,7 +39,7 @@ std::int64_t seekTarget(std::int64_t offset, int origin, std::int64_t position, 
     if ((offset < 0 && from + offset < 0) ||
         (offset > 0 && from > std::numeric_limits<std::int64_t>::max() - offset)) {
         ThrowArgumentError("seek to offset " + std::to_string(offset) + " from " + std::to_string(from) +
-                           " is outside " + where);
+                           " is outside " + where());
     }
     return from + offset;
 }

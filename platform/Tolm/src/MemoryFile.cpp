@@ -60,7 +60,7 @@ void CMemoryFile::Write(const void* buffer, int count) {
 
 std::int64_t CMemoryFile::Seek(std::int64_t offset, int origin) {
     position_ = detail::seekTarget(
-        offset, origin, position_, [this] { return length_; }, "the memory file");
+        offset, origin, position_, [this] { return length_; }, [] { return std::string("the memory file"); });
     return position_;
 }
 
