@@ -393,7 +393,9 @@ int CFileDataStorage::walkChain(int record, Tolm::CFastArray<int, 16>* chain,
     }
     const int pageCount = (recordSize - 1) / pageDataSize + 1;
     if (chain != nullptr) chain->Reserve(pageCount);
-    if (data != nullptr) data->SetSize(recordSize);
+    // Every byte is written below, page by page; on a failure part-way the
+    // caller drops the array.
+    if (data != nullptr) data->SetSizeForOverwrite(recordSize);
 
     for (int place = 0;; ++place) {
         const bool isLastPage = place == pageCount - 1;

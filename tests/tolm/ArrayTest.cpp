@@ -83,12 +83,13 @@ TEST(FastArray, MisuseIsReportedAndNeverTouchesMemoryAroundTheArray) {
     GearsetTest::ReportRecorder recorder;
     Bytes bytes = filled(3);
     bytes.SetSize(-1);
+    bytes.SetSizeForOverwrite(-2);
     bytes[3] = 0xEE;  // bad indexes reach a zeroed stand-in
     bytes[-1] = 0xEE;
     EXPECT_EQ(0, std::as_const(bytes)[3]);
     EXPECT_TRUE(holdsSequence(bytes, 3));
     filled(0).RemoveLast();
-    EXPECT_TRUE(recorder.Count() == 5 && recorder.LastFromFramework());
+    EXPECT_TRUE(recorder.Count() == 6 && recorder.LastFromFramework());
 }
 
 }  // namespace

@@ -88,6 +88,16 @@ public:
         if (count > size_) std::memset(static_cast<void*>(data_ + size_), 0, sizeof(T) * (count - size_));
         size_ = count;
     }
+    // As SetSize, but new elements are left unset: for a caller that writes
+    // every one of them before any is read, and would pay twice for zeroes.
+    void SetSizeForOverwrite(int count) {
+        if (count < 0) {
+            detail::reportArrayMisuse("negative array size", count, 0);
+            return;
+        }
+        Reserve(count);
+        size_ = count;
+    }
     void RemoveAll() noexcept { size_ = 0; }
 
     void Reserve(int count) {
