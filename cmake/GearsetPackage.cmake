@@ -47,4 +47,7 @@ string(REGEX REPLACE "/$" "" GEARSET_PC_TO_PREFIX "${GEARSET_PC_TO_PREFIX}")
 configure_file(cmake/korvan-gearset.pc.in ${CMAKE_CURRENT_BINARY_DIR}/korvan-gearset.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/korvan-gearset.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# A Debian package carries the license as its copyright file instead.
+if(NOT GEARSET_DEB_PACKAGE)
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()

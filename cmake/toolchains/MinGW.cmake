@@ -5,6 +5,7 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_C_COMPILER ${GEARSET_MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${GEARSET_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${GEARSET_MINGW_TRIPLET}-windres)
+set(CMAKE_STRIP ${GEARSET_MINGW_TRIPLET}-strip CACHE FILEPATH "strips the release artifacts")
 
 # zstd, libjpeg-turbo, libpng and GoogleTest, cross-built once by
 # scripts/windows-deps.sh; zlib comes with Debian's MinGW packages.
