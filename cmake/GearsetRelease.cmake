@@ -36,6 +36,25 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_FULL_LIBDIR}/${GEARSET_PRIVATE_LIBDIR})
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+  # Behind the summary, wrapped for a terminal.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "Korvan.Gearset is a C++ library for the PDF-processing components of a
+larger application: a paged record store in a private temporary file with
+an object cache on top, PDF text strings to and from UTF-16, PDF and
+ISO 8601 dates with the local zone, byte ordering and pattern scans, file
+copying, JPEG saving and directory helpers. The gearset command puts every
+family in a user's hands.")
+  # The loader's cache follows through dpkg's trigger, not a call in the
+  # maintainer scripts (CPack would write those otherwise).
+  set(GEARSET_DEB_CONTROL ${CMAKE_CURRENT_BINARY_DIR}/deb-control)
+  file(WRITE ${GEARSET_DEB_CONTROL}/triggers "activate-noawait ldconfig\n")
+  file(WRITE ${GEARSET_DEB_CONTROL}/postinst "#!/bin/sh\nset -e\n")
+  file(WRITE ${GEARSET_DEB_CONTROL}/postrm "#!/bin/sh\nset -e\n")
+  file(CHMOD ${GEARSET_DEB_CONTROL}/postinst ${GEARSET_DEB_CONTROL}/postrm
+       FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+      "${GEARSET_DEB_CONTROL}/triggers;${GEARSET_DEB_CONTROL}/postinst;${GEARSET_DEB_CONTROL}/postrm")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 
 # What Debian asks of every package's documentation folder: the copyright and

@@ -19,7 +19,7 @@ out=$PWD/build/packages
 mkdir -p "$out"
 for target in "${targets[@]}"; do
   build=build/package-$target
-  options=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DGEARSET_BUILD_TESTS=OFF)
+  options=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DGEARSET_BUILD_TESTS=OFF -DGEARSET_WERROR=OFF)
   case $target in
     deb) options+=(-DCMAKE_INSTALL_PREFIX=/usr -DGEARSET_DEB_PACKAGE=ON) ;;
     win32) options+=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/windows-i686.cmake) ;;
