@@ -4,7 +4,9 @@
 #   scripts/deps.sh test    that, plus the test frameworks and tools
 #   scripts/deps.sh windows that, plus MinGW-w64, Wine (with its 32-bit half,
 #                           which needs the i386 architecture) and the
-#                           cross-built libraries of scripts/windows-deps.sh
+#                           cross-built libraries of scripts/windows-deps.sh,
+#                           and what the release artifacts need (dpkg-shlibdeps,
+#                           lintian, unzip)
 #   scripts/deps.sh fuzz    what the library needs, plus clang and its libFuzzer
 # As root it installs what is missing with apt-get; otherwise it prints the one
 # apt-get line to run and fails.
@@ -17,7 +19,7 @@ case "${1:-build}" in
   fuzz) packages+=(clang libclang-rt-14-dev) ;;
   windows)
     packages+=(libgtest-dev libbenchmark-dev libsqlite3-dev liblmdb-dev libjpeg-turbo-progs python3 clang-format)
-    packages+=(mingw-w64 libz-mingw-w64-dev wine wine64 wine32:i386 dpkg-dev googletest) ;;
+    packages+=(mingw-w64 libz-mingw-w64-dev wine wine64 wine32:i386 dpkg-dev googletest lintian unzip) ;;
   *) echo "usage: scripts/deps.sh [build|test|fuzz|windows]" >&2; exit 2 ;;
 esac
 

@@ -14,7 +14,7 @@ targets=("$@")
 for target in "${targets[@]}"; do
   case $target in deb | win32 | win64) ;; *) echo "usage: scripts/package.sh [deb|win32|win64]..." >&2; exit 2 ;; esac
 done
-if [[ " ${targets[*]} " == *" win"* ]]; then scripts/deps.sh windows; else scripts/deps.sh build; fi
+scripts/deps.sh windows  # MinGW-w64 and the cross-built libraries, dpkg-shlibdeps, lintian
 out=$PWD/build/packages
 mkdir -p "$out"
 for target in "${targets[@]}"; do

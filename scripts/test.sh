@@ -12,13 +12,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=(dev asan windows-i686 windows-x64)
+packages=yes
 case "${1:-}" in
-  --linux) presets=(dev asan) ;;
-  --windows) presets=(windows-i686 windows-x64) ;;
+  --linux) presets=(dev asan) packages=no ;;
+  --windows) presets=(windows-i686 windows-x64) packages=no ;;
+  --packages) presets=() ;;
   "") ;;
-  *) echo "usage: scripts/test.sh [--linux | --windows]" >&2; exit 2 ;;
+  *) echo "usage: scripts/test.sh [--linux | --windows | --packages]" >&2; exit 2 ;;
 esac
-if [[ " ${presets[*]} " == *" windows-"* ]]; then
+if [[ " ${presets[*]} " == *" windows-"* || $packages = yes ]]; then
   echo "Making sure MinGW-w64, Wine and the cross-built libraries are there (the first run installs and builds them) ..." >&2
   scripts/deps.sh windows
 else
@@ -89,3 +91,11 @@ for preset in "${presets[@]}"; do
   fi
   echo "== $preset: $(grep -E '^100% tests passed' "$log") in $((SECONDS - start)) s ==" >&2
 done
+
+if [ $packages = yes ]; then
+  echo "== release artifacts ==" >&2
+  start=$SECONDS
+  scripts/package.sh
+  tests/package/check-release.sh
+  echo "== release artifacts: each built and tried in $((SECONDS - start)) s ==" >&2
+fi
