@@ -12,7 +12,16 @@ foreach(dll libstdc++-6.dll libgcc_s_dw2-1.dll libgcc_s_seh-1.dll libwinpthread-
   endif()
 endforeach()
 file(COPY ${GEARSET_RUNTIME_DLLS} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
-install(FILES ${GEARSET_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS ${GEARSET_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (the release archives) strips them too: Debian's carry
+# their debugging information, 20 MB of libstdc++-6.dll's 24.
+foreach(dll IN LISTS GEARSET_RUNTIME_DLLS)
+  get_filename_component(name "${dll}" NAME)
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${name}\")
+  endif()")
+endforeach()
 
 # Korvan.Gearset.dll, Tolmbase.dll: Windows names carry no "lib".
 set(CMAKE_SHARED_LIBRARY_PREFIX "")
