@@ -85,6 +85,14 @@ bool ViewCache::read(unsigned char* target, std::int64_t fileLow, std::int64_t c
     return true;
 }
 
+const unsigned char* ViewCache::lend(std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd) {
+    const std::int64_t slot = fileLow / viewBytes_;
+    const std::int64_t inView = fileLow - slot * viewBytes_;
+    if (inView + count > viewBytes_) return nullptr;
+    const unsigned char* view = viewReaching(slot, fileLow + count, fileEnd);
+    return view ? view + inView : nullptr;
+}
+
 // The view of slot that reaches fileHigh, mapped (again) if need be; null
 // when refused or without room.
 const unsigned char* ViewCache::viewReaching(std::int64_t slot, std::int64_t fileHigh, std::int64_t fileEnd) {

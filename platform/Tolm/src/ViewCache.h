@@ -34,6 +34,10 @@ public:
     // ending at fileEnd on the disk (fileLow + count <= fileEnd); false when
     // views cannot serve them now, with target partly written.
     bool read(unsigned char* target, std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd);
+    // As read, without the copy: where the bytes lie in their view, good
+    // until the next call of this object; null when views cannot serve them
+    // now or they lie across two views.
+    const unsigned char* lend(std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd);
     // Lets every view go: before a cut, and before the file closes.
     void releaseAll() noexcept;
     std::int64_t mappedBytes() const { return mappedBytes_; }
