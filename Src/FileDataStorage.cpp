@@ -241,34 +241,60 @@ Tolm::CFile::LentBytes CFileDataStorage::lendBytes(std::int64_t offset, int coun
 // (checkPageHeader) before anything trusts it; withData for a page whose data
 // is to be read. data stays null.
 CFileDataStorage::CPage CFileDataStorage::loadPageHeader(int page, ChainPlace& where, bool withData) {
-    const Tolm::CFile::LentBytes header = lendBytes(getPageStart(page), kPageHeaderSize);
-    if (header.count < kPageHeaderSize) {
+    return readPageHeader(page, lendBytes(getPageStart(page), kPageHeaderSize), where, withData);
+}
+
+// The header at the start of lent bytes, checked.
+CFileDataStorage::CPage CFileDataStorage::readPageHeader(int page, const Tolm::CFile::LentBytes& lent,
+                                                         ChainPlace& where, bool withData) {
+    if (lent.count < kPageHeaderSize) {
         throwDamagedPage(fileName, where.record, page,
-                         "the file ends inside its header, " + std::to_string(header.count) + " of " +
+                         "the file ends inside its header, " + std::to_string(lent.count) + " of " +
                              std::to_string(kPageHeaderSize) + " bytes are there");
     }
     CPage result;
     result.index = page;
-    result.nextPage = loadHeaderWord(header.bytes);
-    result.usedSize = loadHeaderWord(header.bytes + 4);
-    result.recordSize = loadHeaderWord(header.bytes + 8);
+    result.nextPage = loadHeaderWord(lent.bytes);
+    result.usedSize = loadHeaderWord(lent.bytes + 4);
+    result.recordSize = loadHeaderWord(lent.bytes + 8);
     checkPageHeader(result, where, withData);
     return result;
 }
 
 // A checked header and its usedSize data bytes, lent by the file: they may be
-// read until the store's next call on the file.
+// read until the store's next call on the file. Past the first page the chain
+// says how many bytes the page must hold, and header and data are lent in one
+// piece; a header that says otherwise fails its check before its data is used.
 CFileDataStorage::CPage CFileDataStorage::loadPage(int page, ChainPlace& where) {
-    CPage result = loadPageHeader(page, where, true);
-    const Tolm::CFile::LentBytes data = lendBytes(getPageStart(page) + kPageHeaderSize, result.usedSize);
-    if (data.count != result.usedSize) {
-        Tolm::ThrowFileError("page " + std::to_string(page) + " of record store file '" + pathOf(fileName) +
-                                 "' is cut short: " + std::to_string(data.count) + " of " +
-                                 std::to_string(result.usedSize) + " data bytes are there",
+    const std::int64_t start = getPageStart(page);
+    CPage result;
+    if (where.place == 0) {
+        result = loadPageHeader(page, where, true);
+        result.data = lendData(result, start + kPageHeaderSize);
+        return result;
+    }
+    const bool isLastPage = where.place == where.pageCount - 1;
+    const int expectedUsed = isLastPage ? where.recordSize - where.place * pageDataSize : pageDataSize;
+    const Tolm::CFile::LentBytes lent = lendBytes(start, kPageHeaderSize + expectedUsed);
+    result = readPageHeader(page, lent, where, true);
+    if (lent.count < kPageHeaderSize + result.usedSize) {
+        result.data = lendData(result, start + kPageHeaderSize);  // throws: the file ends inside the data
+    } else {
+        result.data = lent.bytes + kPageHeaderSize;
+    }
+    return result;
+}
+
+// The page's usedSize data bytes at offset, lent.
+const unsigned char* CFileDataStorage::lendData(const CPage& page, std::int64_t offset) {
+    const Tolm::CFile::LentBytes data = lendBytes(offset, page.usedSize);
+    if (data.count != page.usedSize) {
+        Tolm::ThrowFileError("page " + std::to_string(page.index) + " of record store file '" +
+                                 pathOf(fileName) + "' is cut short: " + std::to_string(data.count) + " of " +
+                                 std::to_string(page.usedSize) + " data bytes are there",
                              0);
     }
-    result.data = data.bytes;
-    return result;
+    return data.bytes;
 }
 
 // Every check of a page header, against invariants (2), (3) and (7): the

@@ -140,6 +140,8 @@ private:
     std::int64_t getPageStart(int page) const;
     CPage loadPage(int page, ChainPlace& where);
     CPage loadPageHeader(int page, ChainPlace& where, bool withData = false);
+    CPage readPageHeader(int page, const Tolm::CFile::LentBytes& lent, ChainPlace& where, bool withData);
+    const unsigned char* lendData(const CPage& page, std::int64_t offset);
     void checkPageHeader(const CPage& page, ChainPlace& where, bool withData);
     void writePage(const CPage& page);
     Tolm::CFile::LentBytes lendBytes(std::int64_t offset, int count);

@@ -74,16 +74,22 @@ struct FileWindow::State {
     }
 
     // The bytes where they lie when they lie in one piece: the window's
-    // known bytes (clean or dirty, the newest either way), or one view, after
-    // the window wrote out what it holds dirty of them (rule (3) of
-    // ViewCache.cpp). Null otherwise.
+    // known bytes where it holds any of them dirty (the newest), otherwise
+    // one view (rule (3) of ViewCache.cpp), otherwise the window's known
+    // bytes. Null when none holds them.
     const unsigned char* bytesInPlace(std::int64_t fileLow, std::int64_t count) {
+        const std::int64_t fileHigh = fileLow + count;
         const WindowBuffer& memory = window.memory();
-        if (memory.knows(fileLow, fileLow + count)) return memory.buffer + (fileLow - memory.base);
-        if (!views.mayServe()) return nullptr;
-        window.flushWithin(fileLow, fileLow + count);
-        const std::int64_t end = window.diskLength();
-        return fileLow + count <= end ? views.lend(fileLow, count, end) : nullptr;
+        const bool isDirty = memory.isDirtyWithin(fileLow, fileHigh);
+        if (isDirty && memory.knows(fileLow, fileHigh)) return memory.buffer + (fileLow - memory.base);
+        if (views.mayServe()) {
+            if (isDirty) window.flush();
+            const std::int64_t end = window.diskLength();
+            if (fileHigh <= end) {
+                if (const unsigned char* bytes = views.lend(fileLow, count, end)) return bytes;
+            }
+        }
+        return memory.knows(fileLow, fileHigh) ? memory.buffer + (fileLow - memory.base) : nullptr;
     }
 
     // Lets go of the views and the window and closes the file; the system's
