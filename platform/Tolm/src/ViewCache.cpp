@@ -86,11 +86,18 @@ bool ViewCache::read(unsigned char* target, std::int64_t fileLow, std::int64_t c
 }
 
 const unsigned char* ViewCache::lend(std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd) {
+    if (last_.bytes && fileLow >= last_.low && fileLow + count <= last_.high) {
+        views_[last_.slot].lastUse = ++clock_;
+        return last_.bytes + (fileLow - last_.low);
+    }
     const std::int64_t slot = fileLow / viewBytes_;
     const std::int64_t inView = fileLow - slot * viewBytes_;
     if (inView + count > viewBytes_) return nullptr;
     const unsigned char* view = viewReaching(slot, fileLow + count, fileEnd);
-    return view ? view + inView : nullptr;
+    if (!view) return nullptr;
+    const View& mapped = views_[static_cast<std::size_t>(slot)];
+    last_ = {slot * viewBytes_, slot * viewBytes_ + mapped.count, view, static_cast<std::size_t>(slot)};
+    return view + inView;
 }
 
 // The view of slot that reaches fileHigh, mapped (again) if need be; null
@@ -139,6 +146,7 @@ void ViewCache::noteRefusal() {
 
 void ViewCache::release(View& view) noexcept {
     if (!view.bytes) return;
+    if (view.bytes == last_.bytes) last_ = LastLent{};
     calls_.system().unmapView(view.bytes, view.count);
     budget_.giveBack(view.count);
     mappedBytes_ -= view.count;

@@ -53,8 +53,17 @@ private:
     void release(View& view) noexcept;
     void noteRefusal();
 
+    // The view of the last lend, so that a run of lends within it (the pages
+    // of a record) skips the slot lookup.
+    struct LastLent {
+        std::int64_t low = 0, high = 0;  // file bytes the view holds
+        const unsigned char* bytes = nullptr;
+        std::size_t slot = 0;
+    };
+
     FileCalls& calls_;
     ViewBudget& budget_;
+    LastLent last_;
     const std::int64_t viewBytes_;
     std::vector<View> views_;  // by slot: offset / viewBytes_
     std::int64_t mappedBytes_ = 0;
