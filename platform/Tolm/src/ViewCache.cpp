@@ -47,7 +47,8 @@ constexpr int kMaxRetryShift = 10;
 ViewCache::ViewCache(FileCalls& calls, ViewBudget& budget, std::int64_t viewBytes)
     : calls_(calls), budget_(budget), viewBytes_(viewBytes) {}
 
-bool ViewCache::mayServe() {
+// The eligible file's common case is answered inline (mayServe).
+bool ViewCache::mayServeAfterChecks() {
     if (isNeverMapped_ || !calls_.isOpen()) return false;
     if (readsUntilRetry_ > 0) {
         --readsUntilRetry_;
@@ -85,11 +86,7 @@ bool ViewCache::read(unsigned char* target, std::int64_t fileLow, std::int64_t c
     return true;
 }
 
-const unsigned char* ViewCache::lend(std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd) {
-    if (last_.bytes && fileLow >= last_.low && fileLow + count <= last_.high) {
-        views_[last_.slot].lastUse = ++clock_;
-        return last_.bytes + (fileLow - last_.low);
-    }
+const unsigned char* ViewCache::lendFromSlot(std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd) {
     const std::int64_t slot = fileLow / viewBytes_;
     const std::int64_t inView = fileLow - slot * viewBytes_;
     if (inView + count > viewBytes_) return nullptr;

@@ -29,7 +29,10 @@ public:
 
     // True when views may serve the read about to be made (rules 1 and 4);
     // call once per read, before read().
-    bool mayServe();
+    bool mayServe() {
+        if (isEligible_ && readsUntilRetry_ == 0 && !isNeverMapped_ && calls_.isOpen()) return true;
+        return mayServeAfterChecks();
+    }
     // Copies the file bytes [fileLow, fileLow + count) from views, the file
     // ending at fileEnd on the disk (fileLow + count <= fileEnd); false when
     // views cannot serve them now, with target partly written.
@@ -37,7 +40,13 @@ public:
     // As read, without the copy: where the bytes lie in their view, good
     // until the next call of this object; null when views cannot serve them
     // now or they lie across two views.
-    const unsigned char* lend(std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd);
+    const unsigned char* lend(std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd) {
+        if (last_.bytes && fileLow >= last_.low && fileLow + count <= last_.high) {
+            views_[last_.slot].lastUse = ++clock_;
+            return last_.bytes + (fileLow - last_.low);
+        }
+        return lendFromSlot(fileLow, count, fileEnd);
+    }
     // Lets every view go: before a cut, and before the file closes.
     void releaseAll() noexcept;
     std::int64_t mappedBytes() const { return mappedBytes_; }
@@ -48,6 +57,8 @@ private:
         std::int64_t count = 0;
         std::uint64_t lastUse = 0;
     };
+    bool mayServeAfterChecks();
+    const unsigned char* lendFromSlot(std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd);
     const unsigned char* viewReaching(std::int64_t slot, std::int64_t fileHigh, std::int64_t fileEnd);
     bool makeRoom(std::int64_t bytes);
     void release(View& view) noexcept;
