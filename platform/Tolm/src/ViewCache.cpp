@@ -34,6 +34,8 @@
 //      them); when it has none left, the read goes to reads at an offset.
 //  (6) Every view is let go before the file is cut: Windows cuts no file
 //      under a mapped view.
+//  (7) A lend hands out a pointer into a view instead of copying: it is good
+//      until the next call of this object, which may let that view go (2, 5).
 
 namespace Tolm::detail {
 
