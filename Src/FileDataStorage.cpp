@@ -455,6 +455,8 @@ int CFileDataStorage::readChain(int record, Tolm::CArray<unsigned char>& data) {
     data.SetSizeForOverwrite(where.recordSize);
     unsigned char* target = data.GetData();
     for (;;) {
+        // The next page's header is on its way while this page is copied.
+        if (page.nextPage != -1) file->Prefetch(getPageStart(page.nextPage));
         std::memcpy(target, page.data, static_cast<std::size_t>(page.usedSize));
         if (page.nextPage == -1) return where.recordSize;
         target += page.usedSize;

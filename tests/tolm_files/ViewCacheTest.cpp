@@ -331,6 +331,25 @@ TEST(FileWindowLends, BytesComeFromWhereTheyLieAndThroughScratchOtherwise) {
     EXPECT_EQ(0, named.viewRequests);
 }
 
+// A prefetch is a hint alone: it maps nothing, reads nothing and lets no
+// view go, inside the last lend's view or anywhere else, open or closed.
+TEST(FileWindowLends, APrefetchChangesNothingALendSees) {
+    Disk disk(3 * kMiB);
+    auto window = OpenWindow(disk);
+    Bytes scratch(100);
+    const FileWindow::Lent lent = window->lend(5000, 100, scratch.data());
+    const Bytes before(lent.bytes, lent.bytes + lent.count);
+    const int viewRequests = disk.viewRequests;
+    for (const std::int64_t at : {std::int64_t{0}, std::int64_t{8192}, 3 * kMiB - 1, 3 * kMiB, 100 * kMiB})
+        window->prefetch(at);
+    EXPECT_EQ(before, Bytes(lent.bytes, lent.bytes + lent.count));
+    EXPECT_EQ(viewRequests, disk.viewRequests);
+    EXPECT_EQ(0, disk.readCalls);
+    window->close();
+    window->prefetch(5000);
+    EXPECT_TRUE(disk.views.empty());
+}
+
 // Lends mixed into the byte-vector model's random operations, for a file
 // with a name (the window alone) and without (views, refused now and then):
 // every lend equals the model and leaves the position alone.

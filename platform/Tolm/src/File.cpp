@@ -195,6 +195,10 @@ CFile::LentBytes CFile::Lend(std::int64_t offset, int count, unsigned char* scra
     return {lent.bytes, lent.count};
 }
 
+void CFile::Prefetch(std::int64_t offset) const {
+    if (impl_->window.isOpen()) impl_->window.prefetch(offset);
+}
+
 void CFile::Write(const void* buffer, int count) {
     Impl& f = *impl_;
     f.checkOpen();

@@ -158,6 +158,8 @@ FileWindow::Lent FileWindow::lend(std::int64_t offset, int count, unsigned char*
     return {scratch, static_cast<int>(f.window.readDirect(scratch, offset, n))};
 }
 
+void FileWindow::prefetch(std::int64_t offset) const { s_->views.prefetch(offset); }
+
 void FileWindow::setLength(std::int64_t length) {
     State& f = *s_;
     if (length < f.window.diskLength()) f.views.releaseAll();  // rule (6) of ViewCache.cpp

@@ -40,6 +40,7 @@ public:
         int count;
     };
     Lent lend(std::int64_t offset, int count, unsigned char* scratch);
+    void prefetch(std::int64_t offset) const;
     void setLength(std::int64_t length);
     void flush();
     // Writes out and closes; after a failed write-out the file is closed all

@@ -47,6 +47,13 @@ public:
         }
         return lendFromSlot(fileLow, count, fileEnd);
     }
+    // A hint: the first bytes at fileLow are fetched into the processor's
+    // cache when they lie in the view of the last lend. Maps nothing and lets
+    // no view go, so bytes lent before stay good.
+    void prefetch(std::int64_t fileLow) const {
+        if (last_.bytes && fileLow >= last_.low && fileLow < last_.high)
+            __builtin_prefetch(last_.bytes + (fileLow - last_.low));
+    }
     // Lets every view go: before a cut, and before the file closes.
     void releaseAll() noexcept;
     std::int64_t mappedBytes() const { return mappedBytes_; }

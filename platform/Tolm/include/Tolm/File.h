@@ -128,6 +128,12 @@ public:
     //
     //     const CFile::LentBytes header = file.Lend(pageStart, 12, scratch);
     LentBytes Lend(std::int64_t offset, int count, unsigned char* scratch);
+    // A hint that the bytes at offset are to be lent soon (the next page of a
+    // chain while this one is copied): where they lie in a view of the file
+    // already mapped, the processor starts fetching them. Nothing is read,
+    // mapped or written for it, and bytes lent before stay good. A closed
+    // file ignores it.
+    void Prefetch(std::int64_t offset) const;
     // Writes out the buffer and closes; later calls are file errors.
     void Close();
 
