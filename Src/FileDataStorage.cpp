@@ -42,6 +42,14 @@
 //       pages that its own record owns, and never back to its first page, so a
 //       damaged link can neither free nor read another record's pages.
 //
+// One page path: the record operations are built from loadPage,
+// loadPageHeader, getFreePage, allocateNextFreePage and writePage, and every
+// header read is checked in one place (checkPageHeader). A page copies
+// nothing: a loaded page points at bytes the file lends (a view of the file
+// or its write-back window, good until the next call on the file), a page
+// being written at the caller's record; the only copy of a read is into the
+// output, and of a write into the file.
+//
 // The file is private to the store and lives no longer than it, but its bytes
 // are still checked when read (used sizes, next pages, record sizes, chain
 // length), so that a damaged page raises an error instead of writing past a
@@ -70,6 +78,17 @@ constexpr int kChunkBytes = 4096;
 // storedDataSize is 32 bits: keep its arithmetic defined past 2 GiB of live data.
 int addWrapping(int a, int b) noexcept {
     return static_cast<int>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
+// A header word: 32 bits, little-endian, as CBaseFile::WriteDWord puts them.
+int loadHeaderWord(const unsigned char* bytes) noexcept {
+    return static_cast<int>(std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+                            std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24);
+}
+
+void storeHeaderWord(int value, unsigned char* bytes) noexcept {
+    const auto word = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(word >> (8 * i));
 }
 
 std::string pathOf(const Tolm::CUnicodeString& fileName) { return fileName.ToUtf8(); }
@@ -127,10 +146,6 @@ void CArrayReadStream::SetArray(const unsigned char* bytes, int count) noexcept 
     size = bytes != nullptr && count > 0 ? count : 0;
     position = 0;
 }
-
-// --- Pages ------------------------------------------------------------------
-
-CFileDataStorage::CPage::~CPage() = default;
 
 // --- Construction -----------------------------------------------------------
 
@@ -213,83 +228,140 @@ Tolm::CFile& CFileDataStorage::openFile() const {
     return *file;
 }
 
-Tolm::CPtr<CFileDataStorage::CPage> CFileDataStorage::loadPageHeader(int page) {
-    Tolm::CPtr<CPage> result = new CPage;
-    readPageHeader(page, *result);
-    return result;
-}
-
-void CFileDataStorage::readPageHeader(int page, CPage& into) {
+// Bytes of the file where they lie (a view, the write-back window), read
+// into lendScratch only where they cannot be lent: a page is never copied
+// into a page object of its own.
+Tolm::CFile::LentBytes CFileDataStorage::lendBytes(std::int64_t offset, int count) {
     Tolm::CFile& f = openFile();
-    f.Seek(getPageStart(page), Tolm::CBaseFile::begin);
-    into.nextPage = static_cast<int>(f.ReadDWord());
-    into.usedSize = static_cast<int>(f.ReadDWord());
-    into.recordSize = static_cast<int>(f.ReadDWord());
-    into.index = page;
+    if (lendScratch.GetSize() < count) lendScratch.SetSizeForOverwrite(pageSize);
+    return f.Lend(offset, count, lendScratch.GetData());
 }
 
-// The single-page forms of what the record operations do for whole chains
-// (walkChain, WriteRecord): a page with its data, and the page that follows.
-Tolm::CPtr<CFileDataStorage::CPage> CFileDataStorage::loadPage(int page) {
-    Tolm::CPtr<CPage> result = loadPageHeader(page);
-    if (result->usedSize < 0 || result->usedSize > pageDataSize) {
-        throwDamagedPage(fileName, -1, page,
-                         "used size " + std::to_string(result->usedSize) + " is outside 1.." +
-                             std::to_string(pageDataSize));
+// The header of the page at its place in the chain being walked, checked
+// (checkPageHeader) before anything trusts it; withData for a page whose data
+// is to be read. data stays null.
+CFileDataStorage::CPage CFileDataStorage::loadPageHeader(int page, ChainPlace& where, bool withData) {
+    return readPageHeader(page, lendBytes(getPageStart(page), kPageHeaderSize), where, withData);
+}
+
+// The header at the start of lent bytes, checked.
+CFileDataStorage::CPage CFileDataStorage::readPageHeader(int page, const Tolm::CFile::LentBytes& lent,
+                                                         ChainPlace& where, bool withData) {
+    if (lent.count < kPageHeaderSize) {
+        throwDamagedPage(fileName, where.record, page,
+                         "the file ends inside its header, " + std::to_string(lent.count) + " of " +
+                             std::to_string(kPageHeaderSize) + " bytes are there");
     }
-    if (result->nextPage != -1 && !isHandedOutPage(result->nextPage)) {
-        throwDamagedPage(fileName, -1, page,
-                         "next page " + std::to_string(result->nextPage) + " was never handed out");
-    }
-    result->data.SetSize(pageDataSize);
-    readPageData(result.Get(), result->data.GetData());
-    if (result->usedSize == 0) KORVAN_REPORT_BROKEN_PRECONDITION();
+    CPage result;
+    result.index = page;
+    result.nextPage = loadHeaderWord(lent.bytes);
+    result.usedSize = loadHeaderWord(lent.bytes + 4);
+    result.recordSize = loadHeaderWord(lent.bytes + 8);
+    checkPageHeader(result, where, withData);
     return result;
 }
 
-// Reads the page's used-size data bytes; the file must stand just past the
-// page's header.
-void CFileDataStorage::readPageData(const CPage* page, unsigned char* target) {
-    const int got = file->Read(target, page->usedSize);
-    if (got != page->usedSize) {
-        Tolm::ThrowFileError("page " + std::to_string(page->index) + " of record store file '" +
-                                 pathOf(fileName) + "' is cut short: " + std::to_string(got) + " of " +
-                                 std::to_string(page->usedSize) + " data bytes are there",
+// A checked header and its usedSize data bytes, lent by the file: they may be
+// read until the store's next call on the file. Past the first page the chain
+// says how many bytes the page must hold, and header and data are lent in one
+// piece; a header that says otherwise fails its check before its data is used.
+CFileDataStorage::CPage CFileDataStorage::loadPage(int page, ChainPlace& where) {
+    const std::int64_t start = getPageStart(page);
+    CPage result;
+    if (where.place == 0) {
+        result = loadPageHeader(page, where, true);
+        result.data = lendData(result, start + kPageHeaderSize);
+        return result;
+    }
+    const bool isLastPage = where.place == where.pageCount - 1;
+    const int expectedUsed = isLastPage ? where.recordSize - where.place * pageDataSize : pageDataSize;
+    const Tolm::CFile::LentBytes lent = lendBytes(start, kPageHeaderSize + expectedUsed);
+    result = readPageHeader(page, lent, where, true);
+    if (lent.count < kPageHeaderSize + result.usedSize) {
+        result.data = lendData(result, start + kPageHeaderSize);  // throws: the file ends inside the data
+    } else {
+        result.data = lent.bytes + kPageHeaderSize;
+    }
+    return result;
+}
+
+// The page's usedSize data bytes at offset, lent.
+const unsigned char* CFileDataStorage::lendData(const CPage& page, std::int64_t offset) {
+    const Tolm::CFile::LentBytes data = lendBytes(offset, page.usedSize);
+    if (data.count != page.usedSize) {
+        Tolm::ThrowFileError("page " + std::to_string(page.index) + " of record store file '" +
+                                 pathOf(fileName) + "' is cut short: " + std::to_string(data.count) + " of " +
+                                 std::to_string(page.usedSize) + " data bytes are there",
                              0);
     }
+    return data.bytes;
 }
 
-void CFileDataStorage::writePage(const CPage* page) {
-    if (page == nullptr) {
-        KORVAN_REPORT_BROKEN_PRECONDITION();
-        return;
+// Every check of a page header, against invariants (2), (3) and (7): the
+// first page's record size must fit the pages in use, every page its used
+// size, only the first page may carry a record size, and a link may only lead
+// on to a later page of the same record. The bound on the chain's length
+// (from the record size) keeps a cycle from looping. On the first page it
+// notes the record's size and page count in where.
+void CFileDataStorage::checkPageHeader(const CPage& page, ChainPlace& where, bool withData) {
+    const int record = where.record;
+    if (where.place == 0) {
+        const std::int64_t pagesInUse = static_cast<std::int64_t>(allocatedPagesCount) - freePages.GetSize();
+        const std::int64_t maxRecordSize = pagesInUse * pageDataSize;
+        if (page.recordSize < 1 || page.recordSize > maxRecordSize) {
+            throwDamagedPage(fileName, record, page.index,
+                             "record size " + std::to_string(page.recordSize) + " is outside 1.." +
+                                 std::to_string(maxRecordSize < INT_MAX ? maxRecordSize : INT_MAX));
+        }
+        where.recordSize = page.recordSize;
+        where.pageCount = (page.recordSize - 1) / pageDataSize + 1;
+    } else if (page.recordSize != -1) {
+        throwDamagedPage(
+            fileName, record, page.index,
+            "record size " + std::to_string(page.recordSize) + " on a page that is not the record's first");
     }
-    if (page->usedSize > page->data.GetSize()) {
-        KORVAN_REPORT_BROKEN_PRECONDITION();
-        return;
+    const bool isLastPage = where.place == where.pageCount - 1;
+    const int expectedUsed = isLastPage ? where.recordSize - where.place * pageDataSize : pageDataSize;
+    if (page.usedSize != expectedUsed) {
+        // A loaded page whose used size is 0 is also a broken precondition.
+        if (page.usedSize == 0 && withData) KORVAN_REPORT_BROKEN_PRECONDITION();
+        throwDamagedPage(fileName, record, page.index,
+                         "used size " + std::to_string(page.usedSize) + " where page " +
+                             std::to_string(where.place + 1) + " of " + std::to_string(where.pageCount) +
+                             " must hold " + std::to_string(expectedUsed));
     }
-    writePageFrom(page, page->data.IsEmpty() ? nullptr : page->data.GetData());
+    const int next = page.nextPage;
+    if (isLastPage && next != -1) {
+        throwDamagedPage(fileName, record, page.index,
+                         "the chain goes on to page " + std::to_string(next) + " beyond the " +
+                             std::to_string(where.pageCount) + " pages that record size " +
+                             std::to_string(where.recordSize) + " needs");
+    }
+    if (!isLastPage && (!isHandedOutPage(next) || next == record || pageOwners[next] != record)) {
+        throwDamagedPage(fileName, record, page.index,
+                         "next page " + std::to_string(next) + " is not a later page of this record (" +
+                             describeOwner(next) + ")");
+    }
 }
 
-void CFileDataStorage::writePageFrom(const CPage* page, const unsigned char* bytes) {
-    if (page == nullptr) {
+// One header write and one data write; the rest of the slot is never written.
+void CFileDataStorage::writePage(const CPage& page) {
+    if (page.index == page.nextPage) {
         KORVAN_REPORT_BROKEN_PRECONDITION();
         return;
     }
-    if (page->index == page->nextPage) {
+    if (page.usedSize < 0 || page.usedSize > pageDataSize || (page.data == nullptr && page.usedSize > 0)) {
         KORVAN_REPORT_BROKEN_PRECONDITION();
         return;
     }
-    if (page->usedSize < 0 || page->usedSize > pageDataSize || (bytes == nullptr && page->usedSize > 0)) {
-        KORVAN_REPORT_BROKEN_PRECONDITION();
-        return;
-    }
+    unsigned char header[kPageHeaderSize];
+    storeHeaderWord(page.nextPage, header);
+    storeHeaderWord(page.usedSize, header + 4);
+    storeHeaderWord(page.recordSize, header + 8);
     Tolm::CFile& f = openFile();
-    f.Seek(getPageStart(page->index), Tolm::CBaseFile::begin);
-    f.WriteDWord(static_cast<std::uint32_t>(page->nextPage));
-    f.WriteDWord(static_cast<std::uint32_t>(page->usedSize));
-    f.WriteDWord(static_cast<std::uint32_t>(page->recordSize));
-    f.Write(bytes, page->usedSize);
+    f.Seek(getPageStart(page.index), Tolm::CBaseFile::begin);
+    f.Write(header, kPageHeaderSize);
+    f.Write(page.data, page.usedSize);
 }
 
 // --- Free-page management ---------------------------------------------------
@@ -315,34 +387,35 @@ void CFileDataStorage::allocateFreePages() {
     }
 }
 
-int CFileDataStorage::takeFreePageNumber() {
+// A page taken from the top of the free stack (refilled when empty), noted in
+// chainPages; its data is for the caller to point at the bytes it will hold.
+CFileDataStorage::CPage CFileDataStorage::getFreePage() {
     if (freePages.IsEmpty()) allocateFreePages();
     if (freePages.IsEmpty()) {
         KORVAN_REPORT_BROKEN_PRECONDITION();
         Tolm::ThrowArgumentError("the record store's refill added no free page");
     }
-    const int page = freePages.GetLast();
+    chainPages.Reserve(chainPages.GetSize() + 1);  // before the page leaves the stack
+    CPage page;
+    page.index = freePages.GetLast();
     freePages.RemoveLast();
+    chainPages.Add(page.index);
     return page;
 }
 
-Tolm::CPtr<CFileDataStorage::CPage> CFileDataStorage::getFreePage() {
-    Tolm::CPtr<CPage> page = new CPage;
-    page->data.SetSize(pageDataSize);
-    page->index = takeFreePageNumber();
+// Links previous to the new page in memory only: previous is written after.
+CFileDataStorage::CPage CFileDataStorage::allocateNextFreePage(CPage& previous) {
+    CPage page = getFreePage();
+    previous.nextPage = page.index;
     return page;
 }
 
-Tolm::CPtr<CFileDataStorage::CPage> CFileDataStorage::allocateNextFreePage(CPage* previous) {
-    Tolm::CPtr<CPage> page = getFreePage();
-    previous->nextPage = page->index;
-    return page;
-}
-
-// Pushes pages back in reverse of the order given, so that pages taken in
-// that order leave the stack as they were before they were taken.
-void CFileDataStorage::returnPages(const int* pages, int count) {
-    for (int i = count - 1; i >= 0; --i) freePages.Add(pages[i]);
+// Pushes the pages a failed write took back in reverse of the order taken,
+// so that the stack is as it was before they were taken (refills aside).
+// The room was reserved when the stack grew: nothing here can fail.
+void CFileDataStorage::returnTakenPages() noexcept {
+    for (int i = chainPages.GetSize() - 1; i >= 0; --i) freePages.Add(chainPages[i]);
+    chainPages.RemoveAll();
 }
 
 bool CFileDataStorage::isHandedOutPage(int page) const noexcept {
@@ -372,63 +445,23 @@ void CFileDataStorage::checkLiveRecord(int record, const char* operation) const 
     }
 }
 
-// Follows the chain of a live record, checking every header against the
-// invariants before trusting it. Gathers the pages' numbers into chain and/or
-// their data into data (sized to the record's stored length); returns that
-// length. Throws a file error naming the record and page on the first header
-// that breaks an invariant; the bound on the chain's length (from the record
-// size) keeps a cycle from looping. This is loadPage for every page of a
-// chain, with the checks only a chain can make, and without its copy: one
-// page object serves the walk and the data goes straight to the output.
-int CFileDataStorage::walkChain(int record, Tolm::CFastArray<int, 16>* chain,
-                                Tolm::CArray<unsigned char>* data) {
-    const Tolm::CPtr<CPage> page = loadPageHeader(record);
-    const int recordSize = page->recordSize;
-    const std::int64_t pagesInUse = static_cast<std::int64_t>(allocatedPagesCount) - freePages.GetSize();
-    const std::int64_t maxRecordSize = pagesInUse * pageDataSize;
-    if (recordSize < 1 || recordSize > maxRecordSize) {
-        throwDamagedPage(fileName, record, record,
-                         "record size " + std::to_string(recordSize) + " is outside 1.." +
-                             std::to_string(maxRecordSize < INT_MAX ? maxRecordSize : INT_MAX));
-    }
-    const int pageCount = (recordSize - 1) / pageDataSize + 1;
-    if (chain != nullptr) chain->Reserve(pageCount);
-    // Every byte is written below, page by page; on a failure part-way the
-    // caller drops the array.
-    if (data != nullptr) data->SetSizeForOverwrite(recordSize);
-
-    for (int place = 0;; ++place) {
-        const bool isLastPage = place == pageCount - 1;
-        const int expectedUsed = isLastPage ? recordSize - place * pageDataSize : pageDataSize;
-        if (page->usedSize != expectedUsed) {
-            if (page->usedSize == 0 && data != nullptr) KORVAN_REPORT_BROKEN_PRECONDITION();
-            throwDamagedPage(fileName, record, page->index,
-                             "used size " + std::to_string(page->usedSize) + " where page " +
-                                 std::to_string(place + 1) + " of " + std::to_string(pageCount) +
-                                 " must hold " + std::to_string(expectedUsed));
-        }
-        if (place > 0 && page->recordSize != -1) {
-            throwDamagedPage(fileName, record, page->index,
-                             "record size " + std::to_string(page->recordSize) +
-                                 " on a page that is not the record's first");
-        }
-        const int next = page->nextPage;
-        if (isLastPage && next != -1) {
-            throwDamagedPage(fileName, record, page->index,
-                             "the chain goes on to page " + std::to_string(next) + " beyond the " +
-                                 std::to_string(pageCount) + " pages that record size " +
-                                 std::to_string(recordSize) + " needs");
-        }
-        if (!isLastPage && (!isHandedOutPage(next) || next == record || pageOwners[next] != record)) {
-            throwDamagedPage(fileName, record, page->index,
-                             "next page " + std::to_string(next) + " is not a later page of this record (" +
-                                 describeOwner(next) + ")");
-        }
-        if (chain != nullptr) chain->Add(page->index);
-        if (data != nullptr) readPageData(page.Get(), data->GetData() + place * pageDataSize);
-        if (isLastPage) return recordSize;
-
-        readPageHeader(next, *page);
+// The stored bytes of a live record, copied page by page from where the file
+// lends them straight into data, sized to the record's stored length (every
+// byte is written, so it is not zeroed first). Returns that length. On a
+// failure part-way data holds part of the record: the caller drops it.
+int CFileDataStorage::readChain(int record, Tolm::CArray<unsigned char>& data) {
+    ChainPlace where{record};
+    CPage page = loadPage(record, where);
+    data.SetSizeForOverwrite(where.recordSize);
+    unsigned char* target = data.GetData();
+    for (;;) {
+        // The next page's header is on its way while this page is copied.
+        if (page.nextPage != -1) file->Prefetch(getPageStart(page.nextPage));
+        std::memcpy(target, page.data, static_cast<std::size_t>(page.usedSize));
+        if (page.nextPage == -1) return where.recordSize;
+        target += page.usedSize;
+        ++where.place;
+        page = loadPage(page.nextPage, where);
     }
 }
 
@@ -452,46 +485,36 @@ int CFileDataStorage::WriteRecord(const unsigned char* data, int length) {
         }
     }
 
+    // Reserved up front so that giving pages back on failure needs no memory.
     const int pageCount = (storedLength - 1) / pageDataSize + 1;
-    // Reserved up front so that neither taking pages nor giving them back on
-    // failure needs memory half-way.
-    Tolm::CFastArray<int, 16> taken;
-    taken.Reserve(pageCount);
+    chainPages.RemoveAll();
+    chainPages.Reserve(pageCount);
     freePages.Reserve(freePages.GetSize() + pageCount + pagesPerGrowth);
 
-    // allocateNextFreePage's steps, without a page object and a copy of the
-    // data for every page: two page objects serve the whole chain, a page is
-    // written from the caller's bytes as soon as its successor's number is
-    // known, and its object then carries the next page.
-    Tolm::CPtr<CPage> current = new CPage;
-    Tolm::CPtr<CPage> following = new CPage;
+    // Each page points into the stored bytes and is written as soon as its
+    // successor's number is known: two pages in memory, nothing copied.
     try {
-        current->index = takeFreePageNumber();
-        taken.Add(current->index);
-        current->recordSize = storedLength;
-        int offset = 0;
-        current->usedSize = storedLength < pageDataSize ? storedLength : pageDataSize;
-        while (offset + current->usedSize < storedLength) {
-            const int remaining = storedLength - offset - current->usedSize;
-            following->index = takeFreePageNumber();
-            taken.Add(following->index);
-            following->recordSize = -1;
-            following->nextPage = -1;
-            following->usedSize = remaining < pageDataSize ? remaining : pageDataSize;
-            current->nextPage = following->index;
-            writePageFrom(current.Get(), stored + offset);
-            offset += current->usedSize;
-            std::swap(current, following);
+        CPage current = getFreePage();
+        current.recordSize = storedLength;
+        current.data = stored;
+        current.usedSize = storedLength < pageDataSize ? storedLength : pageDataSize;
+        for (int offset = current.usedSize; offset < storedLength; offset += pageDataSize) {
+            CPage next = allocateNextFreePage(current);
+            const int remaining = storedLength - offset;
+            next.data = stored + offset;
+            next.usedSize = remaining < pageDataSize ? remaining : pageDataSize;
+            writePage(current);
+            current = next;
         }
-        current->nextPage = -1;
-        writePageFrom(current.Get(), stored + offset);
+        writePage(current);
     } catch (...) {
-        returnPages(taken.GetData(), taken.GetSize());
+        returnTakenPages();
         throw;
     }
 
-    const int record = taken[0];
-    for (int i = 0; i < taken.GetSize(); ++i) pageOwners[taken[i]] = record;
+    const int record = chainPages[0];
+    for (int i = 0; i < chainPages.GetSize(); ++i) pageOwners[chainPages[i]] = record;
+    chainPages.RemoveAll();
     storedDataSize = addWrapping(storedDataSize, storedLength);
     return record;
 }
@@ -499,32 +522,53 @@ int CFileDataStorage::WriteRecord(const unsigned char* data, int length) {
 void CFileDataStorage::ReadRecord(int record,
                                   Tolm::CArray<unsigned char, Tolm::CurrentMemoryManager>& output) {
     checkLiveRecord(record, "read");
-    Tolm::CArray<unsigned char> stored;
-    walkChain(record, nullptr, &stored);
+    if (!useCompression && output.IsEmpty()) {
+        // Straight into the caller's array, whose room is reused; a failure
+        // leaves it empty, as it came.
+        try {
+            readChain(record, output);
+        } catch (...) {
+            output.RemoveAll();
+            throw;
+        }
+        return;
+    }
+    readChain(record, gathered);
     if (!useCompression) {
-        output = std::move(stored);
+        output = std::move(gathered);  // the output's content goes only once the read succeeded
         return;
     }
     const int sizeBefore = output.GetSize();
     try {
-        decompressData(stored.GetData(), stored.GetSize(), output);
+        decompressData(gathered.GetData(), gathered.GetSize(), output);
     } catch (...) {
         output.SetSize(sizeBefore);
         throw;
     }
 }
 
+// Reads only the headers of the chain, all of them checked before anything
+// changes, so that a damaged chain frees nothing.
 void CFileDataStorage::FreeRecord(int record) {
     checkLiveRecord(record, "free");
-    Tolm::CFastArray<int, 16> chain;
-    const int recordSize = walkChain(record, &chain, nullptr);
-    freePages.Reserve(freePages.GetSize() + chain.GetSize());
-
-    storedDataSize = addWrapping(storedDataSize, -recordSize);
-    for (int i = 0; i < chain.GetSize(); ++i) {
-        freePages.Add(chain[i]);
-        pageOwners[chain[i]] = 0;
+    ChainPlace where{record};
+    CPage page = loadPageHeader(record, where);
+    chainPages.RemoveAll();
+    chainPages.Reserve(where.pageCount);
+    for (;;) {
+        chainPages.Add(page.index);
+        if (page.nextPage == -1) break;
+        ++where.place;
+        page = loadPageHeader(page.nextPage, where);
     }
+    freePages.Reserve(freePages.GetSize() + chainPages.GetSize());
+
+    storedDataSize = addWrapping(storedDataSize, -where.recordSize);
+    for (int i = 0; i < chainPages.GetSize(); ++i) {
+        freePages.Add(chainPages[i]);
+        pageOwners[chainPages[i]] = 0;
+    }
+    chainPages.RemoveAll();
 }
 
 // --- Compression ------------------------------------------------------------

@@ -69,17 +69,17 @@ private:
 
 class KORVAN_API CFileDataStorage {
 public:
-    // A page in memory: its number and header, and (when loaded whole) its
-    // data. Pages live only as long as the operation that made them.
-    struct KORVAN_API CPage : public Tolm::CFastObject {
-        CPage() noexcept = default;
-        ~CPage() override;
-
+    // A page in memory: its number, its header and its data. A page copies
+    // nothing: data points at the usedSize bytes where they lie, in the file
+    // (lent by the file, good until the store's next call on it) or in the
+    // record being written. Pages live only as long as the operation that
+    // made them.
+    struct CPage {
         int index = -1;
         int usedSize = -1;
         int recordSize = -1;
         int nextPage = -1;
-        Tolm::CArray<unsigned char> data;
+        const unsigned char* data = nullptr;  // null in a header alone
     };
 
     // Bytes of the header at the start of every page slot: next page, used
@@ -126,29 +126,36 @@ public:
 private:
     friend struct FileDataStorageTestAccess;  // tests look at pages and the file
 
+    // Where a page stands in the chain being walked, and what the record's
+    // first page said; the first page's check fills in the record's size.
+    struct ChainPlace {
+        int record;
+        int place = 0;
+        int recordSize = 0;
+        int pageCount = 0;
+    };
+
     // Page file.
     void initFile();
     std::int64_t getPageStart(int page) const;
-    Tolm::CPtr<CPage> loadPage(int page);
-    Tolm::CPtr<CPage> loadPageHeader(int page);
-    // Reads the header of the page into page, leaving its data alone: one
-    // page object serves a whole chain walk.
-    void readPageHeader(int page, CPage& into);
-    void writePage(const CPage* page);
-    void writePageFrom(const CPage* page, const unsigned char* bytes);
-    void readPageData(const CPage* page, unsigned char* target);
+    CPage loadPage(int page, ChainPlace& where);
+    CPage loadPageHeader(int page, ChainPlace& where, bool withData = false);
+    CPage readPageHeader(int page, const Tolm::CFile::LentBytes& lent, ChainPlace& where, bool withData);
+    const unsigned char* lendData(const CPage& page, std::int64_t offset);
+    void checkPageHeader(const CPage& page, ChainPlace& where, bool withData);
+    void writePage(const CPage& page);
+    Tolm::CFile::LentBytes lendBytes(std::int64_t offset, int count);
     Tolm::CFile& openFile() const;
 
     // Free-page management.
-    Tolm::CPtr<CPage> getFreePage();
-    Tolm::CPtr<CPage> allocateNextFreePage(CPage* previous);
+    CPage getFreePage();
+    CPage allocateNextFreePage(CPage& previous);
     void allocateFreePages();
-    int takeFreePageNumber();
-    void returnPages(const int* pages, int count);
+    void returnTakenPages() noexcept;
 
-    // Record checks.
+    // Records.
     void checkLiveRecord(int record, const char* operation) const;
-    int walkChain(int record, Tolm::CFastArray<int, 16>* chain, Tolm::CArray<unsigned char>* data);
+    int readChain(int record, Tolm::CArray<unsigned char>& data);
     bool isHandedOutPage(int page) const noexcept;
     std::string describeOwner(int page) const;
 
@@ -176,6 +183,14 @@ private:
     // Indexed by page number 0..allocatedPagesCount: the live record whose
     // chain holds the page, 0 while the page is free (or being written).
     Tolm::CArray<int> pageOwners;
+    // The pages of the chain being written (in the order taken) or freed;
+    // kept between records so that a record allocates nothing for them.
+    Tolm::CArray<int> chainPages;
+    // Room for bytes the file cannot lend in place (a page of pageSize bytes).
+    Tolm::CArray<unsigned char> lendScratch;
+    // Stored bytes of a record on their way to the decompressor or to an
+    // output that must keep its content until the read succeeds.
+    Tolm::CArray<unsigned char> gathered;
 };
 
 }  // namespace Korvan

@@ -236,6 +236,30 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RecordSizeTest,
                          ::testing::Combine(::testing::Values(1, kData, kData + 1, 3 * 1024 * 1024 + 7),
                                             ::testing::Bool()));
 
+// A caller that empties one output between reads has its room reused: the
+// record goes straight into it, not into an array of the store's that then
+// replaces it. Read before the store's window wrote anything out, and after.
+TEST(StoreReadTest, AnEmptiedOutputIsFilledInItsOwnRoom) {
+    CFileDataStorage store(kPage, false);
+    std::vector<std::pair<int, Bytes>> records;
+    for (const std::size_t size :
+         {std::size_t{1}, std::size_t{kData}, std::size_t{kData + 1}, std::size_t{200000}})
+        records.emplace_back(Write(store, Pattern(size, static_cast<unsigned>(size))),
+                             Pattern(size, static_cast<unsigned>(size)));
+    for (const bool flushed : {false, true}) {
+        if (flushed) Access::File(store)->Flush();
+        Tolm::CArray<unsigned char> out;
+        out.Reserve(300000);
+        const unsigned char* room = out.GetData();
+        for (const auto& [number, bytes] : records) {
+            out.RemoveAll();
+            store.ReadRecord(number, out);
+            EXPECT_TRUE(bytes == ToBytes(out)) << number << (flushed ? " flushed" : "");
+            EXPECT_EQ(room, out.GetData()) << number;
+        }
+    }
+}
+
 class StoreModelTest : public ::testing::TestWithParam<std::tuple<int, bool>> {};
 
 TEST_P(StoreModelTest, AgreesWithAMapOverThousandsOfOperations) {

@@ -27,10 +27,12 @@ struct FileDataStorageTestAccess {
     // Writes a page of `used` bytes at slot `index`, however far past the file's end.
     static void WritePageAt(CFileDataStorage& store, int index, int used) {
         store.initFile();
-        const Tolm::CPtr<CFileDataStorage::CPage> page = store.getFreePage();
-        page->index = index;
-        page->usedSize = used;
-        store.writePage(page.Get());
+        const std::vector<unsigned char> data(static_cast<std::size_t>(used), 0xA5);
+        CFileDataStorage::CPage page;
+        page.index = index;
+        page.usedSize = used;
+        page.data = data.data();
+        store.writePage(page);
     }
 };
 

@@ -270,6 +270,139 @@ TEST(FileWindowViews, RandomOperationsWithRefusedViewsMatchByteVectorModel) {
     }
 }
 
+// Bytes lent by the window: where they lie, or through scratch.
+struct Lent {
+    Bytes bytes;
+    const unsigned char* where;
+};
+Lent LendAt(FileWindow& window, std::int64_t at, int count, Bytes& scratch) {
+    scratch.assign(static_cast<std::size_t>(count), 0);
+    const FileWindow::Lent lent = window.lend(at, count, scratch.data());
+    return {Bytes(lent.bytes, lent.bytes + lent.count), lent.bytes};
+}
+bool IsWithin(const unsigned char* where, const Bytes& bytes) {
+    return where >= bytes.data() && where < bytes.data() + bytes.size();
+}
+
+// A lend copies nothing where the bytes lie in one piece: in a view of a
+// nameless file, in the window when it holds them dirty (the newest bytes,
+// not written out for the lend). In a file with a name they come from the
+// window, or through scratch past its reach; at the end fewer.
+TEST(FileWindowLends, BytesComeFromWhereTheyLieAndThroughScratchOtherwise) {
+    Disk disk(3 * kMiB);
+    auto window = OpenWindow(disk);
+    Bytes scratch;
+    const Lent fromView = LendAt(*window, 5000, 100, scratch);
+    EXPECT_EQ(Slice(disk.bytes, 5000, 100), fromView.bytes);
+    EXPECT_EQ(disk.bytes.data() + 5000, fromView.where) << "a pointer into the view";
+
+    const Bytes newer(4096, 'n');
+    window->moveTo(200 * kKiB);
+    window->write(newer.data(), static_cast<int>(newer.size()));
+    const Bytes before = disk.bytes;
+    const Lent dirty = LendAt(*window, 200 * kKiB + 10, 100, scratch);
+    EXPECT_EQ(Bytes(100, 'n'), dirty.bytes);
+    EXPECT_FALSE(IsWithin(dirty.where, disk.bytes) || IsWithin(dirty.where, scratch));
+    EXPECT_EQ(before, disk.bytes) << "nothing written out for a lend the window serves";
+    EXPECT_EQ(200 * kKiB + 4096, window->position()) << "a lend does not move the position";
+
+    // Straddling the window's dirty bytes: written out, then lent from the view.
+    const Lent around = LendAt(*window, 200 * kKiB - 50, 100, scratch);
+    Bytes expected = Slice(before, 200 * kKiB - 50, 50);
+    expected.insert(expected.end(), 50, 'n');
+    EXPECT_EQ(expected, around.bytes);
+    EXPECT_TRUE(IsWithin(around.where, disk.bytes));
+
+    const Lent atEnd = LendAt(*window, 3 * kMiB - 30, 100, scratch);
+    EXPECT_EQ(Slice(disk.bytes, 3 * kMiB - 30, 30), atEnd.bytes);
+    EXPECT_TRUE(LendAt(*window, 3 * kMiB + 5, 10, scratch).bytes.empty());
+    EXPECT_EQ(0, disk.readCalls);
+    EXPECT_EQ(0, disk.viewsPastEnd);
+
+    Disk named(3 * kMiB);
+    named.hasName = true;
+    auto namedWindow = OpenWindow(named);
+    const Lent small = LendAt(*namedWindow, 7000, 100, scratch);
+    EXPECT_EQ(Slice(named.bytes, 7000, 100), small.bytes);
+    EXPECT_FALSE(IsWithin(small.where, named.bytes)) << "from the window, not a view";
+    const Lent large = LendAt(*namedWindow, 100, 300 * kKiB, scratch);
+    EXPECT_EQ(Slice(named.bytes, 100, 300 * kKiB), large.bytes);
+    EXPECT_EQ(scratch.data(), large.where) << "too large for the window: read into scratch";
+    EXPECT_EQ(0, named.viewRequests);
+}
+
+// A prefetch is a hint alone: it maps nothing, reads nothing and lets no
+// view go, inside the last lend's view or anywhere else, open or closed.
+TEST(FileWindowLends, APrefetchChangesNothingALendSees) {
+    Disk disk(3 * kMiB);
+    auto window = OpenWindow(disk);
+    Bytes scratch(100);
+    const FileWindow::Lent lent = window->lend(5000, 100, scratch.data());
+    const Bytes before(lent.bytes, lent.bytes + lent.count);
+    const int viewRequests = disk.viewRequests;
+    for (const std::int64_t at : {std::int64_t{0}, std::int64_t{8192}, 3 * kMiB - 1, 3 * kMiB, 100 * kMiB})
+        window->prefetch(at);
+    EXPECT_EQ(before, Bytes(lent.bytes, lent.bytes + lent.count));
+    EXPECT_EQ(viewRequests, disk.viewRequests);
+    EXPECT_EQ(0, disk.readCalls);
+    window->close();
+    window->prefetch(5000);
+    EXPECT_TRUE(disk.views.empty());
+}
+
+// Lends mixed into the byte-vector model's random operations, for a file
+// with a name (the window alone) and without (views, refused now and then):
+// every lend equals the model and leaves the position alone.
+TEST(FileWindowLends, RandomLendsWritesAndCutsMatchByteVectorModel) {
+    for (const bool hasName : {false, true}) {
+        for (unsigned seed : {4u, 5u}) {
+            SCOPED_TRACE(std::string(hasName ? "named" : "nameless") + ", seed " + std::to_string(seed));
+            std::mt19937_64 random(seed);
+            auto below = [&](std::int64_t n) { return static_cast<std::int64_t>(random() % n); };
+            Disk disk(below(2 * kMiB));
+            disk.hasName = hasName;
+            Bytes model = disk.bytes;
+            auto window = OpenWindow(disk);
+            Bytes scratch;
+            for (int step = 0; step < 1500; ++step) {
+                const auto size = static_cast<std::int64_t>(model.size());
+                const std::int64_t action = below(20);
+                const std::int64_t at = std::min(below(size + 8192), 5 * kMiB);
+                const std::int64_t sizes[] = {256 * kKiB + below(100000), below(70000), 4096, 1 + below(16)};
+                const int count = static_cast<int>(sizes[below(4)]);
+                if (action < 10) {
+                    const std::int64_t position = window->position();
+                    ASSERT_EQ(Slice(model, at, count), LendAt(*window, at, count, scratch).bytes)
+                        << "step " << step << " at " << at;
+                    ASSERT_EQ(position, window->position());
+                } else if (action < 15) {
+                    Bytes bytes(static_cast<std::size_t>(count));
+                    for (auto& byte : bytes) byte = static_cast<unsigned char>(random());
+                    window->moveTo(at);
+                    window->write(bytes.data(), count);
+                    model.resize(std::max(model.size(), static_cast<std::size_t>(at) + bytes.size()), 0);
+                    std::copy(bytes.begin(), bytes.end(), model.begin() + at);
+                } else if (action < 17) {
+                    const std::int64_t length =
+                        std::clamp<std::int64_t>(size + below(600000) - 300000, 0, 6 * kMiB);
+                    window->setLength(length);
+                    model.resize(static_cast<std::size_t>(length), 0);
+                } else if (action < 18) {
+                    disk.refuseNextViews = static_cast<int>(1 + below(3));
+                } else {
+                    window->flush();
+                    ASSERT_EQ(model, disk.bytes) << "disk after flush, step " << step;
+                }
+            }
+            window->close();
+            EXPECT_EQ(model, disk.bytes);
+            EXPECT_EQ(0, disk.viewsPastEnd);
+            EXPECT_EQ(0, disk.refusedCuts);
+            EXPECT_EQ(hasName, disk.unmappedOffsets.empty()) << "views for the nameless file alone";
+        }
+    }
+}
+
 // The view cache alone, with views of kSmallView bytes, so that a file of a
 // few MiB has many slots and a small budget runs out.
 constexpr std::int64_t kSmallView = 64 * kKiB;
@@ -291,6 +424,19 @@ struct CachedFile {
     FileCalls calls;
     ViewCache views;
 };
+
+// A lend is one pointer: bytes across two views are not lent (the window
+// then reads them), and a lent pointer is the view's own.
+TEST(ViewCache, LendsWithinOneViewOnly) {
+    ViewBudget budget(4 * kSmallView);
+    CachedFile file(3 * kSmallView, budget);
+    ASSERT_TRUE(file.views.mayServe());
+    const std::int64_t end = 3 * kSmallView;
+    EXPECT_EQ(nullptr, file.views.lend(kSmallView - 10, 20, end));
+    const unsigned char* lent = file.views.lend(kSmallView + 10, 20, end);
+    EXPECT_EQ(file.disk.bytes.data() + kSmallView + 10, lent);
+    EXPECT_EQ(file.disk.bytes.data() + kSmallView - 20, file.views.lend(kSmallView - 20, 20, end));
+}
 
 TEST(ViewCache, ProcessBudgetLeavesA32BitProcessMostOfItsAddressSpace) {
     EXPECT_EQ(Tolm::detail::kViewBudgetBytes, ViewBudget::forProcess().limit());

@@ -181,6 +181,24 @@ int CFile::Read(void* buffer, int count) {
     return f.window.read(buffer, count);
 }
 
+CFile::LentBytes CFile::Lend(std::int64_t offset, int count, unsigned char* scratch) {
+    Impl& f = *impl_;
+    f.checkOpen();
+    if (!f.canRead) ThrowFileError("file " + quotedPath(f.path) + " is not open for reading", EBADF);
+    if (offset < 0 || count < 0) {
+        ThrowArgumentError("cannot lend " + std::to_string(count) + " bytes at offset " +
+                           std::to_string(offset) + " of " + quotedPath(f.path));
+    }
+    if (count == 0) return {scratch, 0};
+    if (scratch == nullptr) ThrowArgumentError("no scratch room to lend bytes through");
+    const detail::FileWindow::Lent lent = f.window.lend(offset, count, scratch);
+    return {lent.bytes, lent.count};
+}
+
+void CFile::Prefetch(std::int64_t offset) const {
+    if (impl_->window.isOpen()) impl_->window.prefetch(offset);
+}
+
 void CFile::Write(const void* buffer, int count) {
     Impl& f = *impl_;
     f.checkOpen();

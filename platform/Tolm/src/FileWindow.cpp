@@ -45,22 +45,51 @@ struct FileWindow::State {
     // end sooner (cut by someone else): never bytes that are not there.
     int readSlow(unsigned char* target, std::int64_t count) {
         const std::int64_t fileLow = position;
-        const std::int64_t fileHigh = position + count;
-        if (readFromViews(target, fileLow, count)) {
-            // Known clean bytes of the window equal the file's; dirty ones
-            // were written out above.
-        } else if (count >= WriteBackWindow::kDirectIoBytes) {
-            count = window.readDirect(target, fileLow, count);
-        } else {
-            window.place(fileLow, fileHigh);
-            if (!window.memory().knows(fileLow, fileHigh))
-                readAhead.noteLoaded(window.load(readAhead.blockFor(fileLow, fileHigh), fileHigh));
-            count = std::min(count, std::max<std::int64_t>(0, window.length() - fileLow));
-            const WindowBuffer& memory = window.memory();
-            std::memcpy(target, memory.buffer + (fileLow - memory.base), static_cast<std::size_t>(count));
-        }
+        if (!readFromViews(target, fileLow, count)) count = readPastViews(target, fileLow, count);
+        // Known clean bytes of the window equal the file's; dirty ones were
+        // written out before views were read.
         position = fileLow + count;
         return static_cast<int>(count);
+    }
+
+    // Reads through the window, or straight from the disk when the bytes are
+    // many; the count read.
+    std::int64_t readPastViews(unsigned char* target, std::int64_t fileLow, std::int64_t count) {
+        if (count >= WriteBackWindow::kDirectIoBytes) return window.readDirect(target, fileLow, count);
+        const unsigned char* known = loadIntoWindow(fileLow, count);
+        count = std::min(count, std::max<std::int64_t>(0, window.length() - fileLow));
+        std::memcpy(target, known, static_cast<std::size_t>(count));
+        return count;
+    }
+
+    // Makes the window know [fileLow, fileLow + count) (fewer than
+    // kDirectIoBytes) and gives where the bytes start in it.
+    const unsigned char* loadIntoWindow(std::int64_t fileLow, std::int64_t count) {
+        const std::int64_t fileHigh = fileLow + count;
+        window.place(fileLow, fileHigh);
+        if (!window.memory().knows(fileLow, fileHigh))
+            readAhead.noteLoaded(window.load(readAhead.blockFor(fileLow, fileHigh), fileHigh));
+        const WindowBuffer& memory = window.memory();
+        return memory.buffer + (fileLow - memory.base);
+    }
+
+    // The bytes where they lie when they lie in one piece: the window's
+    // known bytes where it holds any of them dirty (the newest), otherwise
+    // one view (rule (3) of ViewCache.cpp), otherwise the window's known
+    // bytes. Null when none holds them.
+    const unsigned char* bytesInPlace(std::int64_t fileLow, std::int64_t count) {
+        const std::int64_t fileHigh = fileLow + count;
+        const WindowBuffer& memory = window.memory();
+        const bool isDirty = memory.isDirtyWithin(fileLow, fileHigh);
+        if (isDirty && memory.knows(fileLow, fileHigh)) return memory.buffer + (fileLow - memory.base);
+        if (views.mayServe()) {
+            if (isDirty) window.flush();
+            const std::int64_t end = window.diskLength();
+            if (fileHigh <= end) {
+                if (const unsigned char* bytes = views.lend(fileLow, count, end)) return bytes;
+            }
+        }
+        return memory.knows(fileLow, fileHigh) ? memory.buffer + (fileLow - memory.base) : nullptr;
     }
 
     // Lets go of the views and the window and closes the file; the system's
@@ -113,6 +142,23 @@ void FileWindow::write(const void* buffer, int count) {
     f.window.write(static_cast<const unsigned char*>(buffer), f.position, count);
     f.position += count;
 }
+
+FileWindow::Lent FileWindow::lend(std::int64_t offset, int count, unsigned char* scratch) {
+    State& f = *s_;
+    if (offset >= f.window.length()) f.window.refreshLength();  // a reader's file may have grown
+    const std::int64_t n = std::clamp<std::int64_t>(f.window.length() - offset, 0, count);
+    if (n == 0) return {scratch, 0};
+    if (const unsigned char* bytes = f.bytesInPlace(offset, n)) return {bytes, static_cast<int>(n)};
+    if (n < WriteBackWindow::kDirectIoBytes) {
+        const unsigned char* bytes = f.loadIntoWindow(offset, n);
+        // The file may have turned out shorter than known while loading.
+        const std::int64_t got = std::clamp<std::int64_t>(f.window.length() - offset, 0, n);
+        return {bytes, static_cast<int>(got)};
+    }
+    return {scratch, static_cast<int>(f.window.readDirect(scratch, offset, n))};
+}
+
+void FileWindow::prefetch(std::int64_t offset) const { s_->views.prefetch(offset); }
 
 void FileWindow::setLength(std::int64_t length) {
     State& f = *s_;

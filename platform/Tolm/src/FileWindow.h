@@ -34,6 +34,13 @@ public:
     // a buffer, the access the file was opened for).
     int read(void* buffer, int count);
     void write(const void* buffer, int count);
+    // As CFile::Lend, on checked arguments (count > 0, readable file).
+    struct Lent {
+        const unsigned char* bytes;
+        int count;
+    };
+    Lent lend(std::int64_t offset, int count, unsigned char* scratch);
+    void prefetch(std::int64_t offset) const;
     void setLength(std::int64_t length);
     void flush();
     // Writes out and closes; after a failed write-out the file is closed all

@@ -34,6 +34,8 @@
 //      them); when it has none left, the read goes to reads at an offset.
 //  (6) Every view is let go before the file is cut: Windows cuts no file
 //      under a mapped view.
+//  (7) A lend hands out a pointer into a view instead of copying: it is good
+//      until the next call of this object, which may let that view go (2, 5).
 
 namespace Tolm::detail {
 
@@ -47,7 +49,8 @@ constexpr int kMaxRetryShift = 10;
 ViewCache::ViewCache(FileCalls& calls, ViewBudget& budget, std::int64_t viewBytes)
     : calls_(calls), budget_(budget), viewBytes_(viewBytes) {}
 
-bool ViewCache::mayServe() {
+// The eligible file's common case is answered inline (mayServe).
+bool ViewCache::mayServeAfterChecks() {
     if (isNeverMapped_ || !calls_.isOpen()) return false;
     if (readsUntilRetry_ > 0) {
         --readsUntilRetry_;
@@ -83,6 +86,17 @@ bool ViewCache::read(unsigned char* target, std::int64_t fileLow, std::int64_t c
         done += n;
     }
     return true;
+}
+
+const unsigned char* ViewCache::lendFromSlot(std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd) {
+    const std::int64_t slot = fileLow / viewBytes_;
+    const std::int64_t inView = fileLow - slot * viewBytes_;
+    if (inView + count > viewBytes_) return nullptr;
+    const unsigned char* view = viewReaching(slot, fileLow + count, fileEnd);
+    if (!view) return nullptr;
+    const View& mapped = views_[static_cast<std::size_t>(slot)];
+    last_ = {slot * viewBytes_, slot * viewBytes_ + mapped.count, view, static_cast<std::size_t>(slot)};
+    return view + inView;
 }
 
 // The view of slot that reaches fileHigh, mapped (again) if need be; null
@@ -131,6 +145,7 @@ void ViewCache::noteRefusal() {
 
 void ViewCache::release(View& view) noexcept {
     if (!view.bytes) return;
+    if (view.bytes == last_.bytes) last_ = LastLent{};
     calls_.system().unmapView(view.bytes, view.count);
     budget_.giveBack(view.count);
     mappedBytes_ -= view.count;

@@ -109,6 +109,31 @@ public:
     std::int64_t GetLength() const override;
     void SetLength(std::int64_t length) override;
     void Flush() override;
+
+    // Bytes of the file lent for reading in place.
+    struct LentBytes {
+        const unsigned char* bytes;
+        int count;  // fewer than asked only at the end of the file
+    };
+    // Lends the file bytes [offset, offset + count) without copying them
+    // where it can: a pointer into the write-back window (which holds the
+    // newest bytes, written or not) or into a view of the file (Windows'
+    // rules kept: only a file that lost its name, never past its end).
+    // Otherwise the bytes are read into scratch, which must have room for
+    // count bytes, and scratch is lent. The position does not move.
+    //
+    // Lifetime: the bytes may be read until the next call on this file,
+    // whatever it is (a write changes them, a read moves the window or lets
+    // a view go), and are never written through.
+    //
+    //     const CFile::LentBytes header = file.Lend(pageStart, 12, scratch);
+    LentBytes Lend(std::int64_t offset, int count, unsigned char* scratch);
+    // A hint that the bytes at offset are to be lent soon (the next page of a
+    // chain while this one is copied): where they lie in a view of the file
+    // already mapped, the processor starts fetching them. Nothing is read,
+    // mapped or written for it, and bytes lent before stay good. A closed
+    // file ignores it.
+    void Prefetch(std::int64_t offset) const;
     // Writes out the buffer and closes; later calls are file errors.
     void Close();
 
