@@ -489,8 +489,11 @@ TEST_F(ToolTest, JpegWritesColourAndBlackAndWhiteAsGrey) {
 #ifndef _WIN32
 
 // As root: the replaced file keeps its owner, and a user who may write a file
-// but not its folder still gets the copy, written in place.
-TEST_F(ToolTest, AReplacedTargetKeepsItsOwnerAndAClosedFolderIsWrittenInPlace) {
+// but not its folder still gets the copy, written whole in the folder for
+// temporary files first: a run cut short by a file-size limit there (not
+// trapped: the tool must take it as an ordinary error) leaves the old file
+// as it was and nothing in that folder.
+TEST_F(ToolTest, AReplacedTargetKeepsItsOwnerAndAClosedFolderGetsOnlyAWholeCopy) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files as another user";
     fs::permissions(dir_, fs::perms(0755));  // the other user must reach the files
     constexpr unsigned kNobody = 65534;
@@ -504,13 +507,68 @@ TEST_F(ToolTest, AReplacedTargetKeepsItsOwnerAndAClosedFolderIsWrittenInPlace) {
     EXPECT_EQ(Read(Path("owned")), "new bytes");
 
     fs::create_directory(Path("closed"));
+    fs::create_directory(Path("spool"));
+    fs::permissions(Path("spool"), fs::perms::all);
     Write("closed/theirs", "old");
+    Write("large", std::string(3000, 'x'));
     ASSERT_EQ(0, ::chown(Path("closed/theirs").c_str(), kNobody, kNobody));
     fs::permissions(Path("closed"), fs::perms(0755));
-    EXPECT_EQ(RunProgram("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", ToolPath(), "copy",
-                                     Path("from"), Path("closed/theirs")}),
-              Result(0, "", ""));
+    const auto asNobody = [&](const std::string& limit, const std::string& source) {
+        GearsetTesting::ChildRequest request{
+            "setpriv",
+            {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c", limit + "exec \"$0\" \"$@\"",
+             ToolPath(), "copy", Path(source), Path("closed/theirs")},
+            {{GearsetTesting::kTemporaryFolderVariable, Path("spool")}},
+            dir_,
+            {}};
+        return GearsetTesting::RunChild(request);
+    };
+    const GearsetTesting::ChildResult cut = asNobody("ulimit -f 1; ", "large");
+    EXPECT_EQ(std::tuple(cut.status, cut.out), std::tuple(1, "")) << cut.err;
+    EXPECT_EQ(Read(Path("closed/theirs")), "old");
+    EXPECT_EQ(Entries(Path("spool")), 0);
+    const GearsetTesting::ChildResult whole = asNobody("", "from");
+    EXPECT_EQ(std::tuple(whole.status, whole.out, whole.err), std::tuple(0, "", ""));
     EXPECT_EQ(Read(Path("closed/theirs")), "new bytes");
+    EXPECT_EQ(Entries(Path("spool")), 0);
+}
+
+// An interrupt, a termination or a hang-up while copy waits for its source
+// ends the tool by that signal, with the old target whole and no temporary
+// file beside it; a closed pipe after jpeg has written into the folder for
+// temporary files leaves nothing there. The shell stands in for the user:
+// it feeds a FIFO, waits for the temporary file, and sends the signal (to a
+// tool whose interrupt it has not left ignored, as shells do for a job).
+TEST_F(ToolTest, ASignalOrAClosedPipeLeavesNoTemporaryFile) {
+    Write("target", "old");
+    fs::create_directory(Path("spool"));
+    const auto inShell = [&](const std::string& script) {
+        GearsetTesting::ChildRequest request{"sh",
+                                             {"-c", script, ToolPath()},
+                                             {{GearsetTesting::kTemporaryFolderVariable, Path("spool")}},
+                                             dir_,
+                                             {}};
+        return GearsetTesting::RunChild(request);
+    };
+    for (const auto& [name, number] : {std::pair{"INT", 2}, {"TERM", 15}, {"HUP", 1}}) {
+        const GearsetTesting::ChildResult result = inShell(
+            "mkfifo feed; env --default-signal=INT \"$0\" copy - target < feed & tool=$!; exec 3> feed;"
+            "printf abc >&3; n=0; until ls -a | grep -q '^\\.gearset-.*\\.tmp$'; do"
+            "  sleep 0.01; n=$((n+1)); [ $n -lt 1000 ] || break; done;"
+            "kill -" +
+            std::string(name) + " $tool; wait $tool; echo $?; rm feed");
+        EXPECT_EQ(std::tuple(result.status, result.out), std::tuple(0, std::to_string(128 + number) + "\n"))
+            << name << ": " << result.err;
+        EXPECT_EQ(Entries(dir_), 2) << name;  // the target and the spool
+        EXPECT_EQ(Read(Path("target")), "old") << name;
+    }
+    // Noise compresses badly: the JPEG is larger than a pipe holds.
+    std::string ppm = "P6\n256 256\n255\n";
+    for (int i = 0; i < 256 * 256 * 3; ++i) ppm += static_cast<char>(i * 7919 % 251 ^ i / 3);
+    Write("noise.ppm", ppm);
+    const GearsetTesting::ChildResult result = inShell("\"$0\" jpeg noise.ppm - | head -c 10 >/dev/null");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Entries(Path("spool")), 0);
 }
 
 TEST_F(ToolTest, AWriteCutShortLeavesTheOldTargetAsItWas) {

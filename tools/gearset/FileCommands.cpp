@@ -22,25 +22,6 @@ void refuseSameFile(const std::string& in, const std::string& out) {
         throw ToolFailure("'" + in + "' and '" + out + "' are the same file");
 }
 
-// A temporary file in TMPDIR, deleted with the object.
-class TemporaryFile {
-public:
-    TemporaryFile() : path_(Tolm::TempFile::New(u"gearset", u"tmp")) {}
-    ~TemporaryFile() {
-        try {
-            Tolm::TempFile::Delete(path_);
-        } catch (Tolm::CException* error) {
-            error->Delete();  // a failure that brought us here matters more
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    const Tolm::CUnicodeString& Path() const { return path_; }
-
-private:
-    Tolm::CUnicodeString path_;
-};
-
 int runCopy(const ParsedArguments& args, Context& context) {
     const std::string sourcePath = PathArgument(args.Positionals()[0], "SRC");
     const std::string targetPath = PathArgument(args.Positionals()[1], "DST");
@@ -141,9 +122,12 @@ const Command kCommands[] = {
       2,
       "SRC may be a pipe, a device or '-' for standard input, read to its end. DST is\n"
       "written under a temporary name beside it and replaces the old file only when\n"
-      "complete, with the source's permissions at most; DST '-' is standard output,\n"
-      "and a device or a pipe (/dev/null, NUL) is written as standard output is.\n"
-      "SRC and DST may not be the same file.\n"},
+      "complete, with the source's permissions at most. In a folder that may not be\n"
+      "written, a DST that may is written whole in TMPDIR first and then copied over\n"
+      "the old file, with signals held off and the room checked. DST '-' is standard\n"
+      "output, and a device or a pipe (/dev/stdout, /dev/null, NUL) is written as\n"
+      "standard output is. SRC and DST may not be the same file. An interrupt, a\n"
+      "termination, a hang-up or a closed pipe removes the temporary file.\n"},
      runCopy},
     {{"mkdir",
       "[--stamped] PATH",
@@ -166,8 +150,9 @@ const Command kCommands[] = {
       2,
       "IN is a PNG, PBM/PGM/PPM or JPEG file. Black-and-white images are written in\n"
       "grey; grey and colour images as they are. OUT replaces the old file only when\n"
-      "complete; IN and OUT may not be the same file. IN '-' is standard input, OUT\n"
-      "'-' standard output.\n"},
+      "complete, as DST of copy does (a closed folder, a pipe, a signal alike); IN\n"
+      "and OUT may not be the same file. IN '-' is standard input, OUT '-' standard\n"
+      "output.\n"},
      runJpeg},
 };
 

@@ -369,6 +369,15 @@ void GiveOwnership(const std::string&, const std::string&) {}
 
 unsigned NewFileMode(unsigned requested) { return requested; }
 
+// The console ends a process on Ctrl-C without running its clean-up, and
+// there are no hang-up or pipe signals to catch.
+void PrepareForSignals() {}
+RemovedOnSignal::RemovedOnSignal(const std::string&) {}
+RemovedOnSignal::~RemovedOnSignal() = default;
+SignalsHeld::SignalsHeld() = default;
+SignalsHeld::~SignalsHeld() = default;
+void EnsureRoomFor(const std::string&, std::int64_t) {}
+
 bool IsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }
 
 struct FileWindows::Impl {
