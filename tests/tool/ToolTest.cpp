@@ -260,8 +260,9 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
           "text decode ZZ", "scan --before 5 @a.pdf PDF", "scan @a.pdf '\\q'", "scan @a.pdf ''",
           "date parse --json --explain 2024", "store bench --page-size 12",
           "store bench --page-size 429496730", "store bench --count 100000 --size 100000", "mkdir ''",
-          "mkdir --stamped ''"})
+          "mkdir --stamped ''", "copy @a.pdf ''", "jpeg @a.pdf ''", "copy '' @b"})
         ExpectFailure(arguments, 2, "--help')");
+    EXPECT_EQ(Entries(dir_), 1);  // nothing was written on the way
 #ifndef _WIN32
     // Bytes that are no UTF-8; Windows passes arguments as UTF-16, which has no such thing.
     ExpectFailure("text encode \xFF", 2, "--help')");
@@ -275,6 +276,24 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
     EXPECT_EQ(Run("date when"),
               Result(2, "", "gearset date: unknown subcommand 'when' (see 'gearset date --help')\n"));
     EXPECT_EQ(Run(""), Result(2, "", "gearset: missing COMMAND (see 'gearset --help')\n"));
+}
+
+// Hex text on standard input is data: a mistake there exits 1 and names the
+// offset, with a short excerpt whose control bytes are escaped, however long
+// the input. On the command line it stays a usage mistake.
+TEST_F(ToolTest, BadHexOnStandardInputIsAFailureWithItsOffset) {
+    std::string hex;
+    for (int i = 0; i < 500000; ++i) hex += "41 ";
+    Write("bad.hex", hex + "4\x1B[2J" + hex);
+    const auto [status, out, err] = Run("text decode -", nullptr, "|bad.hex");
+    EXPECT_EQ(std::tuple(status, out), std::tuple(1, ""));
+    EXPECT_EQ(err,
+              "gearset text decode: standard input: not a hex byte at offset 1500000: "
+              "'4\\x1B[2J41 41 41 41'...\n");
+    EXPECT_EQ(Run("text decode '41 4' - ", nullptr, "|bad.hex"),
+              Result(2, "",
+                     "gearset text decode: hex digits must come in pairs at offset 3: '4' "
+                     "(see 'gearset text decode --help')\n"));
 }
 
 TEST_F(ToolTest, CommandsPrintExactlyThisAndExitZeroOrOneWhenNothingIsFound) {
@@ -822,6 +841,8 @@ TEST_F(ToolTest, ADeviceTargetIsWrittenAsAStream) {
     const std::vector<std::string> devices = {"NUL", "nul", "\\\\.\\NUL", Path("NUL")};
 #else
     const std::vector<std::string> devices = {"/dev/null"};
+    // Standard output named by path, a pipe here as under a script.
+    EXPECT_EQ(Succeed(Args{"copy", Path("from.bin"), "/dev/stdout"}), "bytes");
 #endif
     for (const std::string& device : devices) {
         EXPECT_EQ(Succeed(Args{"copy", Path("from.bin"), device}), "") << device;
