@@ -552,6 +552,28 @@ TEST_F(ToolTest, AReplacedTargetKeepsItsOwnerAndAClosedFolderGetsOnlyAWholeCopy)
     EXPECT_EQ(Entries(Path("spool")), 0);
 }
 
+// Standard input and output are taken where the shell left them: a file of
+// which a reader before took 5 bytes is scanned from there, as a pipe would
+// be and as copy reads it; a source appended to itself through '-' is refused
+// before a byte is written, as its /dev/stdout spelling is.
+TEST_F(ToolTest, StandardInputAndOutputAreTakenWhereTheShellLeftThem) {
+    Write("y", "AAAAXBBBBY");
+    const auto inShell = [&](const std::string& script) {
+        const GearsetTesting::ChildResult result =
+            GearsetTesting::RunChild({"sh", {"-c", script, ToolPath()}, {}, dir_, {}});
+        return Result(result.status, result.out, result.err);
+    };
+    const std::string skipFive = "(dd bs=5 count=1 of=/dev/null 2>/dev/null; exec \"$0\" ";
+    EXPECT_EQ(inShell(skipFive + "scan - Y) < y"), Result(0, "4\n", ""));
+    EXPECT_EQ(inShell(skipFive + "scan --last - B) < y"), Result(0, "3\n", ""));
+    EXPECT_EQ(inShell(skipFive + "copy - -) < y"), Result(0, "BBBBY", ""));
+    for (const std::string target : {"-", "/dev/stdout"}) {
+        EXPECT_EQ(inShell("exec \"$0\" copy y " + target + " >> y"),
+                  Result(1, "", "gearset copy: 'y' and '" + target + "' are the same file\n"));
+        EXPECT_EQ(Read(Path("y")), "AAAAXBBBBY");
+    }
+}
+
 // An interrupt, a termination or a hang-up while copy waits for its source
 // ends the tool by that signal, with the old target whole and no temporary
 // file beside it; a closed pipe after jpeg has written into the folder for

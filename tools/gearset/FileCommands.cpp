@@ -17,8 +17,12 @@
 namespace gearset {
 namespace {
 
+// Checked before anything is written: a target that is its own source would
+// be read while it grows or is emptied. Standard output counts as the file
+// it was opened on, however it is spelt ('-', /dev/stdout).
 void refuseSameFile(const std::string& in, const std::string& out) {
-    if (in != "-" && out != "-" && IsSameFile(in, out))
+    if (in == "-") return;
+    if (out == "-" ? IsStandardOutput(in) : IsSameFile(in, out))
         throw ToolFailure("'" + in + "' and '" + out + "' are the same file");
 }
 

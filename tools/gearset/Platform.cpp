@@ -3,6 +3,7 @@
 #include "Arguments.h"
 #include "StreamFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -221,6 +222,13 @@ bool IsSameFile(const std::string& a, const std::string& b) {
            one.st_ino == other.st_ino;
 }
 
+bool IsStandardOutput(const std::string& path) {
+    struct stat output {
+    }, file{};
+    return ::fstat(STDOUT_FILENO, &output) == 0 && ::stat(path.c_str(), &file) == 0 &&
+           output.st_dev == file.st_dev && output.st_ino == file.st_ino;
+}
+
 std::string ResolvedPath(const std::string& path) {
     char* resolved = ::realpath(path.c_str(), nullptr);
     if (!resolved) throw ToolFailure(systemFailure("cannot resolve", path, errno));
@@ -281,7 +289,12 @@ FileWindows::FileWindows(const std::string& path)
         ::close(impl_->fd);
         throw ToolFailure("'" + path_ + "' is not a regular file");
     }
-    size_ = static_cast<std::int64_t>(status.st_size);
+    if (path == "-") {
+        // A duplicate shares the position: a reader before us may have taken some.
+        const off_t standing = ::lseek(impl_->fd, 0, SEEK_CUR);
+        start_ = std::min<std::int64_t>(standing > 0 ? standing : 0, status.st_size);
+    }
+    size_ = static_cast<std::int64_t>(status.st_size) - start_;
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(impl_->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif

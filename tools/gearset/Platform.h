@@ -69,6 +69,10 @@ inline bool IsStreamTarget(const FileFacts& facts) { return facts.kind == FileFa
 // followed; false when either is missing.
 bool IsSameFile(const std::string& a, const std::string& b);
 
+// Whether standard output is the file at path (false for a missing file or
+// an output that is no file), as `copy f - >> f` makes it.
+bool IsStandardOutput(const std::string& path);
+
 // The path with every link resolved and made absolute, for a file that
 // exists: a ToolFailure otherwise.
 std::string ResolvedPath(const std::string& path);

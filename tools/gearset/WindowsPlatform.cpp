@@ -326,6 +326,21 @@ bool IsSameFile(const std::string& a, const std::string& b) {
            oneInfo.nFileIndexLow == otherInfo.nFileIndexLow;
 }
 
+bool IsStandardOutput(const std::string& path) {
+    const std::wstring wide = systemWide(path);
+    if (wide.starts_with(kDevicePrefix)) return false;
+    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE || ::GetFileType(output) != FILE_TYPE_DISK)
+        return false;
+    const Handle file(openForFacts(wide));
+    BY_HANDLE_FILE_INFORMATION outputInfo{}, fileInfo{};
+    return file.valid() && ::GetFileInformationByHandle(output, &outputInfo) &&
+           ::GetFileInformationByHandle(file.get(), &fileInfo) &&
+           outputInfo.dwVolumeSerialNumber == fileInfo.dwVolumeSerialNumber &&
+           outputInfo.nFileIndexHigh == fileInfo.nFileIndexHigh &&
+           outputInfo.nFileIndexLow == fileInfo.nFileIndexLow;
+}
+
 std::string ResolvedPath(const std::string& path) {
     const std::wstring wide = systemWide(path);
     const Handle file(openForFacts(wide));
@@ -413,7 +428,13 @@ FileWindows::FileWindows(const std::string& path)
         ::CloseHandle(impl_->file);
         throw ToolFailure(systemFailure("cannot read the status of", path_, error));
     }
-    size_ = length.QuadPart;
+    if (path == "-") {
+        // A duplicate shares the position: a reader before us may have taken some.
+        LARGE_INTEGER standing{};
+        if (::SetFilePointerEx(impl_->file, LARGE_INTEGER{}, &standing, FILE_CURRENT))
+            start_ = std::clamp<std::int64_t>(standing.QuadPart, 0, length.QuadPart);
+    }
+    size_ = length.QuadPart - start_;
 }
 
 FileWindows::~FileWindows() { ::CloseHandle(impl_->file); }
