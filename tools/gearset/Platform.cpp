@@ -275,6 +275,8 @@ FileWindows::FileWindows(const std::string& path)
         struct stat input {};
         const bool regular = ::fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode);
         impl_->fd = regular ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : spoolStandardInput();
+        // A duplicate shares the position: a reader before us may have taken some.
+        if (regular && impl_->fd >= 0) start_ = std::max<std::int64_t>(0, ::lseek(impl_->fd, 0, SEEK_CUR));
     } else {
         impl_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     }
@@ -289,11 +291,7 @@ FileWindows::FileWindows(const std::string& path)
         ::close(impl_->fd);
         throw ToolFailure("'" + path_ + "' is not a regular file");
     }
-    if (path == "-") {
-        // A duplicate shares the position: a reader before us may have taken some.
-        const off_t standing = ::lseek(impl_->fd, 0, SEEK_CUR);
-        start_ = std::min<std::int64_t>(standing > 0 ? standing : 0, status.st_size);
-    }
+    start_ = std::min<std::int64_t>(start_, status.st_size);
     size_ = static_cast<std::int64_t>(status.st_size) - start_;
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(impl_->fd, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -405,8 +405,14 @@ FileWindows::FileWindows(const std::string& path)
         const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
         const bool onDisk = ::GetFileType(input) == FILE_TYPE_DISK;
         if (!onDisk || !::DuplicateHandle(::GetCurrentProcess(), input, ::GetCurrentProcess(), &impl_->file,
-                                          0, FALSE, DUPLICATE_SAME_ACCESS))
+                                          0, FALSE, DUPLICATE_SAME_ACCESS)) {
             impl_->file = spoolStandardInput();
+        } else {
+            // A duplicate shares the position: a reader before us may have taken some.
+            LARGE_INTEGER standing{};
+            if (::SetFilePointerEx(impl_->file, LARGE_INTEGER{}, &standing, FILE_CURRENT))
+                start_ = std::max<std::int64_t>(0, standing.QuadPart);
+        }
     } else {
         impl_->file = ::CreateFileW(systemWide(path).c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -428,12 +434,7 @@ FileWindows::FileWindows(const std::string& path)
         ::CloseHandle(impl_->file);
         throw ToolFailure(systemFailure("cannot read the status of", path_, error));
     }
-    if (path == "-") {
-        // A duplicate shares the position: a reader before us may have taken some.
-        LARGE_INTEGER standing{};
-        if (::SetFilePointerEx(impl_->file, LARGE_INTEGER{}, &standing, FILE_CURRENT))
-            start_ = std::clamp<std::int64_t>(standing.QuadPart, 0, length.QuadPart);
-    }
+    start_ = std::min<std::int64_t>(start_, length.QuadPart);
     size_ = length.QuadPart - start_;
 }
 
