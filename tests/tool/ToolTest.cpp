@@ -196,7 +196,7 @@ TEST_F(ToolTest, VersionAndHelpGoToStdoutWithStatusZero) {
         EXPECT_TRUE(Succeed(command + " --help").starts_with("Usage: gearset " + command)) << command;
     }
     const std::string group = Succeed("date --help");
-    EXPECT_NE(group.find("date parse [--json | --explain] TEXT..."), std::string::npos) << group;
+    EXPECT_NE(group.find("date parse [--json] [--explain] TEXT..."), std::string::npos) << group;
     EXPECT_NE(group.find("date format [--iso] [TIME]"), std::string::npos) << group;
 }
 
@@ -258,7 +258,7 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
     for (const char* arguments :
          {"frobnicate", "--frob", "date", "date format yesterday", "text decode F", "text decode F E",
           "text decode ZZ", "scan --before 5 @a.pdf PDF", "scan @a.pdf '\\q'", "scan @a.pdf ''",
-          "date parse --json --explain 2024", "store bench --page-size 12",
+          "text decode --codepoints --json 41", "store bench --page-size 12",
           "store bench --page-size 429496730", "store bench --count 100000 --size 100000", "mkdir ''",
           "mkdir --stamped ''", "copy @a.pdf ''", "jpeg @a.pdf ''", "copy '' @b"})
         ExpectFailure(arguments, 2, "--help')");
@@ -276,6 +276,23 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
     EXPECT_EQ(Run("date when"),
               Result(2, "", "gearset date: unknown subcommand 'when' (see 'gearset date --help')\n"));
     EXPECT_EQ(Run(""), Result(2, "", "gearset: missing COMMAND (see 'gearset --help')\n"));
+}
+
+// --json gives the exact instant beside the local time, which uses today's
+// offset: here a zone 3 hours east, and with --explain the reading's facts.
+TEST_F(ToolTest, DateJsonGivesTheInstantInUtcTheFormAndTheFallback) {
+    EXPECT_EQ(
+        Run("date parse --json --explain \"D:20140612164736+05'00'\" D:x", "<+03>-3"),
+        Result(0,
+               "{\"dates\":[{\"index\":0,\"text\":\"D:20140612164736+05'00'\",\"time\":\"2014-06-12 "
+               "14:47:36\",\"utc\":\"2014-06-12T11:47:36Z\",\"form\":\"docinfo\",\"fallback\":false,"
+               "\"read\":[\"year\",\"month\",\"day\",\"hour\",\"minute\",\"second\",\"zone-hours\","
+               "\"zone-minutes\"],\"defaulted\":[],\"zone\":\"+05:00\",\"localOffset\":\"+03:00\"},"
+               "{\"index\":1,\"text\":\"D:x\",\"time\":\"1970-01-01 03:00:00\",\"utc\":\"1970-01-01T00:00:"
+               "00Z\",\"form\":\"none\",\"fallback\":true,\"read\":[],\"defaulted\":[\"year\",\"month\","
+               "\"day\",\"hour\",\"minute\",\"second\",\"zone-hours\",\"zone-minutes\"],\"zone\":\"+00:00\","
+               "\"localOffset\":\"+03:00\"}]}\n",
+               ""));
 }
 
 // Hex text on standard input is data: a mistake there exits 1 and names the
@@ -699,10 +716,16 @@ TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {
     };
 #ifndef _WIN32
     // Local times in UTC, and an argument that is no UTF-8, which Windows cannot pass.
-    rows.push_back({"date parse --json D:20240102030405Z '' '\"\\\x01\xFF'",
-                    "{\"dates\":[{\"text\":\"D:20240102030405Z\",\"time\":\"2024-01-02 03:04:05\"},"
-                    "{\"text\":\"\",\"time\":null},"
-                    "{\"text\":\"\\\"\\\\\\u0001\xEF\xBF\xBD\",\"time\":\"1970-01-01 00:00:00\"}]}\n"});
+    // Two texts that JSON gives alike are told apart by their index.
+    rows.push_back(
+        {"date parse --json D:20240102030405Z '' '\"\\\x01\xFF' '\"\\\x01\xFE'",
+         "{\"dates\":[{\"index\":0,\"text\":\"D:20240102030405Z\",\"time\":\"2024-01-02 03:04:05\","
+         "\"utc\":\"2024-01-02T03:04:05Z\",\"form\":\"docinfo\",\"fallback\":false},"
+         "{\"index\":1,\"text\":\"\",\"time\":null,\"utc\":null,\"form\":\"none\",\"fallback\":false},"
+         "{\"index\":2,\"text\":\"\\\"\\\\\\u0001\xEF\xBF\xBD\",\"time\":\"1970-01-01 00:00:00\","
+         "\"utc\":\"1970-01-01T00:00:00Z\",\"form\":\"none\",\"fallback\":true},"
+         "{\"index\":3,\"text\":\"\\\"\\\\\\u0001\xEF\xBF\xBD\",\"time\":\"1970-01-01 00:00:00\","
+         "\"utc\":\"1970-01-01T00:00:00Z\",\"form\":\"none\",\"fallback\":true}]}\n"});
 #endif
     for (const auto& [arguments, expected] : rows) {
         const auto [status, out, err] = Run(arguments);

@@ -25,6 +25,8 @@ int runEncode(const ParsedArguments& args, Context& context) {
 }
 
 int runDecode(const ParsedArguments& args, Context& context) {
+    if (args.Has("codepoints") && args.Has("json"))
+        throw UsageError("--codepoints and --json exclude each other");
     std::vector<std::string> hex = args.Positionals();
     // "-" stands for the hex text of standard input, which can be read only once.
     if (std::count(hex.begin(), hex.end(), "-") > 1)
