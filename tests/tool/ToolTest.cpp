@@ -569,6 +569,36 @@ TEST_F(ToolTest, AReplacedTargetKeepsItsOwnerAndAClosedFolderGetsOnlyAWholeCopy)
     EXPECT_EQ(Entries(Path("spool")), 0);
 }
 
+// Smaller failures say what the user knows: standard input by that name, a
+// missing temporary folder by its variable, and a file whose mode forbids
+// writing is refused as cp refuses it (to a user who is not root).
+TEST_F(ToolTest, FailuresNameWhatTheUserKnows) {
+    Write("garbage", "garbage");
+    const auto [status, out, err] = Run("jpeg - @out.jpg", nullptr, "|garbage");
+    EXPECT_EQ(std::tuple(status, out), std::tuple(1, "")) << err;
+    EXPECT_NE(err.find("cannot read image 'standard input'"), std::string::npos) << err;
+    temporary_ = Path("missing");
+    ExpectFailure("demo", 1, "no folder for temporary files (TMPDIR");
+
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files as another user";
+    fs::permissions(dir_, fs::perms::all);
+    Write("mine", "old");
+    fs::permissions(Path("mine"), fs::perms(0444));
+    ASSERT_EQ(0, ::chown(Path("mine").c_str(), 65534, 65534));
+    const GearsetTesting::ChildResult refused =
+        GearsetTesting::RunChild({"setpriv",
+                                  {"--reuid=65534", "--regid=65534", "--clear-groups", ToolPath(), "copy",
+                                   Path("garbage"), Path("mine")},
+                                  {},
+                                  dir_,
+                                  {}});
+    EXPECT_EQ(
+        std::tuple(refused.status, refused.out, refused.err),
+        std::tuple(1, "",
+                   "gearset copy: cannot replace '" + Path("mine") + "': its permissions forbid writing\n"));
+    EXPECT_EQ(Read(Path("mine")), "old");
+}
+
 // Standard input and output are taken where the shell left them: a file of
 // which a reader before took 5 bytes is scanned from there, as a pipe would
 // be and as copy reads it; a source appended to itself through '-' is refused
@@ -647,6 +677,10 @@ TEST_F(ToolTest, AWriteCutShortLeavesTheOldTargetAsItWas) {
         const GearsetTesting::ChildResult result = GearsetTesting::RunChild(request);
         EXPECT_EQ(std::tuple(result.status, result.out), std::tuple(1, "")) << command << ": " << result.err;
         EXPECT_EQ(Read(Path("old")), "old bytes") << command;
+        // The target the user named, not the hidden file the bytes went to.
+        EXPECT_TRUE(result.err.find("'old': File too large") != std::string::npos &&
+                    result.err.find(".gearset") == std::string::npos)
+            << command << ": " << result.err;
     }
     EXPECT_EQ(Entries(dir_), 2);
     EXPECT_EQ(Succeed("jpeg @in.ppm @old"), "");

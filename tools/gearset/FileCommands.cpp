@@ -4,6 +4,7 @@
 #include "Output.h"
 #include "Platform.h"
 #include "Progress.h"
+#include "StreamFile.h"
 
 #include <Image/Image.h>
 #include <Korvan/BasicTools.h>
@@ -25,6 +26,13 @@ void refuseSameFile(const std::string& in, const std::string& out) {
     if (out == "-" ? IsStandardOutput(in) : IsSameFile(in, out))
         throw ToolFailure("'" + in + "' and '" + out + "' are the same file");
 }
+
+// Standard input held in memory, named as the user knows it in the image
+// readers' messages.
+class StandardInputFile final : public Tolm::CMemoryFile {
+public:
+    Tolm::CUnicodeString GetFileName() const override { return ToUnicode(kStandardInputName); }
+};
 
 int runCopy(const ParsedArguments& args, Context& context) {
     const std::string sourcePath = PathArgument(args.Positionals()[0], "SRC");
@@ -57,13 +65,13 @@ int runCopy(const ParsedArguments& args, Context& context) {
         return 0;
     }
     ReplacedTarget target(targetPath);
-    {
+    target.Write([&] {
         Tolm::CFile output(target.WritePath(), Tolm::CFile::modeCreate | Tolm::CFile::modeWrite);
         ProgressMeter meter("copy", startLength, ProgressMeter::Unit::bytes,
                             context.showProgress && knownLength);
         CopyWhole(*source, startLength, output, sourcePath, meter);
         output.Close();  // a failure to write the last bytes must not pass for success
-    }
+    });
     // Never more permissive than the source, nor than the file it replaces.
     const unsigned sourceMode = sourceFacts.kind == FileFacts::Kind::regular ? sourceFacts.mode & 0777 : 0666;
     target.Commit(target.ExistingMode() ? *target.ExistingMode() & sourceMode : NewFileMode(sourceMode));
@@ -94,7 +102,7 @@ int runJpeg(const ParsedArguments& args, Context&) {
         const std::string bytes = ReadStandardInput();
         if (bytes.size() > static_cast<std::size_t>(INT_MAX))
             throw ToolFailure("standard input holds more than 2 GiB, too much for an image file");
-        Tolm::CMemoryFile input;
+        StandardInputFile input;
         input.Write(bytes.data(), static_cast<int>(bytes.size()));
         input.SeekToBegin();
         image = Image::LoadImageFile(input);
@@ -111,7 +119,8 @@ int runJpeg(const ParsedArguments& args, Context&) {
         return 0;
     }
     ReplacedTarget target(outputPath);
-    Korvan::SaveImage(image.Get(), ToUnicode(OrdinaryPath(target.WritePath().ToUtf8())));
+    target.Write(
+        [&] { Korvan::SaveImage(image.Get(), ToUnicode(OrdinaryPath(target.WritePath().ToUtf8()))); });
     target.Commit(target.ExistingMode().value_or(NewFileMode(0666)));
     return 0;
 }

@@ -65,8 +65,12 @@ TemporaryFile::~TemporaryFile() {
     removal_.reset();
 }
 
-ReplacedTarget::ReplacedTarget(const std::string& target) {
+ReplacedTarget::ReplacedTarget(const std::string& target) : target_(target) {
     const FileFacts facts = Examine(target);
+    // As cp does: a file whose mode forbids writing is not replaced behind the
+    // user's back (root may, as root's cp does).
+    if (facts.kind == FileFacts::Kind::regular && !MayWrite(target))
+        throw ToolFailure("cannot replace '" + target + "': its permissions forbid writing");
     const std::string system = SystemPath(target);
     if (facts.kind == FileFacts::Kind::danglingLink ||
         (facts.kind != FileFacts::Kind::missing && facts.kind != FileFacts::Kind::regular)) {
@@ -103,6 +107,21 @@ ReplacedTarget::ReplacedTarget(const std::string& target) {
     } catch (...) {
         deleteQuietly(writePath_);
         throw;
+    }
+}
+
+void ReplacedTarget::Write(const std::function<void()>& write) const {
+    try {
+        write();
+    } catch (Tolm::CException* failure) {
+        std::string message = failure->GetMessage();
+        failure->Delete();
+        for (const std::string& hidden : {writePath_.ToUtf8(), OrdinaryPath(writePath_.ToUtf8())}) {
+            for (std::size_t at = message.find(hidden); !hidden.empty() && at != std::string::npos;
+                 at = message.find(hidden, at + target_.size()))
+                message.replace(at, hidden.size(), target_);
+        }
+        throw ToolFailure(InUserTerms(message));
     }
 }
 

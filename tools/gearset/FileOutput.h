@@ -18,6 +18,7 @@
 #include <Tolm/File.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,10 @@ public:
 
     // Where to write: the temporary file, or the target written in place.
     const Tolm::CUnicodeString& WritePath() const { return writePath_; }
+    // Runs `write`, which writes WritePath(); a framework failure in it is
+    // rethrown as a ToolFailure that names the target the user gave, not the
+    // hidden temporary file.
+    void Write(const std::function<void()>& write) const;
     // The permission bits of the file to be replaced, if there is one.
     const std::optional<unsigned>& ExistingMode() const { return existingMode_; }
 
@@ -57,6 +62,7 @@ public:
 private:
     void overwriteInPlace(unsigned mode);
 
+    std::string target_;  // as the command line gave it
     Tolm::CUnicodeString writePath_;
     std::string finalPath_;  // the system's form (SystemPath), links resolved
     std::optional<unsigned> existingMode_;

@@ -222,6 +222,8 @@ bool IsSameFile(const std::string& a, const std::string& b) {
            one.st_ino == other.st_ino;
 }
 
+bool MayWrite(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
+
 bool IsStandardOutput(const std::string& path) {
     struct stat output {
     }, file{};

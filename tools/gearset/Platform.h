@@ -69,6 +69,10 @@ inline bool IsStreamTarget(const FileFacts& facts) { return facts.kind == FileFa
 // followed; false when either is missing.
 bool IsSameFile(const std::string& a, const std::string& b);
 
+// Whether this process may write the existing file at path (for root: always,
+// as the system lets it; on Windows: unless the file is read-only).
+bool MayWrite(const std::string& path);
+
 // Whether standard output is the file at path (false for a missing file or
 // an output that is no file), as `copy f - >> f` makes it.
 bool IsStandardOutput(const std::string& path);

@@ -326,6 +326,12 @@ bool IsSameFile(const std::string& a, const std::string& b) {
            oneInfo.nFileIndexLow == otherInfo.nFileIndexLow;
 }
 
+bool MayWrite(const std::string& path) {
+    const std::wstring wide = systemWide(path);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
 bool IsStandardOutput(const std::string& path) {
     const std::wstring wide = systemWide(path);
     if (wide.starts_with(kDevicePrefix)) return false;
