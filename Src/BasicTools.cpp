@@ -2,6 +2,7 @@
 #include <Korvan/FolderWorker.h>
 #include <Korvan/ImageSaving.h>
 
+#include "PatternSearch.h"
 #include "Report.h"
 
 #include <Image/ImageServices.h>
@@ -13,20 +14,12 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 // Byte instruments.
 //
-// The scans compare every candidate position in full after a cheap filter; no
-// skip table is built, so nothing is allocated and the worst case is the
-// buffer length times the pattern length. The filter looks at the pattern's
-// first and last byte together, sixteen candidates at a time where the
-// processor offers SSE2; elsewhere it is memchr (memrchr backwards) on one
-// byte. Either way the answer is the one a plain position-by-position scan
-// gives: the first match wholly inside the searched bytes for ScanTo, the one
-// ending last for ScanBackTo. Only bytes inside the searched range are read.
+// The scans' search lives in PatternSearch.h: a first-and-last-byte filter
+// while it pays, Two-Way once it does not, so that the worst case is linear in
+// the buffer and the answer is the plain scan's. Only bytes inside the
+// searched range are read, and nothing is allocated.
 
 namespace Korvan {
 namespace {
@@ -34,97 +27,6 @@ namespace {
 constexpr int kCopyBlockBytes = 4096;
 
 const unsigned char* bytesOf(const char* buffer) { return reinterpret_cast<const unsigned char*>(buffer); }
-
-#if defined(__SSE2__)
-constexpr std::ptrdiff_t kLanes = 16;
-
-// Bit j of the answer is set when data[at + j] == first and
-// data[at + j + span] == last, for j in 0..15. Reads data[at .. at + span + 15].
-inline unsigned pairMask(const unsigned char* data, std::ptrdiff_t at, std::ptrdiff_t span, __m128i first,
-                         __m128i last) {
-    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-    const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + span));
-    return static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(head, first), _mm_cmpeq_epi8(tail, last))));
-}
-#endif
-
-// True when the k bytes at data equal the pattern; the first and last byte
-// are known to match already.
-inline bool innerMatches(const unsigned char* data, const unsigned char* pattern, std::ptrdiff_t k) {
-    return k <= 2 || std::memcmp(data + 1, pattern + 1, static_cast<std::size_t>(k - 2)) == 0;
-}
-
-// First start in 0..lastStart where the k-byte pattern matches, or -1.
-std::ptrdiff_t findForward(const unsigned char* data, std::ptrdiff_t lastStart, const unsigned char* pattern,
-                           std::ptrdiff_t k) {
-    std::ptrdiff_t start = 0;
-#if defined(__SSE2__)
-    const __m128i first = _mm_set1_epi8(static_cast<char>(pattern[0]));
-    const __m128i last = _mm_set1_epi8(static_cast<char>(pattern[k - 1]));
-    // A block of sixteen starts reads up to start + 15 + k - 1 <= lastStart + k - 1,
-    // the last byte of the searched range.
-    for (; start + kLanes - 1 <= lastStart; start += kLanes) {
-        for (unsigned mask = pairMask(data, start, k - 1, first, last); mask != 0; mask &= mask - 1) {
-            const std::ptrdiff_t at = start + __builtin_ctz(mask);
-            if (innerMatches(data + at, pattern, k)) return at;
-        }
-    }
-#endif
-    while (start <= lastStart) {
-        const void* hit =
-            std::memchr(data + start, pattern[0], static_cast<std::size_t>(lastStart - start + 1));
-        if (hit == nullptr) return -1;
-        const std::ptrdiff_t at = static_cast<const unsigned char*>(hit) - data;
-        if (data[at + k - 1] == pattern[k - 1] && innerMatches(data + at, pattern, k)) return at;
-        start = at + 1;
-    }
-    return -1;
-}
-
-// Last byte equal to value in data[0 .. count - 1], or null.
-inline const unsigned char* findLastByte(const unsigned char* data, unsigned char value, std::size_t count) {
-#if defined(__GLIBC__)
-    return static_cast<const unsigned char*>(memrchr(data, value, count));
-#else
-    while (count > 0) {
-        --count;
-        if (data[count] == value) return data + count;
-    }
-    return nullptr;
-#endif
-}
-
-// Last start in 0..lastStart where the k-byte pattern matches, or -1.
-std::ptrdiff_t findBackward(const unsigned char* data, std::ptrdiff_t lastStart, const unsigned char* pattern,
-                            std::ptrdiff_t k) {
-    std::ptrdiff_t top = lastStart;  // highest start not yet examined
-#if defined(__SSE2__)
-    const __m128i first = _mm_set1_epi8(static_cast<char>(pattern[0]));
-    const __m128i last = _mm_set1_epi8(static_cast<char>(pattern[k - 1]));
-    // The block of starts top - 15 .. top reads up to top + k - 1, at most the
-    // position the caller allowed.
-    for (; top - (kLanes - 1) >= 0; top -= kLanes) {
-        const std::ptrdiff_t base = top - (kLanes - 1);
-        unsigned mask = pairMask(data, base, k - 1, first, last);
-        while (mask != 0) {
-            const int bit = 31 - __builtin_clz(mask);
-            if (innerMatches(data + base + bit, pattern, k)) return base + bit;
-            mask &= ~(1u << bit);
-        }
-    }
-#endif
-    // Ends run from top + k - 1 down to k - 1: filter on the last byte.
-    while (top >= 0) {
-        const unsigned char* hit =
-            findLastByte(data + k - 1, pattern[k - 1], static_cast<std::size_t>(top + 1));
-        if (hit == nullptr) return -1;
-        const std::ptrdiff_t at = hit - (data + k - 1);
-        if (data[at] == pattern[0] && innerMatches(data + at, pattern, k)) return at;
-        top = at - 1;
-    }
-    return -1;
-}
 
 }  // namespace
 
@@ -147,7 +49,7 @@ int ScanTo(const char* buffer, int length, const Tolm::CString& pattern) {
     }
     const std::ptrdiff_t lastStart = static_cast<std::ptrdiff_t>(length) - k;
     if (lastStart < 0) return -1;
-    return static_cast<int>(findForward(bytesOf(buffer), lastStart, bytesOf(pattern.GetString()), k));
+    return static_cast<int>(search::FindFirst(bytesOf(buffer), lastStart, bytesOf(pattern.GetString()), k));
 }
 
 int ScanBackTo(const char* buffer, int position, const Tolm::CString& pattern) {
@@ -160,7 +62,7 @@ int ScanBackTo(const char* buffer, int position, const Tolm::CString& pattern) {
     // A match must end at or before position and start at or after byte 0.
     const std::ptrdiff_t lastStart = static_cast<std::ptrdiff_t>(position) - k + 1;
     if (lastStart < 0) return -1;
-    return static_cast<int>(findBackward(bytesOf(buffer), lastStart, bytesOf(pattern.GetString()), k));
+    return static_cast<int>(search::FindLast(bytesOf(buffer), lastStart, bytesOf(pattern.GetString()), k));
 }
 
 // The running total and the length check are 64-bit, so sources of 2 GiB and

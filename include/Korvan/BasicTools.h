@@ -29,6 +29,10 @@ namespace Korvan {
 //   {0x80} vs {0x7F}      -> 1
 KORVAN_API int Compare(const CByteArray& left, const CByteArray& right);
 
+// Both scans take time linear in the bytes searched plus the pattern's length,
+// whatever the data (a long run of zeros around one other byte included), and
+// allocate nothing.
+
 // Offset of the first occurrence of pattern that lies wholly within bytes
 // 0 .. length - 1 of buffer, or -1. Reads no byte at or beyond length.
 //   ScanTo("abcabc", 6, "bc") -> 1

@@ -1,15 +1,9 @@
 #include <Korvan/BasicTools.h>
 
+#include "GuardedBytes.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -24,6 +18,7 @@ namespace {
 
 using GearsetTest::ReportRecorder;
 using Korvan::testing::bytes;
+using Korvan::testing::GuardedBytes;
 
 TEST(CompareTest, OrdersByFirstDifferenceThenByCount) {
     const struct {
@@ -59,24 +54,7 @@ TEST(ScanTest, NegativeLengthsAndEmptyPatternsReadNothing) {
 // a leading and once before a trailing inaccessible page, so that a read
 // before byte 0 or past the searched bytes faults.
 TEST(ScanTest, AgreesWithFindAndRfindBetweenGuardPages) {
-#ifdef _WIN32
-    SYSTEM_INFO system{};
-    GetSystemInfo(&system);
-    const std::size_t page = system.dwPageSize;
-    auto* base =
-        static_cast<char*>(VirtualAlloc(nullptr, 3 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    ASSERT_NE(nullptr, base);
-    DWORD was = 0;
-    VirtualProtect(base, page, PAGE_NOACCESS, &was);
-    VirtualProtect(base + 2 * page, page, PAGE_NOACCESS, &was);
-#else
-    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    auto* base = static_cast<char*>(
-        mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(MAP_FAILED, static_cast<void*>(base));
-    mprotect(base, page, PROT_NONE);
-    mprotect(base + 2 * page, page, PROT_NONE);
-#endif
+    GuardedBytes guarded(70);
     const std::pair<std::string, std::string> examples[] = {
         {"abcabc", "bc"}, {"abx", "ab"}, {std::string("\0\xff\0\xff", 4), std::string("\0\xff", 2)}};
     std::mt19937 random(20261206);
@@ -90,9 +68,10 @@ TEST(ScanTest, AgreesWithFindAndRfindBetweenGuardPages) {
             buffer.replace(random() % (buffer.size() - pattern.size() + 1), pattern.size(), pattern);
         if (round < 0) std::tie(buffer, pattern) = examples[round + 3];
         for (int n = 0; n <= static_cast<int>(buffer.size()); ++n) {
-            for (char* at : {base + page, base + 2 * page - n}) {
-                const std::string head = buffer.substr(0, static_cast<std::size_t>(n));
-                std::memcpy(at, head.data(), head.size());
+            const auto length = static_cast<std::size_t>(n);
+            for (const bool atEnd : {false, true}) {
+                const char* at = guarded.Place(buffer, length, atEnd);
+                const std::string head = buffer.substr(0, length);
                 // npos converts to -1, the scans' "not found".
                 ASSERT_EQ(static_cast<int>(head.find(pattern)), Korvan::ScanTo(at, n, pat(pattern)))
                     << buffer << " / " << pattern << " / " << n;
@@ -101,11 +80,52 @@ TEST(ScanTest, AgreesWithFindAndRfindBetweenGuardPages) {
             }
         }
     }
-#ifdef _WIN32
-    VirtualFree(base, 0, MEM_RELEASE);
-#else
-    munmap(base, 3 * page);
-#endif
+}
+
+// Self-similar data makes every position a candidate of the first-and-last
+// byte filter, so the scans change method part-way; the answers must not
+// change with it. Each row is one long run of a byte with a pattern that
+// nearly matches everywhere, once with a match planted (at the start, inside,
+// at the very end) and once without.
+TEST(ScanTest, SelfSimilarDataGivesThePlainAnswers) {
+    const std::string zeros(300, '\0'), as(300, 'a');
+    const struct {
+        const char* name;
+        std::string text, pattern;
+    } rows[] = {
+        {"zeros around a one", std::string(20000, '\0'), zeros + '\1' + zeros},
+        {"one letter then another", std::string(20000, 'a'), as + 'b'},
+        {"another then one letter", std::string(20000, 'a'), 'b' + as},
+        {"period two, odd tail",
+         [] {
+             std::string text;
+             for (int i = 0; i < 10000; ++i) text += "ab";
+             return text;
+         }(),
+         [] {
+             std::string pattern;
+             for (int i = 0; i < 150; ++i) pattern += "ab";
+             return pattern + 'b';
+         }()},
+    };
+    GuardedBytes guarded(20000);
+    for (const auto& row : rows) {
+        const std::size_t k = row.pattern.size();
+        for (const std::size_t plant :
+             {std::string::npos, std::size_t{0}, std::size_t{7777}, row.text.size() - k}) {
+            std::string text = row.text;
+            if (plant != std::string::npos) text.replace(plant, k, row.pattern);
+            const int n = static_cast<int>(text.size());
+            for (const bool atEnd : {false, true}) {
+                const char* at = guarded.Place(text, text.size(), atEnd);
+                EXPECT_EQ(static_cast<int>(text.find(row.pattern)), Korvan::ScanTo(at, n, pat(row.pattern)))
+                    << row.name << ", planted at " << static_cast<long long>(plant);
+                EXPECT_EQ(static_cast<int>(text.rfind(row.pattern)),
+                          Korvan::ScanBackTo(at, n - 1, pat(row.pattern)))
+                    << row.name << ", planted at " << static_cast<long long>(plant);
+            }
+        }
+    }
 }
 
 // Logs what each Read returned and each Write was given.

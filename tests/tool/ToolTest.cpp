@@ -196,7 +196,7 @@ TEST_F(ToolTest, VersionAndHelpGoToStdoutWithStatusZero) {
         EXPECT_TRUE(Succeed(command + " --help").starts_with("Usage: gearset " + command)) << command;
     }
     const std::string group = Succeed("date --help");
-    EXPECT_NE(group.find("date parse [--json | --explain] TEXT..."), std::string::npos) << group;
+    EXPECT_NE(group.find("date parse [--json] [--explain] TEXT..."), std::string::npos) << group;
     EXPECT_NE(group.find("date format [--iso] [TIME]"), std::string::npos) << group;
 }
 
@@ -258,10 +258,11 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
     for (const char* arguments :
          {"frobnicate", "--frob", "date", "date format yesterday", "text decode F", "text decode F E",
           "text decode ZZ", "scan --before 5 @a.pdf PDF", "scan @a.pdf '\\q'", "scan @a.pdf ''",
-          "date parse --json --explain 2024", "store bench --page-size 12",
+          "text decode --codepoints --json 41", "store bench --page-size 12",
           "store bench --page-size 429496730", "store bench --count 100000 --size 100000", "mkdir ''",
-          "mkdir --stamped ''"})
+          "mkdir --stamped ''", "copy @a.pdf ''", "jpeg @a.pdf ''", "copy '' @b"})
         ExpectFailure(arguments, 2, "--help')");
+    EXPECT_EQ(Entries(dir_), 1);  // nothing was written on the way
 #ifndef _WIN32
     // Bytes that are no UTF-8; Windows passes arguments as UTF-16, which has no such thing.
     ExpectFailure("text encode \xFF", 2, "--help')");
@@ -275,6 +276,43 @@ TEST_F(ToolTest, MistakesInTheCommandLineExitTwoWithOneLine) {
     EXPECT_EQ(Run("date when"),
               Result(2, "", "gearset date: unknown subcommand 'when' (see 'gearset date --help')\n"));
     EXPECT_EQ(Run(""), Result(2, "", "gearset: missing COMMAND (see 'gearset --help')\n"));
+}
+
+#ifndef _WIN32  // the zone is set through TZ
+// --json gives the exact instant beside the local time, which uses today's
+// offset: here a zone 3 hours east, and with --explain the reading's facts.
+TEST_F(ToolTest, DateJsonGivesTheInstantInUtcTheFormAndTheFallback) {
+    EXPECT_EQ(
+        Run("date parse --json --explain \"D:20140612164736+05'00'\" D:x", "<+03>-3"),
+        Result(0,
+               "{\"dates\":[{\"index\":0,\"text\":\"D:20140612164736+05'00'\",\"time\":\"2014-06-12 "
+               "14:47:36\",\"utc\":\"2014-06-12T11:47:36Z\",\"form\":\"docinfo\",\"fallback\":false,"
+               "\"read\":[\"year\",\"month\",\"day\",\"hour\",\"minute\",\"second\",\"zone-hours\","
+               "\"zone-minutes\"],\"defaulted\":[],\"zone\":\"+05:00\",\"localOffset\":\"+03:00\"},"
+               "{\"index\":1,\"text\":\"D:x\",\"time\":\"1970-01-01 03:00:00\",\"utc\":\"1970-01-01T00:00:"
+               "00Z\",\"form\":\"none\",\"fallback\":true,\"read\":[],\"defaulted\":[\"year\",\"month\","
+               "\"day\",\"hour\",\"minute\",\"second\",\"zone-hours\",\"zone-minutes\"],\"zone\":\"+00:00\","
+               "\"localOffset\":\"+03:00\"}]}\n",
+               ""));
+}
+#endif
+
+// Hex text on standard input is data: a mistake there exits 1 and names the
+// offset, with a short excerpt whose control bytes are escaped, however long
+// the input. On the command line it stays a usage mistake.
+TEST_F(ToolTest, BadHexOnStandardInputIsAFailureWithItsOffset) {
+    std::string hex;
+    for (int i = 0; i < 500000; ++i) hex += "41 ";
+    Write("bad.hex", hex + "4\x1B[2J" + hex);
+    const auto [status, out, err] = Run("text decode -", nullptr, "|bad.hex");
+    EXPECT_EQ(std::tuple(status, out), std::tuple(1, ""));
+    EXPECT_EQ(err,
+              "gearset text decode: standard input: not a hex byte at offset 1500000: "
+              "'4\\x1B[2J41 41 41 41'...\n");
+    EXPECT_EQ(Run("text decode '41 4' - ", nullptr, "|bad.hex"),
+              Result(2, "",
+                     "gearset text decode: hex digits must come in pairs at offset 3: '4' "
+                     "(see 'gearset text decode --help')\n"));
 }
 
 TEST_F(ToolTest, CommandsPrintExactlyThisAndExitZeroOrOneWhenNothingIsFound) {
@@ -489,8 +527,11 @@ TEST_F(ToolTest, JpegWritesColourAndBlackAndWhiteAsGrey) {
 #ifndef _WIN32
 
 // As root: the replaced file keeps its owner, and a user who may write a file
-// but not its folder still gets the copy, written in place.
-TEST_F(ToolTest, AReplacedTargetKeepsItsOwnerAndAClosedFolderIsWrittenInPlace) {
+// but not its folder still gets the copy, written whole in the folder for
+// temporary files first: a run cut short by a file-size limit there (not
+// trapped: the tool must take it as an ordinary error) leaves the old file
+// as it was and nothing in that folder.
+TEST_F(ToolTest, AReplacedTargetKeepsItsOwnerAndAClosedFolderGetsOnlyAWholeCopy) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files as another user";
     fs::permissions(dir_, fs::perms(0755));  // the other user must reach the files
     constexpr unsigned kNobody = 65534;
@@ -504,13 +545,120 @@ TEST_F(ToolTest, AReplacedTargetKeepsItsOwnerAndAClosedFolderIsWrittenInPlace) {
     EXPECT_EQ(Read(Path("owned")), "new bytes");
 
     fs::create_directory(Path("closed"));
+    fs::create_directory(Path("spool"));
+    fs::permissions(Path("spool"), fs::perms::all);
     Write("closed/theirs", "old");
+    Write("large", std::string(3000, 'x'));
     ASSERT_EQ(0, ::chown(Path("closed/theirs").c_str(), kNobody, kNobody));
     fs::permissions(Path("closed"), fs::perms(0755));
-    EXPECT_EQ(RunProgram("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", ToolPath(), "copy",
-                                     Path("from"), Path("closed/theirs")}),
-              Result(0, "", ""));
+    const auto asNobody = [&](const std::string& limit, const std::string& source) {
+        GearsetTesting::ChildRequest request{
+            "setpriv",
+            {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c", limit + "exec \"$0\" \"$@\"",
+             ToolPath(), "copy", Path(source), Path("closed/theirs")},
+            {{GearsetTesting::kTemporaryFolderVariable, Path("spool")}},
+            dir_,
+            {}};
+        return GearsetTesting::RunChild(request);
+    };
+    const GearsetTesting::ChildResult cut = asNobody("ulimit -f 1; ", "large");
+    EXPECT_EQ(std::tuple(cut.status, cut.out), std::tuple(1, "")) << cut.err;
+    EXPECT_EQ(Read(Path("closed/theirs")), "old");
+    EXPECT_EQ(Entries(Path("spool")), 0);
+    const GearsetTesting::ChildResult whole = asNobody("", "from");
+    EXPECT_EQ(std::tuple(whole.status, whole.out, whole.err), std::tuple(0, "", ""));
     EXPECT_EQ(Read(Path("closed/theirs")), "new bytes");
+    EXPECT_EQ(Entries(Path("spool")), 0);
+}
+
+// Smaller failures say what the user knows: standard input by that name, a
+// missing temporary folder by its variable, and a file whose mode forbids
+// writing is refused as cp refuses it (to a user who is not root).
+TEST_F(ToolTest, FailuresNameWhatTheUserKnows) {
+    Write("garbage", "garbage");
+    const auto [status, out, err] = Run("jpeg - @out.jpg", nullptr, "|garbage");
+    EXPECT_EQ(std::tuple(status, out), std::tuple(1, "")) << err;
+    EXPECT_NE(err.find("cannot read image 'standard input'"), std::string::npos) << err;
+    temporary_ = Path("missing");
+    ExpectFailure("demo", 1, "no folder for temporary files (TMPDIR");
+
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files as another user";
+    fs::permissions(dir_, fs::perms::all);
+    Write("mine", "old");
+    fs::permissions(Path("mine"), fs::perms(0444));
+    ASSERT_EQ(0, ::chown(Path("mine").c_str(), 65534, 65534));
+    const GearsetTesting::ChildResult refused =
+        GearsetTesting::RunChild({"setpriv",
+                                  {"--reuid=65534", "--regid=65534", "--clear-groups", ToolPath(), "copy",
+                                   Path("garbage"), Path("mine")},
+                                  {},
+                                  dir_,
+                                  {}});
+    EXPECT_EQ(
+        std::tuple(refused.status, refused.out, refused.err),
+        std::tuple(1, "",
+                   "gearset copy: cannot replace '" + Path("mine") + "': its permissions forbid writing\n"));
+    EXPECT_EQ(Read(Path("mine")), "old");
+}
+
+// Standard input and output are taken where the shell left them: a file of
+// which a reader before took 5 bytes is scanned from there, as a pipe would
+// be and as copy reads it; a source appended to itself through '-' is refused
+// before a byte is written, as its /dev/stdout spelling is.
+TEST_F(ToolTest, StandardInputAndOutputAreTakenWhereTheShellLeftThem) {
+    Write("y", "AAAAXBBBBY");
+    const auto inShell = [&](const std::string& script) {
+        const GearsetTesting::ChildResult result =
+            GearsetTesting::RunChild({"sh", {"-c", script, ToolPath()}, {}, dir_, {}});
+        return Result(result.status, result.out, result.err);
+    };
+    const std::string skipFive = "(dd bs=5 count=1 of=/dev/null 2>/dev/null; exec \"$0\" ";
+    EXPECT_EQ(inShell(skipFive + "scan - Y) < y"), Result(0, "4\n", ""));
+    EXPECT_EQ(inShell(skipFive + "scan --last - B) < y"), Result(0, "3\n", ""));
+    EXPECT_EQ(inShell(skipFive + "copy - -) < y"), Result(0, "BBBBY", ""));
+    for (const std::string target : {"-", "/dev/stdout"}) {
+        EXPECT_EQ(inShell("exec \"$0\" copy y " + target + " >> y"),
+                  Result(1, "", "gearset copy: 'y' and '" + target + "' are the same file\n"));
+        EXPECT_EQ(Read(Path("y")), "AAAAXBBBBY");
+    }
+}
+
+// An interrupt, a termination or a hang-up while copy waits for its source
+// ends the tool by that signal, with the old target whole and no temporary
+// file beside it; a closed pipe after jpeg has written into the folder for
+// temporary files leaves nothing there. The shell stands in for the user:
+// it feeds a FIFO, waits for the temporary file, and sends the signal (to a
+// tool whose interrupt it has not left ignored, as shells do for a job).
+TEST_F(ToolTest, ASignalOrAClosedPipeLeavesNoTemporaryFile) {
+    Write("target", "old");
+    fs::create_directory(Path("spool"));
+    const auto inShell = [&](const std::string& script) {
+        GearsetTesting::ChildRequest request{"sh",
+                                             {"-c", script, ToolPath()},
+                                             {{GearsetTesting::kTemporaryFolderVariable, Path("spool")}},
+                                             dir_,
+                                             {}};
+        return GearsetTesting::RunChild(request);
+    };
+    for (const auto& [name, number] : {std::pair{"INT", 2}, {"TERM", 15}, {"HUP", 1}}) {
+        const GearsetTesting::ChildResult result = inShell(
+            "mkfifo feed; env --default-signal=INT \"$0\" copy - target < feed & tool=$!; exec 3> feed;"
+            "printf abc >&3; n=0; until ls -a | grep -q '^\\.gearset-.*\\.tmp$'; do"
+            "  sleep 0.01; n=$((n+1)); [ $n -lt 1000 ] || break; done;"
+            "kill -" +
+            std::string(name) + " $tool; wait $tool; echo $?; rm feed");
+        EXPECT_EQ(std::tuple(result.status, result.out), std::tuple(0, std::to_string(128 + number) + "\n"))
+            << name << ": " << result.err;
+        EXPECT_EQ(Entries(dir_), 2) << name;  // the target and the spool
+        EXPECT_EQ(Read(Path("target")), "old") << name;
+    }
+    // Noise compresses badly: the JPEG is larger than a pipe holds.
+    std::string ppm = "P6\n256 256\n255\n";
+    for (int i = 0; i < 256 * 256 * 3; ++i) ppm += static_cast<char>(i * 7919 % 251 ^ i / 3);
+    Write("noise.ppm", ppm);
+    const GearsetTesting::ChildResult result = inShell("\"$0\" jpeg noise.ppm - | head -c 10 >/dev/null");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(Entries(Path("spool")), 0);
 }
 
 TEST_F(ToolTest, AWriteCutShortLeavesTheOldTargetAsItWas) {
@@ -531,6 +679,10 @@ TEST_F(ToolTest, AWriteCutShortLeavesTheOldTargetAsItWas) {
         const GearsetTesting::ChildResult result = GearsetTesting::RunChild(request);
         EXPECT_EQ(std::tuple(result.status, result.out), std::tuple(1, "")) << command << ": " << result.err;
         EXPECT_EQ(Read(Path("old")), "old bytes") << command;
+        // The target the user named, not the hidden file the bytes went to.
+        EXPECT_TRUE(result.err.find("'old': File too large") != std::string::npos &&
+                    result.err.find(".gearset") == std::string::npos)
+            << command << ": " << result.err;
     }
     EXPECT_EQ(Entries(dir_), 2);
     EXPECT_EQ(Succeed("jpeg @in.ppm @old"), "");
@@ -600,10 +752,16 @@ TEST_F(ToolTest, JsonGivesTheFactsOfTheTextAsOneWellFormedDocument) {
     };
 #ifndef _WIN32
     // Local times in UTC, and an argument that is no UTF-8, which Windows cannot pass.
-    rows.push_back({"date parse --json D:20240102030405Z '' '\"\\\x01\xFF'",
-                    "{\"dates\":[{\"text\":\"D:20240102030405Z\",\"time\":\"2024-01-02 03:04:05\"},"
-                    "{\"text\":\"\",\"time\":null},"
-                    "{\"text\":\"\\\"\\\\\\u0001\xEF\xBF\xBD\",\"time\":\"1970-01-01 00:00:00\"}]}\n"});
+    // Two texts that JSON gives alike are told apart by their index.
+    rows.push_back(
+        {"date parse --json D:20240102030405Z '' '\"\\\x01\xFF' '\"\\\x01\xFE'",
+         "{\"dates\":[{\"index\":0,\"text\":\"D:20240102030405Z\",\"time\":\"2024-01-02 03:04:05\","
+         "\"utc\":\"2024-01-02T03:04:05Z\",\"form\":\"docinfo\",\"fallback\":false},"
+         "{\"index\":1,\"text\":\"\",\"time\":null,\"utc\":null,\"form\":\"none\",\"fallback\":false},"
+         "{\"index\":2,\"text\":\"\\\"\\\\\\u0001\xEF\xBF\xBD\",\"time\":\"1970-01-01 00:00:00\","
+         "\"utc\":\"1970-01-01T00:00:00Z\",\"form\":\"none\",\"fallback\":true},"
+         "{\"index\":3,\"text\":\"\\\"\\\\\\u0001\xEF\xBF\xBD\",\"time\":\"1970-01-01 00:00:00\","
+         "\"utc\":\"1970-01-01T00:00:00Z\",\"form\":\"none\",\"fallback\":true}]}\n"});
 #endif
     for (const auto& [arguments, expected] : rows) {
         const auto [status, out, err] = Run(arguments);
@@ -764,6 +922,8 @@ TEST_F(ToolTest, ADeviceTargetIsWrittenAsAStream) {
     const std::vector<std::string> devices = {"NUL", "nul", "\\\\.\\NUL", Path("NUL")};
 #else
     const std::vector<std::string> devices = {"/dev/null"};
+    // Standard output named by path, a pipe here as under a script.
+    EXPECT_EQ(Succeed(Args{"copy", Path("from.bin"), "/dev/stdout"}), "bytes");
 #endif
     for (const std::string& device : devices) {
         EXPECT_EQ(Succeed(Args{"copy", Path("from.bin"), device}), "") << device;

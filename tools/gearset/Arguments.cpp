@@ -143,6 +143,8 @@ std::int64_t ParseInteger(std::string_view text, std::string_view what, std::int
 }
 
 std::string PathArgument(const std::string& given, std::string_view what, PathRules rules) {
+    // As mkdir '' is: the system would refuse it only after the work was done.
+    if (given.empty()) throw UsageError(std::string(what) + " may not be empty");
     if (rules == PathRules::posix || given == "-" || given.starts_with("\\\\?\\")) return given;
     std::string path = given;
     std::replace(path.begin(), path.end(), '/', '\\');

@@ -51,16 +51,22 @@ class TemporaryRoot {
 public:
     TemporaryRoot() {
         std::random_device seed;
+        // The library's own message names neither the folder nor the variable.
+        std::error_code failure;
+        const fs::path folder = fs::temp_directory_path(failure);
+        if (failure)
+            throw ToolFailure(
+                "no folder for temporary files (TMPDIR, or TMP on Windows, names none that "
+                "exists): " +
+                failure.message());
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const fs::path candidate =
-                fs::temp_directory_path() / ("gearset-demo-" + std::to_string(seed() % 1000000));
+            const fs::path candidate = folder / ("gearset-demo-" + std::to_string(seed() % 1000000));
             if (fs::create_directory(candidate)) {
                 path_ = candidate;
                 return;
             }
         }
-        throw ToolFailure("cannot create a temporary directory under '" +
-                          FromPath(fs::temp_directory_path()) + "'");
+        throw ToolFailure("cannot create a temporary directory under '" + FromPath(folder) + "'");
     }
     ~TemporaryRoot() {
         std::error_code ignored;

@@ -4,6 +4,7 @@
 #include "Output.h"
 #include "Platform.h"
 #include "Progress.h"
+#include "StreamFile.h"
 
 #include <Image/Image.h>
 #include <Korvan/BasicTools.h>
@@ -17,28 +18,20 @@
 namespace gearset {
 namespace {
 
+// Checked before anything is written: a target that is its own source would
+// be read while it grows or is emptied. Standard output counts as the file
+// it was opened on, however it is spelt ('-', /dev/stdout).
 void refuseSameFile(const std::string& in, const std::string& out) {
-    if (in != "-" && out != "-" && IsSameFile(in, out))
+    if (in == "-") return;
+    if (out == "-" ? IsStandardOutput(in) : IsSameFile(in, out))
         throw ToolFailure("'" + in + "' and '" + out + "' are the same file");
 }
 
-// A temporary file in TMPDIR, deleted with the object.
-class TemporaryFile {
+// Standard input held in memory, named as the user knows it in the image
+// readers' messages.
+class StandardInputFile final : public Tolm::CMemoryFile {
 public:
-    TemporaryFile() : path_(Tolm::TempFile::New(u"gearset", u"tmp")) {}
-    ~TemporaryFile() {
-        try {
-            Tolm::TempFile::Delete(path_);
-        } catch (Tolm::CException* error) {
-            error->Delete();  // a failure that brought us here matters more
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    const Tolm::CUnicodeString& Path() const { return path_; }
-
-private:
-    Tolm::CUnicodeString path_;
+    Tolm::CUnicodeString GetFileName() const override { return ToUnicode(kStandardInputName); }
 };
 
 int runCopy(const ParsedArguments& args, Context& context) {
@@ -72,13 +65,13 @@ int runCopy(const ParsedArguments& args, Context& context) {
         return 0;
     }
     ReplacedTarget target(targetPath);
-    {
+    target.Write([&] {
         Tolm::CFile output(target.WritePath(), Tolm::CFile::modeCreate | Tolm::CFile::modeWrite);
         ProgressMeter meter("copy", startLength, ProgressMeter::Unit::bytes,
                             context.showProgress && knownLength);
         CopyWhole(*source, startLength, output, sourcePath, meter);
         output.Close();  // a failure to write the last bytes must not pass for success
-    }
+    });
     // Never more permissive than the source, nor than the file it replaces.
     const unsigned sourceMode = sourceFacts.kind == FileFacts::Kind::regular ? sourceFacts.mode & 0777 : 0666;
     target.Commit(target.ExistingMode() ? *target.ExistingMode() & sourceMode : NewFileMode(sourceMode));
@@ -109,7 +102,7 @@ int runJpeg(const ParsedArguments& args, Context&) {
         const std::string bytes = ReadStandardInput();
         if (bytes.size() > static_cast<std::size_t>(INT_MAX))
             throw ToolFailure("standard input holds more than 2 GiB, too much for an image file");
-        Tolm::CMemoryFile input;
+        StandardInputFile input;
         input.Write(bytes.data(), static_cast<int>(bytes.size()));
         input.SeekToBegin();
         image = Image::LoadImageFile(input);
@@ -126,7 +119,8 @@ int runJpeg(const ParsedArguments& args, Context&) {
         return 0;
     }
     ReplacedTarget target(outputPath);
-    Korvan::SaveImage(image.Get(), ToUnicode(OrdinaryPath(target.WritePath().ToUtf8())));
+    target.Write(
+        [&] { Korvan::SaveImage(image.Get(), ToUnicode(OrdinaryPath(target.WritePath().ToUtf8()))); });
     target.Commit(target.ExistingMode().value_or(NewFileMode(0666)));
     return 0;
 }
@@ -141,9 +135,12 @@ const Command kCommands[] = {
       2,
       "SRC may be a pipe, a device or '-' for standard input, read to its end. DST is\n"
       "written under a temporary name beside it and replaces the old file only when\n"
-      "complete, with the source's permissions at most; DST '-' is standard output,\n"
-      "and a device or a pipe (/dev/null, NUL) is written as standard output is.\n"
-      "SRC and DST may not be the same file.\n"},
+      "complete, with the source's permissions at most. In a folder that may not be\n"
+      "written, a DST that may is written whole in TMPDIR first and then copied over\n"
+      "the old file, with signals held off and the room checked. DST '-' is standard\n"
+      "output, and a device or a pipe (/dev/stdout, /dev/null, NUL) is written as\n"
+      "standard output is. SRC and DST may not be the same file. An interrupt, a\n"
+      "termination, a hang-up or a closed pipe removes the temporary file.\n"},
      runCopy},
     {{"mkdir",
       "[--stamped] PATH",
@@ -166,8 +163,9 @@ const Command kCommands[] = {
       2,
       "IN is a PNG, PBM/PGM/PPM or JPEG file. Black-and-white images are written in\n"
       "grey; grey and colour images as they are. OUT replaces the old file only when\n"
-      "complete; IN and OUT may not be the same file. IN '-' is standard input, OUT\n"
-      "'-' standard output.\n"},
+      "complete, as DST of copy does (a closed folder, a pipe, a signal alike); IN\n"
+      "and OUT may not be the same file. IN '-' is standard input, OUT '-' standard\n"
+      "output.\n"},
      runJpeg},
 };
 

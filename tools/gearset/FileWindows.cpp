@@ -10,7 +10,8 @@ const char* FileWindows::View(std::int64_t offset, std::size_t length) {
     for (std::size_t done = 0; done < length;) {
         std::size_t got = 0;
         try {
-            got = readAt(offset + static_cast<std::int64_t>(done), buffer_.data() + done, length - done);
+            got = readAt(start_ + offset + static_cast<std::int64_t>(done), buffer_.data() + done,
+                         length - done);
         } catch (const StreamRefusal& refusal) {
             throw ToolFailure("cannot read '" + path_ + "': " + refusal.what());
         }

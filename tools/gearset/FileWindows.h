@@ -22,11 +22,11 @@ class FileWindows {
 public:
     // Opens the file; a missing, unreadable or non-regular file is a
     // ToolFailure naming the path and the system's reason. "-" is standard
-    // input: read in place when it is a regular file (offsets count from the
-    // file's start), otherwise first copied to a file in the folder for
-    // temporary files that goes with the process however it ends (unnamed on
-    // POSIX, deleted on close on Windows), since a pipe can be read only once
-    // and the windows read any part at any time; memory would not hold it.
+    // input: read in place when it is a regular file (offsets count from
+    // where it stands, as a reader of the stream would see it), otherwise first copied to a file in the
+    // folder for temporary files that goes with the process however it ends (unnamed on POSIX, deleted on
+    // close on Windows), since a pipe can be read only once and the windows read any part at any time; memory
+    // would not hold it.
     explicit FileWindows(const std::string& path);
     ~FileWindows();
     FileWindows(const FileWindows&) = delete;
@@ -45,6 +45,7 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::string path_;
+    std::int64_t start_ = 0;  // where offset 0 lies in the file: standard input may stand further on
     std::int64_t size_ = 0;
     std::vector<char> buffer_;
 };

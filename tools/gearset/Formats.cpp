@@ -1,6 +1,7 @@
 #include "Formats.h"
 
 #include <cstdio>
+#include <string>
 
 namespace gearset {
 namespace {
@@ -38,9 +39,35 @@ std::string FormatHexBytes(const unsigned char* bytes, int count) {
     return text;
 }
 
+// Enough to see the mistake and its neighbours, short enough for one line.
+constexpr std::size_t kExcerptBytes = 16;
+
+HexMistake::HexMistake(const std::string& reason, std::size_t argument, std::size_t offset,
+                       std::string_view from)
+    : UsageError(reason + " at offset " + std::to_string(offset) + ": " +
+                 EscapedExcerpt(from, kExcerptBytes)),
+      argument_(argument) {}
+
+std::string EscapedExcerpt(std::string_view text, std::size_t limit) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string excerpt = "'";
+    for (const char c : text.substr(0, limit)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '\\' && c != '\'') {
+            excerpt += c;
+        } else {
+            excerpt += "\\x";
+            excerpt += kDigits[byte >> 4];
+            excerpt += kDigits[byte & 0x0F];
+        }
+    }
+    return excerpt + (text.size() > limit ? "'..." : "'");
+}
+
 std::vector<unsigned char> ParseHexBytes(std::span<const std::string> args) {
     std::vector<unsigned char> bytes;
-    for (const std::string& arg : args) {
+    for (std::size_t argument = 0; argument < args.size(); ++argument) {
+        const std::string& arg = args[argument];
         std::size_t i = 0;
         while (i < arg.size()) {
             if (isBlank(arg[i])) {
@@ -51,8 +78,8 @@ std::vector<unsigned char> ParseHexBytes(std::span<const std::string> args) {
             const int low = i + 1 < arg.size() ? hexDigitValue(arg[i + 1]) : -1;
             if (high < 0 || low < 0) {
                 const bool lone = high >= 0 && (i + 1 == arg.size() || isBlank(arg[i + 1]));
-                throw UsageError(lone ? "hex digits must come in pairs: '" + arg + "'"
-                                      : "not a hex byte in '" + arg + "'");
+                throw HexMistake(lone ? "hex digits must come in pairs" : "not a hex byte", argument, i,
+                                 std::string_view(arg).substr(i));
             }
             bytes.push_back(static_cast<unsigned char>(high * 16 + low));
             i += 2;

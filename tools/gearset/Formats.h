@@ -18,10 +18,29 @@ namespace gearset {
 // "FE FF 00 41": upper-case pairs separated by single spaces; "" for no bytes.
 std::string FormatHexBytes(const unsigned char* bytes, int count);
 
+// Where hex text went wrong: which argument, the offset of the byte in it,
+// and a short escaped excerpt from there, all in the message:
+//   not a hex byte at offset 4: 'zz\x1B[2J...'
+// Any argument may be megabytes long (standard input), so none is quoted whole.
+class HexMistake : public UsageError {
+public:
+    HexMistake(const std::string& reason, std::size_t argument, std::size_t offset, std::string_view from);
+    std::size_t Argument() const noexcept { return argument_; }
+
+private:
+    std::size_t argument_;
+};
+
 // Bytes written as hex pairs, in one or several arguments, with blanks
 // allowed between pairs: {"FE FF", "0041"} and {"feff0041"} both give
-// FE FF 00 41. A pair may not be split by a blank or between arguments.
+// FE FF 00 41. A pair may not be split by a blank or between arguments
+// (HexMistake).
 std::vector<unsigned char> ParseHexBytes(std::span<const std::string> args);
+
+// Up to `limit` bytes of text in quotes, every byte outside printable ASCII
+// (and the backslash and the quote) as \xHH, "..." after when cut:
+// "a\x07b".
+std::string EscapedExcerpt(std::string_view text, std::size_t limit);
 
 // A byte pattern: the bytes as they stand, with "\xHH" for any byte and "\\"
 // for a backslash: "obj\x0A" gives o b j 0x0A. Any other backslash sequence,

@@ -3,11 +3,15 @@
 #include "Arguments.h"
 #include "StreamFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include <csignal>
+
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,7 +75,93 @@ int spoolStandardInput() {
     return fd;
 }
 
+// The files a fatal signal removes, each slot a path or empty. The handler
+// reads them while the main flow may be changing one, so a slot is taken or
+// given back with its first byte written last or first.
+constexpr int kRemovalSlots = 4;
+constexpr std::size_t kRemovalPathBytes = 4096;
+char removals[kRemovalSlots][kRemovalPathBytes];
+volatile std::sig_atomic_t removalInUse[kRemovalSlots];
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+extern "C" void removeAndEnd(int signal) {
+    for (int slot = 0; slot < kRemovalSlots; ++slot) {
+        if (removalInUse[slot]) ::unlink(removals[slot]);
+    }
+    // Blocked until this handler returns; then the default action ends the
+    // process with this signal, as the caller's shell expects.
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+sigset_t endingSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal : kEndingSignals) sigaddset(&set, signal);
+    return set;
+}
+
 }  // namespace
+
+void PrepareForSignals() {
+    ::signal(SIGXFSZ, SIG_IGN);
+    for (const int signal : kEndingSignals) {
+        struct sigaction was {};
+        if (::sigaction(signal, nullptr, &was) == 0 && was.sa_handler == SIG_IGN) continue;
+        struct sigaction action {};
+        action.sa_handler = removeAndEnd;
+        sigemptyset(&action.sa_mask);
+        for (const int other : kEndingSignals) sigaddset(&action.sa_mask, other);
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+RemovedOnSignal::RemovedOnSignal(const std::string& path) {
+    if (path.size() >= kRemovalPathBytes)
+        throw ToolFailure("path too long to remove on a signal: '" + path + "'");
+    for (int slot = 0; slot < kRemovalSlots; ++slot) {
+        if (removalInUse[slot]) continue;
+        std::memcpy(removals[slot], path.c_str(), path.size() + 1);
+        removalInUse[slot] = 1;
+        slot_ = slot;
+        return;
+    }
+    throw ToolFailure("too many temporary files at once");
+}
+
+RemovedOnSignal::~RemovedOnSignal() { removalInUse[slot_] = 0; }
+
+SignalsHeld::SignalsHeld() {
+    static_assert(sizeof(sigset_t) <= sizeof saved_);
+    const sigset_t held = endingSignals();
+    sigset_t was;
+    ::sigprocmask(SIG_BLOCK, &held, &was);
+    std::memcpy(saved_, &was, sizeof was);
+}
+
+SignalsHeld::~SignalsHeld() {
+    sigset_t was;
+    std::memcpy(&was, saved_, sizeof was);
+    ::sigprocmask(SIG_SETMASK, &was, nullptr);
+}
+
+void EnsureRoomFor(const std::string& path, std::int64_t length) {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<std::uint64_t>(length) > static_cast<std::uint64_t>(limit.rlim_cur))
+        throw ToolFailure(systemFailure("cannot replace", path, EFBIG));
+#if defined(__linux__)
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throw ToolFailure(systemFailure("cannot open", path, errno));
+    // Reserved without changing the length: the old content stays readable.
+    const int reserved = length > 0 ? ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(length)) : 0;
+    const int error = errno;
+    ::close(fd);
+    if (reserved != 0 && (error == ENOSPC || error == EDQUOT))
+        throw ToolFailure(systemFailure("cannot replace", path, error));
+#endif
+}
 
 const PathRules kSystemPathRules = PathRules::posix;
 
@@ -132,6 +222,15 @@ bool IsSameFile(const std::string& a, const std::string& b) {
            one.st_ino == other.st_ino;
 }
 
+bool MayWrite(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
+
+bool IsStandardOutput(const std::string& path) {
+    struct stat output {
+    }, file{};
+    return ::fstat(STDOUT_FILENO, &output) == 0 && ::stat(path.c_str(), &file) == 0 &&
+           output.st_dev == file.st_dev && output.st_ino == file.st_ino;
+}
+
 std::string ResolvedPath(const std::string& path) {
     char* resolved = ::realpath(path.c_str(), nullptr);
     if (!resolved) throw ToolFailure(systemFailure("cannot resolve", path, errno));
@@ -178,6 +277,8 @@ FileWindows::FileWindows(const std::string& path)
         struct stat input {};
         const bool regular = ::fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode);
         impl_->fd = regular ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : spoolStandardInput();
+        // A duplicate shares the position: a reader before us may have taken some.
+        if (regular && impl_->fd >= 0) start_ = std::max<std::int64_t>(0, ::lseek(impl_->fd, 0, SEEK_CUR));
     } else {
         impl_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     }
@@ -192,7 +293,8 @@ FileWindows::FileWindows(const std::string& path)
         ::close(impl_->fd);
         throw ToolFailure("'" + path_ + "' is not a regular file");
     }
-    size_ = static_cast<std::int64_t>(status.st_size);
+    start_ = std::min<std::int64_t>(start_, status.st_size);
+    size_ = static_cast<std::int64_t>(status.st_size) - start_;
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(impl_->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif

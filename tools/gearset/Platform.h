@@ -69,6 +69,14 @@ inline bool IsStreamTarget(const FileFacts& facts) { return facts.kind == FileFa
 // followed; false when either is missing.
 bool IsSameFile(const std::string& a, const std::string& b);
 
+// Whether this process may write the existing file at path (for root: always,
+// as the system lets it; on Windows: unless the file is read-only).
+bool MayWrite(const std::string& path);
+
+// Whether standard output is the file at path (false for a missing file or
+// an output that is no file), as `copy f - >> f` makes it.
+bool IsStandardOutput(const std::string& path);
+
 // The path with every link resolved and made absolute, for a file that
 // exists: a ToolFailure otherwise.
 std::string ResolvedPath(const std::string& path);
@@ -114,6 +122,46 @@ std::unique_ptr<Tolm::CBaseFile> OpenSequentialOutput(const std::string& path);
 // Gives path the owner and group of model where the system allows it (as root,
 // or a group the user is in); otherwise leaves path as it is.
 void GiveOwnership(const std::string& model, const std::string& path);
+
+// Signals that end the tool (an interrupt, a termination, a hang-up, a write to
+// a closed pipe) first remove the files registered through RemovedOnSignal,
+// then end it as they would have; one that arrives ignored stays ignored. A
+// file that grows past the file-size limit becomes an ordinary write error,
+// so that the usual clean-up runs. RunTool calls this once. On Windows,
+// whose console ends a process without a word, it does nothing.
+void PrepareForSignals();
+
+// Registers a file to be removed should a signal end the tool, as long as the
+// object lives. At most a few at a time (ToolFailure beyond).
+class RemovedOnSignal {
+public:
+    explicit RemovedOnSignal(const std::string& path);
+    ~RemovedOnSignal();
+    RemovedOnSignal(const RemovedOnSignal&) = delete;
+    RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
+
+private:
+    int slot_ = -1;
+};
+
+// Holds off the signals of PrepareForSignals while alive: they take effect at
+// its end. For the one step that must not be cut in the middle.
+class SignalsHeld {
+public:
+    SignalsHeld();
+    ~SignalsHeld();
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    unsigned char saved_[256] = {};  // the system's signal mask
+};
+
+// Fails with a ToolFailure naming `path` unless a file of `length` bytes may be
+// written there: within the file-size limit, and with the room reserved on
+// its disk where the system can say so. Leaves the file's content and length
+// as they are.
+void EnsureRoomFor(const std::string& path, std::int64_t length);
 
 // The permission bits a file created with `requested` gets: less the
 // process's file-creation mask, as the system applies it.

@@ -50,9 +50,11 @@ const Command kCommands[] = {
       {"FILE", "PATTERN"},
       2,
       2,
-      "FILE '-' is standard input. PATTERN is taken byte for byte; \\xHH stands for any byte and \\\\ for a\n"
-      "backslash. Prints the offset of the match's first byte, or -1. Exit status 0\n"
-      "when found, 1 when not:\n"
+      "FILE '-' is standard input, from where it stands (a file of which a reader took\n"
+      "5 bytes is searched from byte 5 on, offsets counted from there). PATTERN is\n"
+      "taken byte for byte; \\xHH stands for any byte and \\\\ for a backslash. Prints\n"
+      "the offset of the match's first byte, or -1. Exit status 0 when found, 1 when\n"
+      "not:\n"
       "  gearset scan doc.pdf '%PDF-'               0\n"
       "  gearset scan --last doc.pdf 'startxref\\x0A' 91234\n"},
      runScan},

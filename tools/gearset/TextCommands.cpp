@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "Formats.h"
 #include "Platform.h"
+#include "StreamFile.h"
 
 #include <Korvan/EncodingInstr.h>
 #include <Tolm/Array.h>
@@ -24,14 +25,24 @@ int runEncode(const ParsedArguments& args, Context& context) {
 }
 
 int runDecode(const ParsedArguments& args, Context& context) {
+    if (args.Has("codepoints") && args.Has("json"))
+        throw UsageError("--codepoints and --json exclude each other");
     std::vector<std::string> hex = args.Positionals();
     // "-" stands for the hex text of standard input, which can be read only once.
     if (std::count(hex.begin(), hex.end(), "-") > 1)
         throw UsageError("'-' (standard input) may be given once");
-    for (std::string& arg : hex) {
-        if (arg == "-") arg = ReadStandardInput();
+    const auto input = std::find(hex.begin(), hex.end(), "-");
+    const std::size_t inputIndex = static_cast<std::size_t>(input - hex.begin());
+    if (input != hex.end()) *input = ReadStandardInput();
+    std::vector<unsigned char> parsed;
+    try {
+        parsed = ParseHexBytes(hex);
+    } catch (const HexMistake& mistake) {
+        // Bad data, not a mistake in the command line.
+        if (mistake.Argument() == inputIndex)
+            throw ToolFailure(std::string(kStandardInputName) + ": " + mistake.what());
+        throw;
     }
-    const std::vector<unsigned char> parsed = ParseHexBytes(hex);
     if (parsed.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / 2)) {
         throw UsageError("too many bytes");
     }
@@ -72,7 +83,8 @@ const Command kCommands[] = {
       CommandSyntax::kUnbounded,
       "The bytes are hex pairs, with blanks allowed between pairs and across\n"
       "arguments. Bytes after FE FF are UTF-16BE; others stand for the character of\n"
-      "the same number; a zero becomes a space. HEX '-' is read from standard input.\n"
+      "the same number; a zero becomes a space. HEX '-' is read from standard input,\n"
+      "where a mistake is bad data (exit 1, with its offset) rather than a usage error.\n"
       "Prints the text as UTF-8:\n"
       "  gearset text decode FE FF 00 41                 A\n"
       "  gearset text decode --codepoints 'FF FE 41 00'  U+00FF U+00FE U+0041 U+0020\n"},

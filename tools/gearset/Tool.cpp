@@ -167,6 +167,7 @@ int run(const std::vector<std::string>& args) {
 Tolm::CUnicodeString ToUnicode(const std::string& utf8) { return Tolm::CUnicodeString::FromUtf8(utf8); }
 
 int RunTool(const std::vector<std::string>& args) {
+    PrepareForSignals();
     int status = run(args);
     // A full disk or a closed pipe must not pass for success.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

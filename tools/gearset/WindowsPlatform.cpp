@@ -326,6 +326,27 @@ bool IsSameFile(const std::string& a, const std::string& b) {
            oneInfo.nFileIndexLow == otherInfo.nFileIndexLow;
 }
 
+bool MayWrite(const std::string& path) {
+    const std::wstring wide = systemWide(path);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+bool IsStandardOutput(const std::string& path) {
+    const std::wstring wide = systemWide(path);
+    if (wide.starts_with(kDevicePrefix)) return false;
+    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE || ::GetFileType(output) != FILE_TYPE_DISK)
+        return false;
+    const Handle file(openForFacts(wide));
+    BY_HANDLE_FILE_INFORMATION outputInfo{}, fileInfo{};
+    return file.valid() && ::GetFileInformationByHandle(output, &outputInfo) &&
+           ::GetFileInformationByHandle(file.get(), &fileInfo) &&
+           outputInfo.dwVolumeSerialNumber == fileInfo.dwVolumeSerialNumber &&
+           outputInfo.nFileIndexHigh == fileInfo.nFileIndexHigh &&
+           outputInfo.nFileIndexLow == fileInfo.nFileIndexLow;
+}
+
 std::string ResolvedPath(const std::string& path) {
     const std::wstring wide = systemWide(path);
     const Handle file(openForFacts(wide));
@@ -369,6 +390,15 @@ void GiveOwnership(const std::string&, const std::string&) {}
 
 unsigned NewFileMode(unsigned requested) { return requested; }
 
+// The console ends a process on Ctrl-C without running its clean-up, and
+// there are no hang-up or pipe signals to catch.
+void PrepareForSignals() {}
+RemovedOnSignal::RemovedOnSignal(const std::string&) {}
+RemovedOnSignal::~RemovedOnSignal() = default;
+SignalsHeld::SignalsHeld() = default;
+SignalsHeld::~SignalsHeld() = default;
+void EnsureRoomFor(const std::string&, std::int64_t) {}
+
 bool IsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }
 
 struct FileWindows::Impl {
@@ -381,8 +411,14 @@ FileWindows::FileWindows(const std::string& path)
         const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
         const bool onDisk = ::GetFileType(input) == FILE_TYPE_DISK;
         if (!onDisk || !::DuplicateHandle(::GetCurrentProcess(), input, ::GetCurrentProcess(), &impl_->file,
-                                          0, FALSE, DUPLICATE_SAME_ACCESS))
+                                          0, FALSE, DUPLICATE_SAME_ACCESS)) {
             impl_->file = spoolStandardInput();
+        } else {
+            // A duplicate shares the position: a reader before us may have taken some.
+            LARGE_INTEGER standing{};
+            if (::SetFilePointerEx(impl_->file, LARGE_INTEGER{}, &standing, FILE_CURRENT))
+                start_ = std::max<std::int64_t>(0, standing.QuadPart);
+        }
     } else {
         impl_->file = ::CreateFileW(systemWide(path).c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -404,7 +440,8 @@ FileWindows::FileWindows(const std::string& path)
         ::CloseHandle(impl_->file);
         throw ToolFailure(systemFailure("cannot read the status of", path_, error));
     }
-    size_ = length.QuadPart;
+    start_ = std::min<std::int64_t>(start_, length.QuadPart);
+    size_ = length.QuadPart - start_;
 }
 
 FileWindows::~FileWindows() { ::CloseHandle(impl_->file); }
