@@ -230,28 +230,47 @@ Tolm::CFile& CFileDataStorage::openFile() const {
 
 // Bytes of the file where they lie (a view, the write-back window), read
 // into lendScratch only where they cannot be lent: a page is never copied
-// into a page object of its own.
-Tolm::CFile::LentBytes CFileDataStorage::lendBytes(std::int64_t offset, int count) {
+// into a page object of its own. Within what the walk's last lend made
+// readable they are taken from there, with no call on the file: the pages of
+// a record mostly share one view.
+Tolm::CFile::LentBytes CFileDataStorage::lendBytes(std::int64_t offset, int count, ChainPlace& where) {
+    if (offset >= where.lentLow && offset + count <= where.lentHigh)
+        return {where.lent + (offset - where.lentLow), count};
+    return lendFromFile(offset, count, where);
+}
+
+Tolm::CFile::LentBytes CFileDataStorage::lendFromFile(std::int64_t offset, int count, ChainPlace& where) {
     Tolm::CFile& f = openFile();
     if (lendScratch.GetSize() < count) lendScratch.SetSizeForOverwrite(pageSize);
-    return f.Lend(offset, count, lendScratch.GetData());
+    const Tolm::CFile::LentBytes lent = f.Lend(offset, count, lendScratch.GetData());
+    where.lent = lent.bytes - lent.before;
+    where.lentLow = offset - lent.before;
+    where.lentHigh = offset + lent.count + lent.after;
+    return lent;
+}
+
+// The processor starts fetching the page's header: the next page of a chain,
+// while this one is copied.
+void CFileDataStorage::prefetchPage(int page, const ChainPlace& where) const {
+    const std::int64_t start = getPageStart(page);
+    if (start >= where.lentLow && start < where.lentHigh) {
+        __builtin_prefetch(where.lent + (start - where.lentLow));
+    } else {
+        file->Prefetch(start);
+    }
 }
 
 // The header of the page at its place in the chain being walked, checked
 // (checkPageHeader) before anything trusts it; withData for a page whose data
 // is to be read. data stays null.
 CFileDataStorage::CPage CFileDataStorage::loadPageHeader(int page, ChainPlace& where, bool withData) {
-    return readPageHeader(page, lendBytes(getPageStart(page), kPageHeaderSize), where, withData);
+    return readPageHeader(page, lendBytes(getPageStart(page), kPageHeaderSize, where), where, withData);
 }
 
 // The header at the start of lent bytes, checked.
 CFileDataStorage::CPage CFileDataStorage::readPageHeader(int page, const Tolm::CFile::LentBytes& lent,
                                                          ChainPlace& where, bool withData) {
-    if (lent.count < kPageHeaderSize) {
-        throwDamagedPage(fileName, where.record, page,
-                         "the file ends inside its header, " + std::to_string(lent.count) + " of " +
-                             std::to_string(kPageHeaderSize) + " bytes are there");
-    }
+    if (lent.count < kPageHeaderSize) throwShortHeader(page, lent.count, where);
     CPage result;
     result.index = page;
     result.nextPage = loadHeaderWord(lent.bytes);
@@ -270,15 +289,16 @@ CFileDataStorage::CPage CFileDataStorage::loadPage(int page, ChainPlace& where) 
     CPage result;
     if (where.place == 0) {
         result = loadPageHeader(page, where, true);
-        result.data = lendData(result, start + kPageHeaderSize);
+        result.data = lendData(result, start + kPageHeaderSize, where);
         return result;
     }
     const bool isLastPage = where.place == where.pageCount - 1;
     const int expectedUsed = isLastPage ? where.recordSize - where.place * pageDataSize : pageDataSize;
-    const Tolm::CFile::LentBytes lent = lendBytes(start, kPageHeaderSize + expectedUsed);
+    const Tolm::CFile::LentBytes lent = lendBytes(start, kPageHeaderSize + expectedUsed, where);
     result = readPageHeader(page, lent, where, true);
     if (lent.count < kPageHeaderSize + result.usedSize) {
-        result.data = lendData(result, start + kPageHeaderSize);  // throws: the file ends inside the data
+        result.data =
+            lendData(result, start + kPageHeaderSize, where);  // throws: the file ends inside the data
     } else {
         result.data = lent.bytes + kPageHeaderSize;
     }
@@ -286,15 +306,23 @@ CFileDataStorage::CPage CFileDataStorage::loadPage(int page, ChainPlace& where) 
 }
 
 // The page's usedSize data bytes at offset, lent.
-const unsigned char* CFileDataStorage::lendData(const CPage& page, std::int64_t offset) {
-    const Tolm::CFile::LentBytes data = lendBytes(offset, page.usedSize);
-    if (data.count != page.usedSize) {
-        Tolm::ThrowFileError("page " + std::to_string(page.index) + " of record store file '" +
-                                 pathOf(fileName) + "' is cut short: " + std::to_string(data.count) + " of " +
-                                 std::to_string(page.usedSize) + " data bytes are there",
-                             0);
-    }
+const unsigned char* CFileDataStorage::lendData(const CPage& page, std::int64_t offset, ChainPlace& where) {
+    const Tolm::CFile::LentBytes data = lendBytes(offset, page.usedSize, where);
+    if (data.count != page.usedSize) throwCutPage(page, data.count);
     return data.bytes;
+}
+
+[[gnu::cold]] void CFileDataStorage::throwShortHeader(int page, int count, const ChainPlace& where) const {
+    throwDamagedPage(fileName, where.record, page,
+                     "the file ends inside its header, " + std::to_string(count) + " of " +
+                         std::to_string(kPageHeaderSize) + " bytes are there");
+}
+
+[[gnu::cold]] void CFileDataStorage::throwCutPage(const CPage& page, int count) const {
+    Tolm::ThrowFileError("page " + std::to_string(page.index) + " of record store file '" + pathOf(fileName) +
+                             "' is cut short: " + std::to_string(count) + " of " +
+                             std::to_string(page.usedSize) + " data bytes are there",
+                         0);
 }
 
 // Every check of a page header, against invariants (2), (3) and (7): the
@@ -302,9 +330,34 @@ const unsigned char* CFileDataStorage::lendData(const CPage& page, std::int64_t 
 // size, only the first page may carry a record size, and a link may only lead
 // on to a later page of the same record. The bound on the chain's length
 // (from the record size) keeps a cycle from looping. On the first page it
-// notes the record's size and page count in where.
+// notes the record's size and page count in where. The checks are a few
+// comparisons on every page read; the message is made only for a page that
+// fails them (throwBadHeader).
 void CFileDataStorage::checkPageHeader(const CPage& page, ChainPlace& where, bool withData) {
+    if (where.place == 0) {
+        const std::int64_t pagesInUse = static_cast<std::int64_t>(allocatedPagesCount) - freePages.GetSize();
+        if (page.recordSize < 1 || page.recordSize > pagesInUse * pageDataSize)
+            throwBadHeader(page, where, withData);
+        where.recordSize = page.recordSize;
+        where.pageCount = (page.recordSize - 1) / pageDataSize + 1;
+    } else if (page.recordSize != -1) {
+        throwBadHeader(page, where, withData);
+    }
+    const bool isLastPage = where.place == where.pageCount - 1;
+    const int expectedUsed = isLastPage ? where.recordSize - where.place * pageDataSize : pageDataSize;
+    const int next = page.nextPage;
+    const bool linkHolds =
+        isLastPage ? next == -1
+                   : isHandedOutPage(next) && next != where.record && pageOwners[next] == where.record;
+    if (page.usedSize != expectedUsed || !linkHolds) throwBadHeader(page, where, withData);
+}
+
+// What is wrong with a header that failed checkPageHeader, in words.
+[[gnu::cold]] void CFileDataStorage::throwBadHeader(const CPage& page, const ChainPlace& where,
+                                                    bool withData) const {
     const int record = where.record;
+    int recordSize = where.recordSize;
+    int pageCount = where.pageCount;
     if (where.place == 0) {
         const std::int64_t pagesInUse = static_cast<std::int64_t>(allocatedPagesCount) - freePages.GetSize();
         const std::int64_t maxRecordSize = pagesInUse * pageDataSize;
@@ -313,35 +366,33 @@ void CFileDataStorage::checkPageHeader(const CPage& page, ChainPlace& where, boo
                              "record size " + std::to_string(page.recordSize) + " is outside 1.." +
                                  std::to_string(maxRecordSize < INT_MAX ? maxRecordSize : INT_MAX));
         }
-        where.recordSize = page.recordSize;
-        where.pageCount = (page.recordSize - 1) / pageDataSize + 1;
+        recordSize = page.recordSize;
+        pageCount = (page.recordSize - 1) / pageDataSize + 1;
     } else if (page.recordSize != -1) {
         throwDamagedPage(
             fileName, record, page.index,
             "record size " + std::to_string(page.recordSize) + " on a page that is not the record's first");
     }
-    const bool isLastPage = where.place == where.pageCount - 1;
-    const int expectedUsed = isLastPage ? where.recordSize - where.place * pageDataSize : pageDataSize;
+    const bool isLastPage = where.place == pageCount - 1;
+    const int expectedUsed = isLastPage ? recordSize - where.place * pageDataSize : pageDataSize;
     if (page.usedSize != expectedUsed) {
         // A loaded page whose used size is 0 is also a broken precondition.
         if (page.usedSize == 0 && withData) KORVAN_REPORT_BROKEN_PRECONDITION();
         throwDamagedPage(fileName, record, page.index,
                          "used size " + std::to_string(page.usedSize) + " where page " +
-                             std::to_string(where.place + 1) + " of " + std::to_string(where.pageCount) +
+                             std::to_string(where.place + 1) + " of " + std::to_string(pageCount) +
                              " must hold " + std::to_string(expectedUsed));
     }
     const int next = page.nextPage;
-    if (isLastPage && next != -1) {
+    if (isLastPage) {
         throwDamagedPage(fileName, record, page.index,
                          "the chain goes on to page " + std::to_string(next) + " beyond the " +
-                             std::to_string(where.pageCount) + " pages that record size " +
-                             std::to_string(where.recordSize) + " needs");
+                             std::to_string(pageCount) + " pages that record size " +
+                             std::to_string(recordSize) + " needs");
     }
-    if (!isLastPage && (!isHandedOutPage(next) || next == record || pageOwners[next] != record)) {
-        throwDamagedPage(fileName, record, page.index,
-                         "next page " + std::to_string(next) + " is not a later page of this record (" +
-                             describeOwner(next) + ")");
-    }
+    throwDamagedPage(fileName, record, page.index,
+                     "next page " + std::to_string(next) + " is not a later page of this record (" +
+                         describeOwner(next) + ")");
 }
 
 // One header write and one data write; the rest of the slot is never written.
@@ -434,15 +485,17 @@ std::string CFileDataStorage::describeOwner(int page) const {
 // --- Record operations ------------------------------------------------------
 
 void CFileDataStorage::checkLiveRecord(int record, const char* operation) const {
+    if (!isHandedOutPage(record) || pageOwners[record] != record) throwNotLive(record, operation);
+}
+
+[[gnu::cold]] void CFileDataStorage::throwNotLive(int record, const char* operation) const {
     if (!isHandedOutPage(record)) {
         Tolm::ThrowArgumentError(std::string("cannot ") + operation + " record " + std::to_string(record) +
                                  ": the record store has handed out record numbers 1.." +
                                  std::to_string(allocatedPagesCount) + " only");
     }
-    if (pageOwners[record] != record) {
-        Tolm::ThrowArgumentError(std::string("cannot ") + operation + " record " + std::to_string(record) +
-                                 ": it is not a live record of the store (never written, or already freed)");
-    }
+    Tolm::ThrowArgumentError(std::string("cannot ") + operation + " record " + std::to_string(record) +
+                             ": it is not a live record of the store (never written, or already freed)");
 }
 
 // The stored bytes of a live record, copied page by page from where the file
@@ -456,7 +509,7 @@ int CFileDataStorage::readChain(int record, Tolm::CArray<unsigned char>& data) {
     unsigned char* target = data.GetData();
     for (;;) {
         // The next page's header is on its way while this page is copied.
-        if (page.nextPage != -1) file->Prefetch(getPageStart(page.nextPage));
+        if (page.nextPage != -1) prefetchPage(page.nextPage, where);
         std::memcpy(target, page.data, static_cast<std::size_t>(page.usedSize));
         if (page.nextPage == -1) return where.recordSize;
         target += page.usedSize;
@@ -521,6 +574,8 @@ int CFileDataStorage::WriteRecord(const unsigned char* data, int length) {
 
 void CFileDataStorage::ReadRecord(int record,
                                   Tolm::CArray<unsigned char, Tolm::CurrentMemoryManager>& output) {
+    // The first header is on its way while the record's owner is looked up.
+    if (file && isHandedOutPage(record)) file->Prefetch(getPageStart(record));
     checkLiveRecord(record, "read");
     if (!useCompression && output.IsEmpty()) {
         // Straight into the caller's array, whose room is reused; a failure

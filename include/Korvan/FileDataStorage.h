@@ -133,6 +133,12 @@ private:
         int place = 0;
         int recordSize = 0;
         int pageCount = 0;
+        // The file bytes [lentLow, lentHigh) that the walk's last lend made
+        // readable at lent (the view around a page): later pages there are
+        // read without another call on the file.
+        const unsigned char* lent = nullptr;
+        std::int64_t lentLow = 0;
+        std::int64_t lentHigh = 0;
     };
 
     // Page file.
@@ -141,10 +147,17 @@ private:
     CPage loadPage(int page, ChainPlace& where);
     CPage loadPageHeader(int page, ChainPlace& where, bool withData = false);
     CPage readPageHeader(int page, const Tolm::CFile::LentBytes& lent, ChainPlace& where, bool withData);
-    const unsigned char* lendData(const CPage& page, std::int64_t offset);
+    const unsigned char* lendData(const CPage& page, std::int64_t offset, ChainPlace& where);
     void checkPageHeader(const CPage& page, ChainPlace& where, bool withData);
     void writePage(const CPage& page);
-    Tolm::CFile::LentBytes lendBytes(std::int64_t offset, int count);
+    Tolm::CFile::LentBytes lendBytes(std::int64_t offset, int count, ChainPlace& where);
+    Tolm::CFile::LentBytes lendFromFile(std::int64_t offset, int count, ChainPlace& where);
+    // The messages of failed checks, made only when one fails.
+    [[noreturn]] void throwShortHeader(int page, int count, const ChainPlace& where) const;
+    [[noreturn]] void throwCutPage(const CPage& page, int count) const;
+    [[noreturn]] void throwBadHeader(const CPage& page, const ChainPlace& where, bool withData) const;
+    [[noreturn]] void throwNotLive(int record, const char* operation) const;
+    void prefetchPage(int page, const ChainPlace& where) const;
     Tolm::CFile& openFile() const;
 
     // Free-page management.

@@ -213,6 +213,33 @@ TEST_F(FileTest, NamelessFileReadsThroughViewsExactlyAndStopsAtItsEnd) {
 #endif
 }
 
+// The system caches a block of 2 MiB whole (one entry in a view) only when
+// the first write that touches it covers it whole. A file written front to
+// back as the record store writes one (the length set five pages ahead, each
+// group of five pages written last page first, slot 0 never written) reaches
+// the disk so: the first write into every block covers all of it.
+TEST_F(FileTest, AFileWrittenFrontToBackReachesTheDiskInWholeBlocks) {
+    constexpr std::int64_t kBlock = 2 << 20, kPage = 4096, kBlocks = 6;
+    auto file = Open("blocks");
+    counting_.ResetCounts();
+    const std::string data(kPage - 12, 'd');
+    for (std::int64_t group = 0; (group + 1) * 5 * kPage < kBlocks * kBlock; ++group) {
+        SetLength(*file, (group + 1) * 5 * kPage + kPage);
+        for (std::int64_t page = group * 5 + 5; page > group * 5; --page) Write(*file, page * kPage, data);
+    }
+    file->Close();
+    EXPECT_EQ(model_, Contents(PathOf("blocks")));
+    const std::vector<Tolm::detail::FileRange> writes = counting_.WrittenRanges();
+    for (std::int64_t block = 0; block + 1 < kBlocks; ++block) {
+        const auto first = std::find_if(writes.begin(), writes.end(), [&](const Tolm::detail::FileRange& w) {
+            return w.low < (block + 1) * kBlock && w.high > block * kBlock;
+        });
+        ASSERT_NE(writes.end(), first) << "block " << block;
+        EXPECT_TRUE(first->low <= block * kBlock && first->high >= (block + 1) * kBlock)
+            << "block " << block << " first written at [" << first->low << ", " << first->high << ")";
+    }
+}
+
 // Each row: the exact length a sequence of calls leaves on the disk, and the disk's bytes.
 TEST_F(FileTest, DiskEndsAtLastByteWrittenOrLengthSet) {
     const struct {

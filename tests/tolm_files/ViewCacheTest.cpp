@@ -270,24 +270,39 @@ TEST(FileWindowViews, RandomOperationsWithRefusedViewsMatchByteVectorModel) {
     }
 }
 
-// Bytes lent by the window: where they lie, or through scratch.
+// Bytes lent by the window: where they lie, or through scratch; and a sample
+// of the bytes lent around them (those next to them and some further off),
+// by their offsets.
 struct Lent {
     Bytes bytes;
     const unsigned char* where;
+    std::vector<std::pair<std::int64_t, unsigned char>> around;
 };
 Lent LendAt(FileWindow& window, std::int64_t at, int count, Bytes& scratch) {
     scratch.assign(static_cast<std::size_t>(count), 0);
     const FileWindow::Lent lent = window.lend(at, count, scratch.data());
-    return {Bytes(lent.bytes, lent.bytes + lent.count), lent.bytes};
+    Lent result{Bytes(lent.bytes, lent.bytes + lent.count), lent.bytes, {}};
+    const std::int64_t low = -lent.before, high = lent.count + lent.after;
+    for (std::int64_t k = low; k < high; k += k < -4096 || k >= lent.count + 4096 ? 65537 : 509)
+        result.around.emplace_back(at + k, lent.bytes[k]);
+    if (high > low) result.around.emplace_back(at + high - 1, lent.bytes[high - 1]);
+    return result;
+}
+std::vector<std::pair<std::int64_t, unsigned char>> Around(const Bytes& model, const Lent& lent) {
+    std::vector<std::pair<std::int64_t, unsigned char>> expected;
+    for (const auto& [at, byte] : lent.around)
+        expected.emplace_back(at, at < static_cast<std::int64_t>(model.size()) ? model[at] : '?');
+    return expected;
 }
 bool IsWithin(const unsigned char* where, const Bytes& bytes) {
     return where >= bytes.data() && where < bytes.data() + bytes.size();
 }
 
 // A lend copies nothing where the bytes lie in one piece: in a view of a
-// nameless file, in the window when it holds them dirty (the newest bytes,
-// not written out for the lend). In a file with a name they come from the
-// window, or through scratch past its reach; at the end fewer.
+// nameless file (with the rest of the view around them), in the window when
+// it holds them dirty (the newest bytes, not written out for the lend). In a
+// file with a name they come from the window, or through scratch past its
+// reach; at the end fewer.
 TEST(FileWindowLends, BytesComeFromWhereTheyLieAndThroughScratchOtherwise) {
     Disk disk(3 * kMiB);
     auto window = OpenWindow(disk);
@@ -312,6 +327,17 @@ TEST(FileWindowLends, BytesComeFromWhereTheyLieAndThroughScratchOtherwise) {
     expected.insert(expected.end(), 50, 'n');
     EXPECT_EQ(expected, around.bytes);
     EXPECT_TRUE(IsWithin(around.where, disk.bytes));
+
+    // Lent from a view, the bytes around are lent too, the whole view below
+    // the file's end, and current: dirty bytes of the window there are
+    // written out first.
+    window->moveTo(kMiB);
+    window->write(newer.data(), static_cast<int>(newer.size()));
+    const FileWindow::Lent withView = window->lend(5000, 100, scratch.data());
+    ASSERT_EQ(disk.bytes.data() + 5000, withView.bytes);
+    EXPECT_EQ(5000, withView.before);
+    EXPECT_EQ(3 * kMiB - 5100, withView.after);
+    EXPECT_EQ(newer, Bytes(withView.bytes - 5000 + kMiB, withView.bytes - 5000 + kMiB + 4096));
 
     const Lent atEnd = LendAt(*window, 3 * kMiB - 30, 100, scratch);
     EXPECT_EQ(Slice(disk.bytes, 3 * kMiB - 30, 30), atEnd.bytes);
@@ -372,8 +398,9 @@ TEST(FileWindowLends, RandomLendsWritesAndCutsMatchByteVectorModel) {
                 const int count = static_cast<int>(sizes[below(4)]);
                 if (action < 10) {
                     const std::int64_t position = window->position();
-                    ASSERT_EQ(Slice(model, at, count), LendAt(*window, at, count, scratch).bytes)
-                        << "step " << step << " at " << at;
+                    const Lent lent = LendAt(*window, at, count, scratch);
+                    ASSERT_EQ(Slice(model, at, count), lent.bytes) << "step " << step << " at " << at;
+                    ASSERT_EQ(Around(model, lent), lent.around) << "step " << step << " at " << at;
                     ASSERT_EQ(position, window->position());
                 } else if (action < 15) {
                     Bytes bytes(static_cast<std::size_t>(count));

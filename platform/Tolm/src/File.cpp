@@ -192,7 +192,7 @@ CFile::LentBytes CFile::Lend(std::int64_t offset, int count, unsigned char* scra
     if (count == 0) return {scratch, 0};
     if (scratch == nullptr) ThrowArgumentError("no scratch room to lend bytes through");
     const detail::FileWindow::Lent lent = f.window.lend(offset, count, scratch);
-    return {lent.bytes, lent.count};
+    return {lent.bytes, lent.count, lent.before, lent.after};
 }
 
 void CFile::Prefetch(std::int64_t offset) const {

@@ -75,21 +75,29 @@ struct FileWindow::State {
 
     // The bytes where they lie when they lie in one piece: the window's
     // known bytes where it holds any of them dirty (the newest), otherwise
-    // one view (rule (3) of ViewCache.cpp), otherwise the window's known
-    // bytes. Null when none holds them.
-    const unsigned char* bytesInPlace(std::int64_t fileLow, std::int64_t count) {
+    // one view (rule (3) of ViewCache.cpp), with the rest of the view around
+    // them once nothing of it is dirty, otherwise the window's known bytes.
+    // Null bytes when none holds them.
+    Lent bytesInPlace(std::int64_t fileLow, int count) {
         const std::int64_t fileHigh = fileLow + count;
         const WindowBuffer& memory = window.memory();
         const bool isDirty = memory.isDirtyWithin(fileLow, fileHigh);
-        if (isDirty && memory.knows(fileLow, fileHigh)) return memory.buffer + (fileLow - memory.base);
+        if (isDirty && memory.knows(fileLow, fileHigh))
+            return {memory.buffer + (fileLow - memory.base), count};
         if (views.mayServe()) {
             if (isDirty) window.flush();
             const std::int64_t end = window.diskLength();
             if (fileHigh <= end) {
-                if (const unsigned char* bytes = views.lend(fileLow, count, end)) return bytes;
+                if (const unsigned char* bytes = views.lend(fileLow, count, end)) {
+                    const FileRange view = views.lastLent();
+                    if (memory.isDirtyWithin(view.low, view.high))
+                        window.flush();  // the view's bytes are current
+                    return {bytes, count, fileLow - view.low, std::min(view.high, end) - fileHigh};
+                }
             }
         }
-        return memory.knows(fileLow, fileHigh) ? memory.buffer + (fileLow - memory.base) : nullptr;
+        if (memory.knows(fileLow, fileHigh)) return {memory.buffer + (fileLow - memory.base), count};
+        return {nullptr, 0};
     }
 
     // Lets go of the views and the window and closes the file; the system's
@@ -148,7 +156,7 @@ FileWindow::Lent FileWindow::lend(std::int64_t offset, int count, unsigned char*
     if (offset >= f.window.length()) f.window.refreshLength();  // a reader's file may have grown
     const std::int64_t n = std::clamp<std::int64_t>(f.window.length() - offset, 0, count);
     if (n == 0) return {scratch, 0};
-    if (const unsigned char* bytes = f.bytesInPlace(offset, n)) return {bytes, static_cast<int>(n)};
+    if (const Lent inPlace = f.bytesInPlace(offset, static_cast<int>(n)); inPlace.bytes) return inPlace;
     if (n < WriteBackWindow::kDirectIoBytes) {
         const unsigned char* bytes = f.loadIntoWindow(offset, n);
         // The file may have turned out shorter than known while loading.

@@ -38,6 +38,8 @@ public:
     struct Lent {
         const unsigned char* bytes;
         int count;
+        std::int64_t before = 0;  // file bytes around them in the same memory
+        std::int64_t after = 0;
     };
     Lent lend(std::int64_t offset, int count, unsigned char* scratch);
     void prefetch(std::int64_t offset) const;

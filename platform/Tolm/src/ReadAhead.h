@@ -7,16 +7,12 @@
 // Tolmbase; one per open file.
 #pragma once
 
+#include "SystemFile.h"
+
 #include <algorithm>
 #include <cstdint>
 
 namespace Tolm::detail {
-
-// File bytes [low, high).
-struct FileRange {
-    std::int64_t low = 0;
-    std::int64_t high = 0;
-};
 
 class ReadAhead {
 public:

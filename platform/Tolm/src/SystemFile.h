@@ -15,6 +15,12 @@
 
 namespace Tolm::detail {
 
+// File bytes [low, high).
+struct FileRange {
+    std::int64_t low = 0;
+    std::int64_t high = 0;
+};
+
 // What an open file is on the system: enough to tell a regular file from a
 // folder or a special file, and one file from another.
 struct SystemFileStatus {

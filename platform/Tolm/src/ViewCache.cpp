@@ -1,6 +1,7 @@
 #include "ViewCache.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 // Design notes on the views.
@@ -44,10 +45,15 @@ namespace {
 constexpr int kNameCheckInterval = 256;
 constexpr int kMaxRetryShift = 10;
 
+bool isPowerOfTwo(std::int64_t n) { return n > 0 && (n & (n - 1)) == 0; }
+
 }  // namespace
 
 ViewCache::ViewCache(FileCalls& calls, ViewBudget& budget, std::int64_t viewBytes)
-    : calls_(calls), budget_(budget), viewBytes_(viewBytes) {}
+    : calls_(calls),
+      budget_(budget),
+      viewBytes_(viewBytes),
+      viewShift_(std::countr_zero(static_cast<std::uint64_t>(viewBytes))) {}
 
 // The eligible file's common case is answered inline (mayServe).
 bool ViewCache::mayServeAfterChecks() {
@@ -62,7 +68,7 @@ bool ViewCache::mayServeAfterChecks() {
         return false;
     }
     const SystemFileStatus status = calls_.status("get the status of");
-    if (!status.isRegular || viewBytes_ % calls_.system().viewAlignment() != 0) {
+    if (!status.isRegular || !isPowerOfTwo(viewBytes_) || viewBytes_ % calls_.system().viewAlignment() != 0) {
         isNeverMapped_ = true;
         return false;
     }
@@ -94,9 +100,7 @@ const unsigned char* ViewCache::lendFromSlot(std::int64_t fileLow, std::int64_t 
     if (inView + count > viewBytes_) return nullptr;
     const unsigned char* view = viewReaching(slot, fileLow + count, fileEnd);
     if (!view) return nullptr;
-    const View& mapped = views_[static_cast<std::size_t>(slot)];
-    last_ = {slot * viewBytes_, slot * viewBytes_ + mapped.count, view, static_cast<std::size_t>(slot)};
-    return view + inView;
+    return lentFrom(static_cast<std::size_t>(slot), inView);
 }
 
 // The view of slot that reaches fileHigh, mapped (again) if need be; null

@@ -19,8 +19,9 @@ public:
     // process holds several within its budget.
     static constexpr std::int64_t kViewBytes = 64 << 20;
 
-    // viewBytes must be a multiple of the file's viewAlignment() (views are
-    // off otherwise); tests pass small ones, with a small budget.
+    // viewBytes must be a power of two and a multiple of the file's
+    // viewAlignment() (views are off otherwise); tests pass small ones, with
+    // a small budget.
     explicit ViewCache(FileCalls& calls, ViewBudget& budget = ViewBudget::forProcess(),
                        std::int64_t viewBytes = kViewBytes);
     ~ViewCache() { releaseAll(); }
@@ -39,20 +40,25 @@ public:
     bool read(unsigned char* target, std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd);
     // As read, without the copy: where the bytes lie in their view, good
     // until the next call of this object; null when views cannot serve them
-    // now or they lie across two views.
+    // now or they lie across two views. A mapped view that holds them is
+    // found inline.
     const unsigned char* lend(std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd) {
-        if (last_.bytes && fileLow >= last_.low && fileLow + count <= last_.high) {
-            views_[last_.slot].lastUse = ++clock_;
-            return last_.bytes + (fileLow - last_.low);
-        }
+        const auto slot = static_cast<std::size_t>(fileLow >> viewShift_);
+        const std::int64_t inView = fileLow & (viewBytes_ - 1);
+        if (slot < views_.size() && inView + count <= views_[slot].count) return lentFrom(slot, inView);
         return lendFromSlot(fileLow, count, fileEnd);
     }
+    // The file bytes the view of the last lend holds (none after a release
+    // of it): all of them may be read as the lent ones, until the next call.
+    FileRange lastLent() const { return {last_.low, last_.high}; }
     // A hint: the first bytes at fileLow are fetched into the processor's
-    // cache when they lie in the view of the last lend. Maps nothing and lets
-    // no view go, so bytes lent before stay good.
+    // cache when a view already mapped holds them. Maps nothing and lets no
+    // view go, so bytes lent before stay good.
     void prefetch(std::int64_t fileLow) const {
-        if (last_.bytes && fileLow >= last_.low && fileLow < last_.high)
-            __builtin_prefetch(last_.bytes + (fileLow - last_.low));
+        const auto slot = static_cast<std::size_t>(fileLow >> viewShift_);
+        const std::int64_t inView = fileLow & (viewBytes_ - 1);
+        if (slot < views_.size() && inView < views_[slot].count)
+            __builtin_prefetch(views_[slot].bytes + inView);
     }
     // Lets every view go: before a cut, and before the file closes.
     void releaseAll() noexcept;
@@ -65,25 +71,31 @@ private:
         std::uint64_t lastUse = 0;
     };
     bool mayServeAfterChecks();
+    const unsigned char* lentFrom(std::size_t slot, std::int64_t inView) {
+        View& view = views_[slot];
+        view.lastUse = ++clock_;
+        const std::int64_t low = static_cast<std::int64_t>(slot) << viewShift_;
+        last_ = {low, low + view.count, view.bytes};
+        return view.bytes + inView;
+    }
     const unsigned char* lendFromSlot(std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd);
     const unsigned char* viewReaching(std::int64_t slot, std::int64_t fileHigh, std::int64_t fileEnd);
     bool makeRoom(std::int64_t bytes);
     void release(View& view) noexcept;
     void noteRefusal();
 
-    // The view of the last lend, so that a run of lends within it (the pages
-    // of a record) skips the slot lookup.
+    // The view of the last lend: the bytes around the lent ones.
     struct LastLent {
         std::int64_t low = 0, high = 0;  // file bytes the view holds
         const unsigned char* bytes = nullptr;
-        std::size_t slot = 0;
     };
 
     FileCalls& calls_;
     ViewBudget& budget_;
     LastLent last_;
     const std::int64_t viewBytes_;
-    std::vector<View> views_;  // by slot: offset / viewBytes_
+    const int viewShift_;      // viewBytes_ is 1 << viewShift_ where views are used
+    std::vector<View> views_;  // by slot: offset >> viewShift_
     std::int64_t mappedBytes_ = 0;
     std::uint64_t clock_ = 0;  // ticks once per use, for least recently used
     bool isEligible_ = false;  // seen regular and nameless (rule 1)

@@ -33,6 +33,15 @@
 //      that was set.
 //  (6) base and every relocation are multiples of WindowBuffer::kAlign, so the
 //      bit maps move by whole words.
+//  (7) The system keeps a file's cached pages in blocks of up to
+//      kWholeBlockBytes when one write covers such a block whole, and then
+//      maps it into a view with a single entry: the first touch of a view
+//      costs one fault per block instead of one per few pages. So a window of
+//      two blocks or more starts at a block boundary, and a flush widens a run
+//      to the boundary on either side with zero bytes at or beyond diskLength
+//      (as (5) bridges a gap), where that completes the block within the
+//      window and the file's length. A file written front to back then
+//      reaches the disk in whole blocks.
 // Transfers of kDirectIoBytes or more bypass the window (after writing out
 // what of it they overlap), so large sequential transfers are not copied twice.
 
@@ -43,6 +52,8 @@ namespace {
 constexpr std::int64_t kInitialBufferBytes = 256 << 10;
 // Dirty runs closer than this are written as one when the gap allows it (5).
 constexpr std::int64_t kBridgeBytes = 16 << 10;
+// The block the system caches whole when one write covers it (rule 7).
+constexpr std::int64_t kWholeBlockBytes = 2 << 20;
 
 static_assert(WriteBackWindow::kDirectIoBytes * 2 <= CFile::kMaxBufferBytes,
               "a buffered transfer must fit half a window");
@@ -51,6 +62,7 @@ static_assert(ReadAhead::kMaxReadAheadBytes <= kInitialBufferBytes / 2,
 static_assert(kInitialBufferBytes % WindowBuffer::kAlign == 0 && WindowBuffer::kAlign % kBitsPerWord == 0);
 
 std::int64_t alignDown(std::int64_t value, std::int64_t unit) { return value - value % unit; }
+std::int64_t alignUp(std::int64_t value, std::int64_t unit) { return alignDown(value + unit - 1, unit); }
 
 }  // namespace
 
@@ -68,8 +80,9 @@ void WriteBackWindow::place(std::int64_t fileLow, std::int64_t fileHigh) {
         std::int64_t newCapacity = std::max(m.capacity, kInitialBufferBytes);
         while (newCapacity < 2 * (fileHigh - fileLow) && newCapacity < CFile::kMaxBufferBytes)
             newCapacity *= 2;
-        const std::int64_t newBase =
-            alignDown(std::max<std::int64_t>(0, fileLow - newCapacity / 4), WindowBuffer::kAlign);
+        const std::int64_t unit =
+            newCapacity >= 2 * kWholeBlockBytes ? kWholeBlockBytes : WindowBuffer::kAlign;
+        const std::int64_t newBase = alignDown(std::max<std::int64_t>(0, fileLow - newCapacity / 4), unit);
         if (newCapacity != m.capacity) {
             m.relocate(newBase, newCapacity);
         } else {
@@ -178,7 +191,9 @@ void WriteBackWindow::flush() {
             runHigh = findBit(m.dirty, next, end, false);
         }
         m.dirtyLow = runLow;  // what stays dirty if this write fails
-        calls_.writeAll(m.buffer + runLow, runHigh - runLow, m.base + runLow, diskLength_);
+        const FileRange written = widenToBlocks({runLow, runHigh});
+        calls_.writeAll(m.buffer + written.low, written.high - written.low, m.base + written.low,
+                        diskLength_);
         clearBits(m.dirty, runLow, runHigh);
         at = runHigh;
     }
@@ -197,6 +212,34 @@ bool WriteBackWindow::bridgeGap(std::int64_t gapLow, std::int64_t gapHigh) {
         setBits(m.known, diskEnd, gapHigh);
     }
     return true;
+}
+
+// The run [low, high) (offsets in the window) widened on each side to a block boundary
+// with zero bytes of new file, where the boundary lies within the window and
+// the file's length and no dirty byte lies between (rule 7).
+FileRange WriteBackWindow::widenToBlocks(FileRange run) {
+    WindowBuffer& m = memory_;
+    const std::int64_t diskEnd = diskLength_ - m.base;
+    const std::int64_t blockLow = alignDown(m.base + run.low, kWholeBlockBytes) - m.base;
+    if (blockLow < run.low && blockLow >= 0 && blockLow >= diskEnd) {
+        zeroNewFile(blockLow, run.low);
+        run.low = blockLow;
+    }
+    const std::int64_t blockHigh = alignUp(m.base + run.high, kWholeBlockBytes) - m.base;
+    if (run.high < blockHigh && run.high >= diskEnd && blockHigh <= m.capacity &&
+        m.base + blockHigh <= length_ && findBit(m.dirty, run.high, blockHigh, true) == blockHigh) {
+        zeroNewFile(run.high, blockHigh);
+        run.high = blockHigh;
+    }
+    return run;
+}
+
+// Known zero bytes at [low, high), all at or beyond the disk's end (rule 4).
+void WriteBackWindow::zeroNewFile(std::int64_t low, std::int64_t high) {
+    WindowBuffer& m = memory_;
+    std::memset(m.buffer + low, 0, static_cast<std::size_t>(high - low));
+    setBits(m.known, low, high);
+    m.noteUsed(low, high);
 }
 
 void WriteBackWindow::flushAll() {

@@ -63,6 +63,8 @@ public:
 
 private:
     bool bridgeGap(std::int64_t gapLow, std::int64_t gapHigh);
+    FileRange widenToBlocks(FileRange run);
+    void zeroNewFile(std::int64_t low, std::int64_t high);
     void noteEndFound(std::int64_t fileEnd);
 
     FileCalls& calls_;

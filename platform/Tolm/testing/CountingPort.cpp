@@ -17,7 +17,12 @@ public:
             error = port_.faultError_.load(std::memory_order_relaxed);
             return -1;
         }
-        return file_->writeAt(bytes, count, offset, error);
+        const std::int64_t written = file_->writeAt(bytes, count, offset, error);
+        if (written > 0) {
+            const std::lock_guard<std::mutex> lock(port_.writtenLock_);
+            port_.written_.push_back({offset, offset + written});
+        }
+        return written;
     }
     int setLength(std::int64_t length) override {
         port_.lengthChanges_.fetch_add(1, std::memory_order_relaxed);
@@ -47,7 +52,16 @@ CountingPort::Counts CountingPort::counts() const {
             lengthChanges_.load(std::memory_order_relaxed)};
 }
 
+std::vector<detail::FileRange> CountingPort::WrittenRanges() const {
+    const std::lock_guard<std::mutex> lock(writtenLock_);
+    return written_;
+}
+
 void CountingPort::ResetCounts() {
+    {
+        const std::lock_guard<std::mutex> lock(writtenLock_);
+        written_.clear();
+    }
     reads_.store(0, std::memory_order_relaxed);
     writes_.store(0, std::memory_order_relaxed);
     lengthChanges_.store(0, std::memory_order_relaxed);

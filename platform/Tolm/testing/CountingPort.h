@@ -1,6 +1,7 @@
 // Wraps the port in force for tests and benchmarks: counts the system calls
-// of every file opened through it (reads, writes, length changes) and can
-// fail a chosen write, as an error-injecting Env does. Installs itself while
+// of every file opened through it (reads, writes, length changes), keeps the
+// file bytes each write covered, and can fail a chosen write, as an
+// error-injecting Env does. Installs itself while
 // it lives and puts the port it wrapped back after.
 //
 //     Tolm::testing::CountingPort counting;
@@ -11,6 +12,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 namespace Tolm::testing {
 
@@ -26,6 +29,9 @@ public:
     ~CountingPort() override;
 
     Counts counts() const;
+    // The file bytes of every system write since the last reset, in order
+    // (a failed write covers none).
+    std::vector<detail::FileRange> WrittenRanges() const;
     void ResetCounts();
     // The next successfulWrites system writes succeed, the one after fails
     // with error (e.g. ENOSPC) and the fault turns itself off; -1 turns it off
@@ -46,6 +52,8 @@ private:
     std::atomic<std::int64_t> lengthChanges_{0};
     std::atomic<int> writesBeforeFault_{-1};
     std::atomic<int> faultError_{0};
+    mutable std::mutex writtenLock_;
+    std::vector<detail::FileRange> written_;
 };
 
 }  // namespace Tolm::testing

@@ -114,6 +114,11 @@ public:
     struct LentBytes {
         const unsigned char* bytes;
         int count;  // fewer than asked only at the end of the file
+        // The memory lent may hold more of the file in order around them:
+        // the file bytes [offset - before, offset + count + after) lie at
+        // bytes - before onwards, lent alike (a page's neighbours in a view).
+        std::int64_t before = 0;
+        std::int64_t after = 0;
     };
     // Lends the file bytes [offset, offset + count) without copying them
     // where it can: a pointer into the write-back window (which holds the
@@ -122,7 +127,8 @@ public:
     // Otherwise the bytes are read into scratch, which must have room for
     // count bytes, and scratch is lent. The position does not move.
     //
-    // Lifetime: the bytes may be read until the next call on this file,
+    // Lifetime: the bytes (and those around them that before and after
+    // name) may be read until the next call on this file,
     // whatever it is (a write changes them, a read moves the window or lets
     // a view go), and are never written through.
     //
