@@ -209,8 +209,12 @@ public:
         const HANDLE mapping = ::CreateFileMappingW(handle_, nullptr, PAGE_READONLY, 0, 0, nullptr);
         if (mapping == nullptr) return nullptr;
         const auto where = static_cast<std::uint64_t>(offset);
-        void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, static_cast<DWORD>(where >> 32),
-                                     static_cast<DWORD>(where), static_cast<SIZE_T>(count));
+        const DWORD high = static_cast<DWORD>(where >> 32), low = static_cast<DWORD>(where);
+        const auto bytes = static_cast<SIZE_T>(count);
+        void* view = nullptr;
+        if (void* place = freePlaceOnBlock(bytes))
+            view = ::MapViewOfFileEx(mapping, FILE_MAP_READ, high, low, bytes, place);
+        if (view == nullptr) view = ::MapViewOfFile(mapping, FILE_MAP_READ, high, low, bytes);
         ::CloseHandle(mapping);
         return static_cast<const unsigned char*>(view);
     }
@@ -225,6 +229,22 @@ public:
     }
 
 private:
+    // A view starts on a 2 MiB boundary of the address space where one is
+    // free (the offsets views map are multiples of 2 MiB): a system that
+    // keeps the file's cached pages in 2 MiB blocks, as Linux does under Wine
+    // for a file written out in whole blocks, then maps a block with one
+    // entry instead of 512, and the first read of a block faults once. The
+    // place is found by reserving a little more and letting it go; another
+    // thread may take it meanwhile, and the view then goes anywhere.
+    static constexpr std::uintptr_t kBlockBytes = 2 << 20;
+    static void* freePlaceOnBlock(SIZE_T bytes) {
+        void* room = ::VirtualAlloc(nullptr, bytes + kBlockBytes, MEM_RESERVE, PAGE_NOACCESS);
+        if (room == nullptr) return nullptr;
+        ::VirtualFree(room, 0, MEM_RELEASE);
+        const auto start = reinterpret_cast<std::uintptr_t>(room);
+        return reinterpret_cast<void*>((start + kBlockBytes - 1) & ~(kBlockBytes - 1));
+    }
+
     HANDLE handle_;
     FileIdentity identity_{};
 };
