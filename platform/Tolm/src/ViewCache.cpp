@@ -33,6 +33,10 @@
 //      space (ViewBudget). A file that needs room lets its own least recently
 //      used views go, never another file's (another thread may be reading
 //      them); when it has none left, the read goes to reads at an offset.
+//      It lets one go only for a slot asked for kAskedBeforeEviction times in
+//      a row, with no view used between: reads at random over more slots
+//      than the budget holds would otherwise map and unmap a view for most
+//      reads, while a run through the file still maps each slot it reaches.
 //  (6) Every view is let go before the file is cut: Windows cuts no file
 //      under a mapped view.
 //  (7) A lend hands out a pointer into a view instead of copying: it is good
@@ -115,7 +119,7 @@ const unsigned char* ViewCache::viewReaching(std::int64_t slot, std::int64_t fil
     }
     release(views_[index]);  // short: the file grew past it (2)
     const std::int64_t count = std::min(viewBytes_, fileEnd - start);
-    if (!makeRoom(count)) return nullptr;
+    if (!makeRoom(count, slot)) return nullptr;
     const unsigned char* bytes = calls_.system().mapView(start, count);
     if (!bytes) {
         budget_.giveBack(count);
@@ -128,9 +132,16 @@ const unsigned char* ViewCache::viewReaching(std::int64_t slot, std::int64_t fil
     return bytes;
 }
 
-// Takes bytes of the budget, letting this file's least recently used views go
-// while they do not fit (5); false, with nothing taken, when none is left.
-bool ViewCache::makeRoom(std::int64_t bytes) {
+// Takes bytes of the budget for slot, letting this file's least recently used
+// views go while they do not fit, once the slot was asked for in a row (5);
+// false, with nothing taken, until then or when none is left.
+bool ViewCache::makeRoom(std::int64_t bytes, std::int64_t slot) {
+    if (budget_.tryTake(bytes)) return true;
+    if (slot != askedSlot_ || clock_ != askedAt_) askedInARow_ = 0;
+    askedSlot_ = slot;
+    askedAt_ = clock_;
+    if (++askedInARow_ < kAskedBeforeEviction) return false;
+    askedInARow_ = 0;
     while (!budget_.tryTake(bytes)) {
         View* oldest = nullptr;
         for (View& view : views_) {

@@ -18,6 +18,9 @@ public:
     // Large, so that few views cover a store; small enough that a 32-bit
     // process holds several within its budget.
     static constexpr std::int64_t kViewBytes = 64 << 20;
+    // Reads in a row that a slot without a view must ask for before a view
+    // of this file is let go to make room for it (rule 5).
+    static constexpr int kAskedBeforeEviction = 8;
 
     // viewBytes must be a power of two and a multiple of the file's
     // viewAlignment() (views are off otherwise); tests pass small ones, with
@@ -80,7 +83,7 @@ private:
     }
     const unsigned char* lendFromSlot(std::int64_t fileLow, std::int64_t count, std::int64_t fileEnd);
     const unsigned char* viewReaching(std::int64_t slot, std::int64_t fileHigh, std::int64_t fileEnd);
-    bool makeRoom(std::int64_t bytes);
+    bool makeRoom(std::int64_t bytes, std::int64_t slot);
     void release(View& view) noexcept;
     void noteRefusal();
 
@@ -103,6 +106,11 @@ private:
     int readsUntilNameCheck_ = 0;
     int refusals_ = 0;  // in a row
     int readsUntilRetry_ = 0;
+    // The slot last asked for without room, how often in a row, and the
+    // clock then (a view used since breaks the row).
+    std::int64_t askedSlot_ = -1;
+    int askedInARow_ = 0;
+    std::uint64_t askedAt_ = 0;
 };
 
 }  // namespace Tolm::detail
