@@ -5,7 +5,9 @@
 // size) and data; pages handed out as the store hands them out on a new
 // store: groups of five taken 5, 4, 3, 2, 1, then 10 .. 6, and so on.
 //   write  the file image is made block by block, and each 4 MiB block goes
-//          to the page cache with one pwrite; only the pwrites are timed
+//          to the page cache with one pwrite; only the pwrites are timed, of
+//          a second pass after the file was emptied (the first one touches
+//          memory the page cache may never have used)
 //   read   the file, warm in the page cache, mapped (and its pages entered
 //          into the map) before the clock starts; a read walks the chain and
 //          copies each page's data into a buffer reused from record to record
