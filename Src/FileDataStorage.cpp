@@ -336,63 +336,57 @@ const unsigned char* CFileDataStorage::lendData(const CPage& page, std::int64_t 
 void CFileDataStorage::checkPageHeader(const CPage& page, ChainPlace& where, bool withData) {
     if (where.place == 0) {
         const std::int64_t pagesInUse = static_cast<std::int64_t>(allocatedPagesCount) - freePages.GetSize();
-        if (page.recordSize < 1 || page.recordSize > pagesInUse * pageDataSize)
-            throwBadHeader(page, where, withData);
+        const std::int64_t maxRecordSize = pagesInUse * pageDataSize;
+        if (page.recordSize < 1 || page.recordSize > maxRecordSize)
+            throwBadHeader(page, where, HeaderFault::recordSize, maxRecordSize);
         where.recordSize = page.recordSize;
         where.pageCount = (page.recordSize - 1) / pageDataSize + 1;
     } else if (page.recordSize != -1) {
-        throwBadHeader(page, where, withData);
+        throwBadHeader(page, where, HeaderFault::recordSizePastFirstPage, 0);
     }
     const bool isLastPage = where.place == where.pageCount - 1;
     const int expectedUsed = isLastPage ? where.recordSize - where.place * pageDataSize : pageDataSize;
-    const int next = page.nextPage;
-    const bool linkHolds =
-        isLastPage ? next == -1
-                   : isHandedOutPage(next) && next != where.record && pageOwners[next] == where.record;
-    if (page.usedSize != expectedUsed || !linkHolds) throwBadHeader(page, where, withData);
-}
-
-// What is wrong with a header that failed checkPageHeader, in words.
-[[gnu::cold]] void CFileDataStorage::throwBadHeader(const CPage& page, const ChainPlace& where,
-                                                    bool withData) const {
-    const int record = where.record;
-    int recordSize = where.recordSize;
-    int pageCount = where.pageCount;
-    if (where.place == 0) {
-        const std::int64_t pagesInUse = static_cast<std::int64_t>(allocatedPagesCount) - freePages.GetSize();
-        const std::int64_t maxRecordSize = pagesInUse * pageDataSize;
-        if (page.recordSize < 1 || page.recordSize > maxRecordSize) {
-            throwDamagedPage(fileName, record, page.index,
-                             "record size " + std::to_string(page.recordSize) + " is outside 1.." +
-                                 std::to_string(maxRecordSize < INT_MAX ? maxRecordSize : INT_MAX));
-        }
-        recordSize = page.recordSize;
-        pageCount = (page.recordSize - 1) / pageDataSize + 1;
-    } else if (page.recordSize != -1) {
-        throwDamagedPage(
-            fileName, record, page.index,
-            "record size " + std::to_string(page.recordSize) + " on a page that is not the record's first");
-    }
-    const bool isLastPage = where.place == pageCount - 1;
-    const int expectedUsed = isLastPage ? recordSize - where.place * pageDataSize : pageDataSize;
     if (page.usedSize != expectedUsed) {
         // A loaded page whose used size is 0 is also a broken precondition.
         if (page.usedSize == 0 && withData) KORVAN_REPORT_BROKEN_PRECONDITION();
-        throwDamagedPage(fileName, record, page.index,
-                         "used size " + std::to_string(page.usedSize) + " where page " +
-                             std::to_string(where.place + 1) + " of " + std::to_string(pageCount) +
-                             " must hold " + std::to_string(expectedUsed));
+        throwBadHeader(page, where, HeaderFault::usedSize, expectedUsed);
     }
     const int next = page.nextPage;
-    if (isLastPage) {
-        throwDamagedPage(fileName, record, page.index,
-                         "the chain goes on to page " + std::to_string(next) + " beyond the " +
-                             std::to_string(pageCount) + " pages that record size " +
-                             std::to_string(recordSize) + " needs");
+    if (isLastPage && next != -1) throwBadHeader(page, where, HeaderFault::chainPastLastPage, 0);
+    if (!isLastPage && (!isHandedOutPage(next) || next == where.record || pageOwners[next] != where.record))
+        throwBadHeader(page, where, HeaderFault::foreignNextPage, 0);
+}
+
+// The message of a header that failed checkPageHeader; bound is the largest
+// record size or the used size expected, for the faults that have one.
+[[gnu::cold]] void CFileDataStorage::throwBadHeader(const CPage& page, const ChainPlace& where,
+                                                    HeaderFault fault, std::int64_t bound) const {
+    std::string what;
+    switch (fault) {
+        case HeaderFault::recordSize:
+            what = "record size " + std::to_string(page.recordSize) + " is outside 1.." +
+                   std::to_string(bound < INT_MAX ? bound : INT_MAX);
+            break;
+        case HeaderFault::recordSizePastFirstPage:
+            what = "record size " + std::to_string(page.recordSize) +
+                   " on a page that is not the record's first";
+            break;
+        case HeaderFault::usedSize:
+            what = "used size " + std::to_string(page.usedSize) + " where page " +
+                   std::to_string(where.place + 1) + " of " + std::to_string(where.pageCount) +
+                   " must hold " + std::to_string(bound);
+            break;
+        case HeaderFault::chainPastLastPage:
+            what = "the chain goes on to page " + std::to_string(page.nextPage) + " beyond the " +
+                   std::to_string(where.pageCount) + " pages that record size " +
+                   std::to_string(where.recordSize) + " needs";
+            break;
+        case HeaderFault::foreignNextPage:
+            what = "next page " + std::to_string(page.nextPage) + " is not a later page of this record (" +
+                   describeOwner(page.nextPage) + ")";
+            break;
     }
-    throwDamagedPage(fileName, record, page.index,
-                     "next page " + std::to_string(next) + " is not a later page of this record (" +
-                         describeOwner(next) + ")");
+    throwDamagedPage(fileName, where.record, page.index, what);
 }
 
 // One header write and one data write; the rest of the slot is never written.

@@ -155,7 +155,15 @@ private:
     // The messages of failed checks, made only when one fails.
     [[noreturn]] void throwShortHeader(int page, int count, const ChainPlace& where) const;
     [[noreturn]] void throwCutPage(const CPage& page, int count) const;
-    [[noreturn]] void throwBadHeader(const CPage& page, const ChainPlace& where, bool withData) const;
+    enum class HeaderFault {
+        recordSize,
+        recordSizePastFirstPage,
+        usedSize,
+        chainPastLastPage,
+        foreignNextPage
+    };
+    [[noreturn]] void throwBadHeader(const CPage& page, const ChainPlace& where, HeaderFault fault,
+                                     std::int64_t bound) const;
     [[noreturn]] void throwNotLive(int record, const char* operation) const;
     void prefetchPage(int page, const ChainPlace& where) const;
     Tolm::CFile& openFile() const;
