@@ -51,7 +51,10 @@ void deleteQuietly(const Tolm::CUnicodeString& path) {
 
 }  // namespace
 
-TemporaryFile::TemporaryFile() : path_(Tolm::TempFile::New(u"gearset", u"tmp")) {
+TemporaryFile::TemporaryFile() {
+    // A signal between the file's making and its noting would leave it behind.
+    const SignalsHeld held;
+    path_ = Tolm::TempFile::New(u"gearset", u"tmp");
     try {
         removal_ = std::make_unique<RemovedOnSignal>(path_.ToUtf8());
     } catch (...) {
@@ -83,6 +86,9 @@ ReplacedTarget::ReplacedTarget(const std::string& target) : target_(target) {
     } else {
         finalPath_ = system;
     }
+    // A signal between the temporary file's making and its noting would
+    // leave it behind.
+    const SignalsHeld held;
     // A short fixed prefix: the target's own name might leave no room.
     int systemError = 0;
     try {
