@@ -3,6 +3,7 @@
 #include "Report.h"
 
 #include <Tolm/Error.h>
+#include <Tolm/Memory.h>
 
 #include <climits>
 #include <cstring>
@@ -504,7 +505,7 @@ int CFileDataStorage::readChain(int record, Tolm::CArray<unsigned char>& data) {
     for (;;) {
         // The next page's header is on its way while this page is copied.
         if (page.nextPage != -1) prefetchPage(page.nextPage, where);
-        std::memcpy(target, page.data, static_cast<std::size_t>(page.usedSize));
+        Tolm::CopyBytes(target, page.data, static_cast<std::size_t>(page.usedSize));
         if (page.nextPage == -1) return where.recordSize;
         target += page.usedSize;
         ++where.place;

@@ -1,8 +1,11 @@
 #include <Tolm/Array.h>
+#include <Tolm/Memory.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "GearsetTesting.h"
 
@@ -90,6 +93,28 @@ TEST(FastArray, MisuseIsReportedAndNeverTouchesMemoryAroundTheArray) {
     EXPECT_TRUE(holdsSequence(bytes, 3));
     filled(0).RemoveLast();
     EXPECT_TRUE(recorder.Count() == 6 && recorder.LastFromFramework());
+}
+
+// The bulk copy moves short blocks one way and long ones another (a string
+// move on some processors): every length around the switch, at every
+// alignment of either end, copies exactly its bytes and touches nothing else.
+TEST(CopyBytes, CopiesEveryLengthAtEveryAlignmentAndNothingBeside) {
+    constexpr std::size_t kRoom = 70000;
+    std::vector<unsigned char> source(kRoom);
+    for (std::size_t i = 0; i < kRoom; ++i) source[i] = static_cast<unsigned char>(i * 7 + (i >> 8));
+    for (const std::size_t length : {0u, 1u, 15u, 255u, 511u, 512u, 513u, 4084u, 4096u, 65539u}) {
+        for (const std::size_t from : {0u, 1u, 7u, 12u}) {
+            for (const std::size_t to : {0u, 3u, 16u}) {
+                std::vector<unsigned char> target(kRoom, 0xEE);
+                Tolm::CopyBytes(target.data() + to, source.data() + from, length);
+                SCOPED_TRACE(testing::Message() << length << " bytes from +" << from << " to +" << to);
+                for (std::size_t i = 0; i < to; ++i) ASSERT_EQ(target[i], 0xEE);
+                ASSERT_TRUE(
+                    std::equal(source.begin() + from, source.begin() + from + length, target.begin() + to));
+                for (std::size_t i = to + length; i < kRoom; ++i) ASSERT_EQ(target[i], 0xEE);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include "ViewCache.h"
 #include "WriteBackWindow.h"
 
+#include <Tolm/Memory.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -58,7 +60,7 @@ struct FileWindow::State {
         if (count >= WriteBackWindow::kDirectIoBytes) return window.readDirect(target, fileLow, count);
         const unsigned char* known = loadIntoWindow(fileLow, count);
         count = std::min(count, std::max<std::int64_t>(0, window.length() - fileLow));
-        std::memcpy(target, known, static_cast<std::size_t>(count));
+        CopyBytes(target, known, static_cast<std::size_t>(count));
         return count;
     }
 

@@ -3,6 +3,8 @@
 
 #include "Internal.h"
 
+#include <Tolm/Memory.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -196,3 +198,8 @@ long decrementReferenceCount(ReferenceCount& count) noexcept {
 int readReferenceCount(const ReferenceCount& count) noexcept { return count.load(std::memory_order_relaxed); }
 
 }  // namespace Tolm::detail
+
+// The C library's memcpy picks the best move for the processor it runs on.
+void Tolm::CopyBytes(void* target, const void* source, std::size_t count) noexcept {
+    std::memcpy(target, source, count);
+}

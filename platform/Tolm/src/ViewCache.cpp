@@ -1,5 +1,7 @@
 #include "ViewCache.h"
 
+#include <Tolm/Memory.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -92,7 +94,7 @@ bool ViewCache::read(unsigned char* target, std::int64_t fileLow, std::int64_t c
         const std::int64_t n = std::min(count - done, viewBytes_ - inView);
         const unsigned char* view = viewReaching(slot, at + n, fileEnd);
         if (!view) return false;  // the bytes copied so far are read again
-        std::memcpy(target + done, view + inView, static_cast<std::size_t>(n));
+        CopyBytes(target + done, view + inView, static_cast<std::size_t>(n));
         done += n;
     }
     return true;

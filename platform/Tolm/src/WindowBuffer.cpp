@@ -29,7 +29,7 @@ void WindowBuffer::noteDirty(std::int64_t low, std::int64_t high) {
 
 void WindowBuffer::put(const unsigned char* bytes, std::int64_t fileLow, std::int64_t count) {
     const std::int64_t low = fileLow - base;
-    std::memcpy(buffer + low, bytes, static_cast<std::size_t>(count));
+    CopyBytes(buffer + low, bytes, static_cast<std::size_t>(count));
     setBits(known, low, low + count);
     setBits(dirty, low, low + count);
     noteUsed(low, low + count);
@@ -40,7 +40,7 @@ void WindowBuffer::copyUnknown(const unsigned char* source, std::int64_t low, st
     for (std::int64_t at = low; at < high;) {
         const std::int64_t runLow = findBit(known, at, high, false);
         const std::int64_t runHigh = findBit(known, runLow, high, true);
-        std::memcpy(buffer + runLow, source + (runLow - low), static_cast<std::size_t>(runHigh - runLow));
+        CopyBytes(buffer + runLow, source + (runLow - low), static_cast<std::size_t>(runHigh - runLow));
         at = runHigh;
     }
 }

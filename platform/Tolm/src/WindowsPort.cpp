@@ -6,6 +6,7 @@
 
 #include "Internal.h"
 
+#include <Tolm/Memory.h>
 #include <Tolm/String.h>
 
 #include <cerrno>
@@ -16,6 +17,10 @@
 #include <utility>
 
 #include <windows.h>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 namespace Tolm::detail {
 
@@ -420,3 +425,34 @@ long decrementReferenceCount(ReferenceCount& count) noexcept { return ::Interloc
 int readReferenceCount(const ReferenceCount& count) noexcept { return static_cast<int>(count); }
 
 }  // namespace Tolm::detail
+
+// MinGW programs take memcpy from the system's msvcrt.dll, which moves a block
+// of a page or more at about two thirds of the speed of the processor's own
+// string move on processors that make that fast (ERMS: CPUID leaf 7, EBX bit
+// 9). Windows compilers' own runtime copies such blocks with it there, and so
+// does this; elsewhere, and for short blocks, memcpy.
+#if defined(__i386__) || defined(__x86_64__)
+namespace {
+
+bool hasFastStringMoves() {
+    unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & (1u << 9)) != 0;
+}
+
+const bool kFastStringMoves = hasFastStringMoves();
+constexpr std::size_t kStringMoveBytes = 512;
+
+}  // namespace
+
+void Tolm::CopyBytes(void* target, const void* source, std::size_t count) noexcept {
+    if (count >= kStringMoveBytes && kFastStringMoves) {
+        asm volatile("rep movsb" : "+D"(target), "+S"(source), "+c"(count) : : "memory");
+        return;
+    }
+    std::memcpy(target, source, count);
+}
+#else
+void Tolm::CopyBytes(void* target, const void* source, std::size_t count) noexcept {
+    std::memcpy(target, source, count);
+}
+#endif
