@@ -2,9 +2,12 @@
 // blob table in a temporary database; LMDB, a memory-mapped B-tree with integer
 // keys, each value copied out) and against the limit of its own file layout
 // (LayoutModel.h: the layout driven by plain C, 4 MiB pwrites, reads through a
-// map). The model runs first for each size, and every engine's row carries
-// its rates over the model's:
+// map). For each size the engines run in rounds, the model first in each, and
+// every engine's row carries its rates over the model's of the same round:
 //   wr_x_model, rd_x_model, free_x_model   1.0 = the layout's limit
+// The machine is shared and its memory at times slow to hand out, so one run
+// of an engine can be far off: after the rows, a table gives each engine's
+// median ratios over the rounds (STORE_BENCH_ROUNDS, 3 by default).
 //
 // For each record size (100 B, 4 KiB, 64 KiB, 1 MiB) every engine writes
 // STORE_BENCH_MIB MiB of records (256 by default), reads them all back in one
@@ -16,7 +19,7 @@
 //   sys_wr, sys_rd  system calls of the framework's files per MiB of records
 // The benchmark's own time is the wall time of the three phases.
 //
-//     STORE_BENCH_MIB=64 bench_store --benchmark_filter=/65536
+//     STORE_BENCH_MIB=64 STORE_BENCH_ROUNDS=5 bench_store --benchmark_filter=/65536
 #include <Korvan/FileDataStorage.h>
 
 #include <Tolm/Array.h>
@@ -65,12 +68,15 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr std::size_t kPoolBytes = 16u << 20;
 
+// A positive number from the environment, or fallback.
+long settingOr(const char* name, long fallback) {
+    const char* text = std::getenv(name);
+    const long value = text != nullptr ? std::atol(text) : fallback;
+    return value > 0 ? value : fallback;
+}
+
 std::size_t totalBytes() {
-    static const std::size_t total = [] {
-        const char* mib = std::getenv("STORE_BENCH_MIB");
-        const long value = mib != nullptr ? std::atol(mib) : 256;
-        return static_cast<std::size_t>(value > 0 ? value : 256) << 20;
-    }();
+    static const std::size_t total = static_cast<std::size_t>(settingOr("STORE_BENCH_MIB", 256)) << 20;
     return total;
 }
 
@@ -125,9 +131,14 @@ std::map<std::size_t, Rates>& modelRates() {
     static std::map<std::size_t, Rates> rates;
     return rates;
 }
+// Every round's rates over the model, by engine and record size.
+std::map<std::pair<std::string, std::size_t>, std::vector<Rates>>& ratiosByEngine() {
+    static std::map<std::pair<std::string, std::size_t>, std::vector<Rates>> ratios;
+    return ratios;
+}
 
-void report(benchmark::State& state, const Phases& phases, std::size_t recordSize, std::size_t count,
-            bool isModel = false) {
+void report(benchmark::State& state, const char* engine, const Phases& phases, std::size_t recordSize,
+            std::size_t count, bool isModel = false) {
     const double iterations = static_cast<double>(state.iterations());
     const double bytes = static_cast<double>(recordSize * count) * iterations;
     const Rates rates{bytes / phases.write / 1e6, bytes / phases.read / 1e6,
@@ -141,6 +152,8 @@ void report(benchmark::State& state, const Phases& phases, std::size_t recordSiz
         state.counters["wr_x_model"] = rates.write / model->second.write;
         state.counters["rd_x_model"] = rates.read / model->second.read;
         state.counters["free_x_model"] = model->second.free > 0 ? rates.free / model->second.free : 0;
+        ratiosByEngine()[{engine, recordSize}].push_back(
+            {state.counters["wr_x_model"], state.counters["rd_x_model"], state.counters["free_x_model"]});
     }
     const double mib = bytes / (1 << 20);
     state.counters["sys_wr"] = static_cast<double>(phases.sysWrites) / mib;
@@ -183,7 +196,7 @@ void runStore(benchmark::State& state, bool compress) {
         phases.sysReads += io.reads;
         state.SetIterationTime(wallSeconds(wall));
     }
-    report(state, phases, size, count);
+    report(state, compress ? "store, compressed" : "store", phases, size, count);
 }
 
 void BM_Store(benchmark::State& state) { runStore(state, false); }
@@ -284,7 +297,7 @@ void BM_SQLite(benchmark::State& state) {
         phases.free += seconds(t2, t3);
         state.SetIterationTime(wallSeconds(wall));
     }
-    report(state, phases, size, count);
+    report(state, "SQLite", phases, size, count);
 }
 
 void checkLmdb(int rc, const char* what) {
@@ -352,7 +365,7 @@ void BM_LMDB(benchmark::State& state) {
         phases.free += seconds(t2, t3);
         state.SetIterationTime(wallSeconds(wall));
     }
-    report(state, phases, size, count);
+    report(state, "LMDB", phases, size, count);
 }
 
 void BM_LayoutModel(benchmark::State& state) {
@@ -370,25 +383,61 @@ void BM_LayoutModel(benchmark::State& state) {
         phases.free += seconds.free;
         state.SetIterationTime(wallSeconds(wall));
     }
-    report(state, phases, size, count, true);
+    report(state, "layout model", phases, size, count, true);
 }
 
-// Side by side: the model, then all engines for one record size, then the next size, so that
-// a change in the machine's load hits one size rather than one engine.
+// Side by side: for each record size, rounds of the model and then every
+// engine, so that a change in the machine's load hits one round rather than
+// one engine.
 const bool kRegistered = [] {
+    const long rounds = settingOr("STORE_BENCH_ROUNDS", 3);
     for (int size : {100, 4096, 65536, 1 << 20}) {
-        for (const auto& [name, function] :
-             {std::pair{"BM_LayoutModel", &BM_LayoutModel}, std::pair{"BM_Store", &BM_Store},
-              std::pair{"BM_StoreCompressed", &BM_StoreCompressed}, std::pair{"BM_SQLite", &BM_SQLite},
-              std::pair{"BM_LMDB", &BM_LMDB}}) {
-            benchmark::RegisterBenchmark(name, function)
-                ->Arg(size)
-                ->Iterations(1)
-                ->UseManualTime()
-                ->Unit(benchmark::kMillisecond);
+        for (long round = 1; round <= rounds; ++round) {
+            for (const auto& [name, function] :
+                 {std::pair{"BM_LayoutModel", &BM_LayoutModel}, std::pair{"BM_Store", &BM_Store},
+                  std::pair{"BM_StoreCompressed", &BM_StoreCompressed}, std::pair{"BM_SQLite", &BM_SQLite},
+                  std::pair{"BM_LMDB", &BM_LMDB}}) {
+                benchmark::RegisterBenchmark((std::string(name) + "/round:" + std::to_string(round)).c_str(),
+                                             function)
+                    ->Arg(size)
+                    ->Iterations(1)
+                    ->UseManualTime()
+                    ->Unit(benchmark::kMillisecond);
+            }
         }
     }
     return true;
 }();
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void printMedians() {
+    if (ratiosByEngine().empty()) return;
+    std::printf("\nMedians over the rounds of each engine's rates over the layout model's:\n");
+    std::printf("%-18s %8s %7s %7s %7s %7s\n", "engine", "record", "rounds", "write", "read", "free");
+    for (const auto& [key, rounds] : ratiosByEngine()) {
+        std::vector<double> write, read, free;
+        for (const Rates& r : rounds) {
+            write.push_back(r.write);
+            read.push_back(r.read);
+            free.push_back(r.free);
+        }
+        std::printf("%-18s %8zu %7zu %7.2f %7.2f %7.2f\n", key.first.c_str(), key.second, rounds.size(),
+                    median(write), median(read), median(free));
+    }
+}
+
 }  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    printMedians();
+    return 0;
+}
