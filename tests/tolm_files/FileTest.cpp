@@ -240,6 +240,61 @@ TEST_F(FileTest, AFileWrittenFrontToBackReachesTheDiskInWholeBlocks) {
     }
 }
 
+// A growing file has disk room set aside ahead of its end, in pieces of 8 MiB
+// or more, where the system grants it (Linux does), but only once it has lost
+// its name: a named file would keep that room beyond its end for good.
+TEST_F(FileTest, ANamelessGrowingFileHasRoomSetAsideAheadOfItsEndAndANamedOneNone) {
+    constexpr std::int64_t kPiece = 64 << 10, kLength = 40 << 20, kRoom = 8 << 20;
+    const std::string data(kPiece, 'r');
+    for (const bool nameless : {false, true}) {
+        SCOPED_TRACE(nameless ? "nameless" : "named");
+        const Tolm::CUnicodeString path = Tolm::TempFile::New(u"room", u"tmp");
+        CFile file(path, CFile::kNewReadWrite);
+        if (nameless) {
+            ASSERT_TRUE(Tolm::TempFile::RemoveName(path));
+        }
+        counting_.ResetCounts();
+        for (std::int64_t at = 0; at < kLength; at += kPiece) file.Write(data.data(), kPiece);
+        file.Flush();
+        const std::vector<Tolm::detail::FileRange> reserved = counting_.ReservedRanges();
+        if (!nameless) {
+            EXPECT_TRUE(reserved.empty());
+            continue;
+        }
+#ifdef __linux__
+        ASSERT_FALSE(reserved.empty());
+#endif
+        std::int64_t end = 0;
+        for (const Tolm::detail::FileRange& room : reserved) {
+            EXPECT_GE(room.low, end) << "room set aside twice";
+            EXPECT_GE(room.high - room.low, kRoom);
+            end = room.high;
+        }
+        EXPECT_LE(reserved.size(), static_cast<std::size_t>(kLength / kRoom + 1));
+        if (!reserved.empty()) {
+            EXPECT_GE(end, kLength);
+        }
+    }
+}
+
+// Room set aside changes neither a file's length nor what it reads.
+TEST_F(FileTest, RoomSetAsideLeavesTheFileAsItWas) {
+    int error = 0;
+    Tolm::detail::SystemOpenRequest request;
+    request.read = request.write = request.create = true;
+    const auto system = Tolm::detail::systemPort().open(PathOf("room"), request, error);
+    if (system == nullptr) FAIL() << "cannot open: error " << error;
+    ASSERT_EQ(3, system->writeAt("abc", 3, 0, error));
+    if (!system->reserve(3, 16 << 20)) GTEST_SKIP() << "this system sets no room aside";
+    Tolm::detail::SystemFileStatus status;
+    ASSERT_EQ(0, system->status(status));
+    EXPECT_EQ(3, status.length);
+    char bytes[8] = {};
+    EXPECT_EQ(3, system->readAt(bytes, sizeof bytes, 0, error));
+    EXPECT_EQ(0, system->close());
+    EXPECT_EQ(3, FileLength(PathOf("room")));
+}
+
 // Each row: the exact length a sequence of calls leaves on the disk, and the disk's bytes.
 TEST_F(FileTest, DiskEndsAtLastByteWrittenOrLengthSet) {
     const struct {

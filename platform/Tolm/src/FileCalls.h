@@ -30,6 +30,8 @@ public:
     // raised past each piece as it lands, so that after a failure it still
     // covers what reached the disk.
     void writeAll(const unsigned char* bytes, std::int64_t count, std::int64_t offset, std::int64_t& end);
+    // Room set aside on the disk ahead of a nameless file's end.
+    static constexpr std::int64_t kMinReserveBytes = std::int64_t{8} << 20;
     // Reads up to count bytes at offset; fewer only at the file's end.
     std::int64_t readUpTo(unsigned char* bytes, std::int64_t count, std::int64_t offset);
     void setLength(std::int64_t length);
@@ -41,8 +43,12 @@ public:
     [[noreturn]] void fail(const std::string& what, int systemError) const;
 
 private:
+    void reserveAhead(std::int64_t low, std::int64_t high, std::int64_t end);
+
     CUnicodeString path_;
     std::unique_ptr<SystemFile> system_;  // null once closed
+    enum class Reserving { unasked, yes, no } reserving_ = Reserving::unasked;
+    std::int64_t reservedEnd_ = 0;
 };
 
 }  // namespace Tolm::detail

@@ -92,6 +92,15 @@ public:
         static const long pageSize = ::sysconf(_SC_PAGESIZE);
         return pageSize > 0 ? pageSize : 4096;
     }
+    bool reserve(std::int64_t low, std::int64_t high) override {
+#ifdef FALLOC_FL_KEEP_SIZE
+        return ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, low, high - low) == 0;
+#else
+        (void)low;
+        (void)high;
+        return false;
+#endif
+    }
 
 private:
     int fd_;

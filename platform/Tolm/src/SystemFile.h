@@ -69,6 +69,15 @@ public:
         (void)count;
     }
     virtual std::int64_t viewAlignment() const { return 4096; }
+    // A hint that the file is about to be written over [low, high), beyond
+    // its end: the system may set disk room aside for those bytes now, so
+    // that writing them later costs less. Changes neither the file's length
+    // nor what it reads; false where the system would not.
+    virtual bool reserve(std::int64_t low, std::int64_t high) {
+        (void)low;
+        (void)high;
+        return false;
+    }
 };
 
 // How to open: the access, and what to do about a missing or existing file.

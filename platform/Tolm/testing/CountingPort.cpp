@@ -19,7 +19,7 @@ public:
         }
         const std::int64_t written = file_->writeAt(bytes, count, offset, error);
         if (written > 0) {
-            const std::lock_guard<std::mutex> lock(port_.writtenLock_);
+            const std::lock_guard<std::mutex> lock(port_.rangesLock_);
             port_.written_.push_back({offset, offset + written});
         }
         return written;
@@ -35,6 +35,12 @@ public:
     }
     void unmapView(const unsigned char* view, std::int64_t count) override { file_->unmapView(view, count); }
     std::int64_t viewAlignment() const override { return file_->viewAlignment(); }
+    bool reserve(std::int64_t low, std::int64_t high) override {
+        if (!file_->reserve(low, high)) return false;
+        const std::lock_guard<std::mutex> lock(port_.rangesLock_);
+        port_.reserved_.push_back({low, high});
+        return true;
+    }
 
 private:
     CountingPort& port_;
@@ -53,14 +59,20 @@ CountingPort::Counts CountingPort::counts() const {
 }
 
 std::vector<detail::FileRange> CountingPort::WrittenRanges() const {
-    const std::lock_guard<std::mutex> lock(writtenLock_);
+    const std::lock_guard<std::mutex> lock(rangesLock_);
     return written_;
+}
+
+std::vector<detail::FileRange> CountingPort::ReservedRanges() const {
+    const std::lock_guard<std::mutex> lock(rangesLock_);
+    return reserved_;
 }
 
 void CountingPort::ResetCounts() {
     {
-        const std::lock_guard<std::mutex> lock(writtenLock_);
+        const std::lock_guard<std::mutex> lock(rangesLock_);
         written_.clear();
+        reserved_.clear();
     }
     reads_.store(0, std::memory_order_relaxed);
     writes_.store(0, std::memory_order_relaxed);

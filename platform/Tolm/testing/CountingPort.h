@@ -32,6 +32,9 @@ public:
     // The file bytes of every system write since the last reset, in order
     // (a failed write covers none).
     std::vector<detail::FileRange> WrittenRanges() const;
+    // The file bytes every reserve the system granted set room aside for,
+    // since the last reset, in order.
+    std::vector<detail::FileRange> ReservedRanges() const;
     void ResetCounts();
     // The next successfulWrites system writes succeed, the one after fails
     // with error (e.g. ENOSPC) and the fault turns itself off; -1 turns it off
@@ -52,8 +55,9 @@ private:
     std::atomic<std::int64_t> lengthChanges_{0};
     std::atomic<int> writesBeforeFault_{-1};
     std::atomic<int> faultError_{0};
-    mutable std::mutex writtenLock_;
+    mutable std::mutex rangesLock_;
     std::vector<detail::FileRange> written_;
+    std::vector<detail::FileRange> reserved_;
 };
 
 }  // namespace Tolm::testing
