@@ -168,6 +168,7 @@ public:
         return written;
     }
     int setLength(std::int64_t length) override {
+        dropMapping();  // Windows changes no length under a mapping object
         LARGE_INTEGER end{};
         end.QuadPart = length;
         if (!::SetFilePointerEx(handle_, end, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle_))
@@ -200,6 +201,7 @@ public:
         return 0;
     }
     int close() override {
+        dropMapping();
         const HANDLE handle = std::exchange(handle_, INVALID_HANDLE_VALUE);
         if (identity_ != FileIdentity{}) {
             // Its index may be given to another file once it is gone.
@@ -210,8 +212,7 @@ public:
         return ::CloseHandle(handle) ? 0 : lastSystemFailure();
     }
     const unsigned char* mapView(std::int64_t offset, std::int64_t count) override {
-        // One mapping object per view: it may close at once, the view keeps it.
-        const HANDLE mapping = ::CreateFileMappingW(handle_, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        const HANDLE mapping = mappingReaching(offset + count);
         if (mapping == nullptr) return nullptr;
         const auto where = static_cast<std::uint64_t>(offset);
         const DWORD high = static_cast<DWORD>(where >> 32), low = static_cast<DWORD>(where);
@@ -220,7 +221,6 @@ public:
         if (void* place = freePlaceOnBlock(bytes))
             view = ::MapViewOfFileEx(mapping, FILE_MAP_READ, high, low, bytes, place);
         if (view == nullptr) view = ::MapViewOfFile(mapping, FILE_MAP_READ, high, low, bytes);
-        ::CloseHandle(mapping);
         return static_cast<const unsigned char*>(view);
     }
     void unmapView(const unsigned char* view, std::int64_t) override { ::UnmapViewOfFile(view); }
@@ -250,8 +250,30 @@ private:
         return reinterpret_cast<void*>((start + kBlockBytes - 1) & ~(kBlockBytes - 1));
     }
 
+    // One mapping object serves the file's views while they end within the
+    // length it was made at; a view beyond takes a new one (views made
+    // through the old one keep it alive). Making one is a call on the
+    // system's object manager (under Wine, a round trip to its server that
+    // took up to 2 ms), so it is not made for every view. It goes before the
+    // file's length changes, which Windows refuses under a mapping object.
+    HANDLE mappingReaching(std::int64_t end) {
+        if (mapping_ != nullptr && end <= mappingEnd_) return mapping_;
+        dropMapping();
+        LARGE_INTEGER length{};
+        if (!::GetFileSizeEx(handle_, &length) || length.QuadPart < end) return nullptr;
+        mapping_ = ::CreateFileMappingW(handle_, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        mappingEnd_ = mapping_ != nullptr ? length.QuadPart : 0;
+        return mapping_;
+    }
+    void dropMapping() {
+        if (mapping_ != nullptr) ::CloseHandle(std::exchange(mapping_, nullptr));
+        mappingEnd_ = 0;
+    }
+
     HANDLE handle_;
     FileIdentity identity_{};
+    HANDLE mapping_ = nullptr;
+    std::int64_t mappingEnd_ = 0;
 };
 
 std::wstring environmentVariable(const wchar_t* name) {
