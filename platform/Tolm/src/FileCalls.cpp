@@ -35,9 +35,10 @@ void FileCalls::writeAll(const unsigned char* bytes, std::int64_t count, std::in
 // as it is written (on Linux's ext4, 4 MiB writes land at about 4,200 MB/s);
 // written into room set aside beforehand in large pieces, the same bytes land
 // at about 7,600 MB/s. So the room ahead of a growing file is set aside an
-// eighth of its length at a time, at least kMinReserveBytes. Only for a file
-// that has lost its name, such as the record store's: its room goes with it
-// when it is closed, where a named file would keep blocks beyond its end.
+// eighth of its length at a time, from kMinReserveBytes to kMaxReserveBytes:
+// room beyond the end is disk the file holds until it is closed. Only for a
+// file that has lost its name, such as the record store's, whose room goes
+// with it; a named file would keep blocks beyond its end for good.
 void FileCalls::reserveAhead(std::int64_t low, std::int64_t high, std::int64_t end) {
     if (high <= reservedEnd_ || reserving_ == Reserving::no) return;
     if (reserving_ == Reserving::unasked) {
@@ -46,7 +47,7 @@ void FileCalls::reserveAhead(std::int64_t low, std::int64_t high, std::int64_t e
         if (reserving_ == Reserving::no) return;
     }
     const std::int64_t from = std::max({low, end, reservedEnd_});
-    const std::int64_t ahead = std::max(kMinReserveBytes, high / 8);
+    const std::int64_t ahead = std::clamp(high / 8, kMinReserveBytes, kMaxReserveBytes);
     const std::int64_t to = (high + ahead) / kMinReserveBytes * kMinReserveBytes;
     if (!system_->reserve(from, to)) {
         reserving_ = Reserving::no;  // the system sets no room aside: writes find it themselves

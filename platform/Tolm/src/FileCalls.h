@@ -30,8 +30,9 @@ public:
     // raised past each piece as it lands, so that after a failure it still
     // covers what reached the disk.
     void writeAll(const unsigned char* bytes, std::int64_t count, std::int64_t offset, std::int64_t& end);
-    // Room set aside on the disk ahead of a nameless file's end.
+    // Room set aside on the disk ahead of a nameless file's end, at a time.
     static constexpr std::int64_t kMinReserveBytes = std::int64_t{8} << 20;
+    static constexpr std::int64_t kMaxReserveBytes = std::int64_t{64} << 20;
     // Reads up to count bytes at offset; fewer only at the file's end.
     std::int64_t readUpTo(unsigned char* bytes, std::int64_t count, std::int64_t offset);
     void setLength(std::int64_t length);
