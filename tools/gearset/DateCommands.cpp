@@ -96,7 +96,8 @@ int runParse(const ParsedArguments& args, Context& context) {
     for (std::size_t index = 0; index < texts.size(); ++index) {
         const Reading reading = Korvan::ReadTimeString(ToUnicode(texts[index]));
         if (json) {
-            document += (index > 0 ? "," : "") + jsonEntry(index, texts[index], reading, explained);
+            if (index > 0) document += ',';
+            document += jsonEntry(index, texts[index], reading, explained);
             continue;
         }
         const bool unset = reading.time == Tolm::ZeroTime;

@@ -246,7 +246,7 @@ bool WriteConsoleUnits(std::FILE* stream, std::u16string_view units) {
 }
 
 std::string OrdinaryPath(const std::string& systemPath) {
-    if (systemPath.starts_with("\\\\?\\UNC\\")) return "\\" + systemPath.substr(7);
+    if (systemPath.starts_with("\\\\?\\UNC\\")) return systemPath.substr(7).insert(0, 1, '\\');
     if (systemPath.starts_with("\\\\?\\")) return systemPath.substr(4);
     return systemPath;
 }

@@ -59,7 +59,7 @@ public:
         const std::u16string_view units = WithoutLongPathPrefix(path);
         if (units.size() < path.size() && units.size() > 4 && units.substr(0, 3) == u"UNC" &&
             isWindowsSeparator(units[3]))
-            return u"\\" + std::u16string(units.substr(3));
+            return std::u16string(units.substr(3)).insert(0, 1, u'\\');
         return std::u16string(units);
     }
     std::string nativeForm(std::u16string_view path) const override { return CUnicodeString(path).ToUtf8(); }

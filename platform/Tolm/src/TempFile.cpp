@@ -106,7 +106,7 @@ CUnicodeString NewIn(const CUnicodeString& directoryPath, const CUnicodeString& 
     const detail::PathGrammar& paths = port.paths();
     const char separator = static_cast<char>(paths.separator());
     std::string directory = ToNativePath(directoryPath);
-    if (directory.empty()) directory = ".";
+    if (directory.empty()) directory.assign(1, '.');  // not = ".": GCC 12 warns of a false overlap
     while (directory.size() > 1 && paths.isSeparator(static_cast<unsigned char>(directory.back())))
         directory.pop_back();
     int lastError = EEXIST;
