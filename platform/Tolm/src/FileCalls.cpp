@@ -42,6 +42,10 @@ void FileCalls::writeAll(const unsigned char* bytes, std::int64_t count, std::in
 void FileCalls::reserveAhead(std::int64_t low, std::int64_t high, std::int64_t end) {
     if (high <= reservedEnd_ || reserving_ == Reserving::no) return;
     if (reserving_ == Reserving::unasked) {
+        if (!system_->setsRoomAside()) {
+            reserving_ = Reserving::no;  // and no status is asked for nothing
+            return;
+        }
         const SystemFileStatus file = status("get the status of");
         reserving_ = file.isRegular && !file.hasName ? Reserving::yes : Reserving::no;
         if (reserving_ == Reserving::no) return;

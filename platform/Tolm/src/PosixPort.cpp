@@ -92,15 +92,12 @@ public:
         static const long pageSize = ::sysconf(_SC_PAGESIZE);
         return pageSize > 0 ? pageSize : 4096;
     }
-    bool reserve(std::int64_t low, std::int64_t high) override {
 #ifdef FALLOC_FL_KEEP_SIZE
+    bool reserve(std::int64_t low, std::int64_t high) override {
         return ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, low, high - low) == 0;
-#else
-        (void)low;
-        (void)high;
-        return false;
-#endif
     }
+    bool setsRoomAside() const override { return true; }
+#endif
 
 private:
     int fd_;

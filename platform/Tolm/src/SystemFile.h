@@ -78,6 +78,8 @@ public:
         (void)high;
         return false;
     }
+    // Whether reserve can set anything aside here at all.
+    virtual bool setsRoomAside() const { return false; }
 };
 
 // How to open: the access, and what to do about a missing or existing file.

@@ -176,28 +176,35 @@ public:
         return 0;
     }
     int status(SystemFileStatus& status) override {
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!::GetFileInformationByHandle(handle_, &info)) {
-            // A pipe or a console has no file information.
-            status = SystemFileStatus{};
-            return ::GetFileType(handle_) == FILE_TYPE_UNKNOWN ? lastSystemFailure() : 0;
+        // What an open handle's file is never changes, so it is asked once:
+        // the volume's serial number costs Wine a round trip to its mount
+        // manager (0.4-0.65 ms a call, where the rest takes microseconds).
+        if (!isKnown_) {
+            BY_HANDLE_FILE_INFORMATION info{};
+            if (!::GetFileInformationByHandle(handle_, &info)) {
+                // A pipe or a console has no file information.
+                status = SystemFileStatus{};
+                return ::GetFileType(handle_) == FILE_TYPE_UNKNOWN ? lastSystemFailure() : 0;
+            }
+            isDirectory_ = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            isRegular_ = !isDirectory_ && ::GetFileType(handle_) == FILE_TYPE_DISK;
+            identity_ = {info.dwVolumeSerialNumber,
+                         (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+            isKnown_ = true;
         }
-        status.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        status.isRegular = !status.isDirectory && ::GetFileType(handle_) == FILE_TYPE_DISK;
-        status.device = info.dwVolumeSerialNumber;
-        status.inode = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-        status.length = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
-                                                  info.nFileSizeLow);
+        FILE_STANDARD_INFO standard{};
+        if (!::GetFileInformationByHandleEx(handle_, FileStandardInfo, &standard, sizeof standard))
+            return lastSystemFailure();
+        status.isDirectory = isDirectory_;
+        status.isRegular = isRegular_;
+        status.device = identity_.first;
+        status.inode = identity_.second;
+        status.length = standard.EndOfFile.QuadPart;
         // A file deleted while open keeps its name until the last handle goes;
         // the system says so, or this binding removed the name itself.
-        FILE_STANDARD_INFO standard{};
-        const bool isPending =
-            ::GetFileInformationByHandleEx(handle_, FileStandardInfo, &standard, sizeof standard) &&
-            standard.DeletePending;
         RemovedNames& removed = removedNames();
         const std::lock_guard lock(removed.mutex);
-        identity_ = {status.device, status.inode};
-        status.hasName = !isPending && removed.files.count(identity_) == 0;
+        status.hasName = !standard.DeletePending && removed.files.count(identity_) == 0;
         return 0;
     }
     int close() override {
@@ -271,6 +278,9 @@ private:
     }
 
     HANDLE handle_;
+    bool isKnown_ = false;  // the fields below are asked once
+    bool isDirectory_ = false;
+    bool isRegular_ = false;
     FileIdentity identity_{};
     HANDLE mapping_ = nullptr;
     std::int64_t mappingEnd_ = 0;

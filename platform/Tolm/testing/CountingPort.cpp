@@ -35,6 +35,7 @@ public:
     }
     void unmapView(const unsigned char* view, std::int64_t count) override { file_->unmapView(view, count); }
     std::int64_t viewAlignment() const override { return file_->viewAlignment(); }
+    bool setsRoomAside() const override { return file_->setsRoomAside(); }
     bool reserve(std::int64_t low, std::int64_t high) override {
         if (!file_->reserve(low, high)) return false;
         const std::lock_guard<std::mutex> lock(port_.rangesLock_);
