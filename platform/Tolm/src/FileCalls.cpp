@@ -43,7 +43,7 @@ void FileCalls::reserveAhead(std::int64_t low, std::int64_t high, std::int64_t e
     if (high <= reservedEnd_ || reserving_ == Reserving::no) return;
     if (reserving_ == Reserving::unasked) {
         if (!system_->setsRoomAside()) {
-            reserving_ = Reserving::no;  // and no status is asked for nothing
+            reserving_ = Reserving::no;  // no status call for a hint that can do nothing
             return;
         }
         const SystemFileStatus file = status("get the status of");
