@@ -221,7 +221,8 @@ std::int64_t CFileDataStorage::getPageStart(int page) const {
     return static_cast<std::int64_t>(page) * pageSize;
 }
 
-Tolm::CFile& CFileDataStorage::openFile() const {
+Tolm::CFile& CFileDataStorage::openFile() {
+    lastLent = LentRange{};
     if (!file) {
         KORVAN_REPORT_BROKEN_PRECONDITION();
         Tolm::ThrowArgumentError("the record store has no file yet: nothing was written to it");
@@ -231,75 +232,103 @@ Tolm::CFile& CFileDataStorage::openFile() const {
 
 // Bytes of the file where they lie (a view, the write-back window), read
 // into lendScratch only where they cannot be lent: a page is never copied
-// into a page object of its own. Within what the walk's last lend made
-// readable they are taken from there, with no call on the file: the pages of
-// a record mostly share one view.
-Tolm::CFile::LentBytes CFileDataStorage::lendBytes(std::int64_t offset, int count, ChainPlace& where) {
-    if (offset >= where.lentLow && offset + count <= where.lentHigh)
-        return {where.lent + (offset - where.lentLow), count};
-    return lendFromFile(offset, count, where);
+// into a page object of its own.
+Tolm::CFile::LentBytes CFileDataStorage::lendBytes(std::int64_t offset, int count) {
+    if (lastLent.holds(offset, count)) return {lastLent.bytes + (offset - lastLent.low), count};
+    return lendFromFile(offset, count);
 }
 
-Tolm::CFile::LentBytes CFileDataStorage::lendFromFile(std::int64_t offset, int count, ChainPlace& where) {
+Tolm::CFile::LentBytes CFileDataStorage::lendFromFile(std::int64_t offset, int count) {
     Tolm::CFile& f = openFile();
     if (lendScratch.GetSize() < count) lendScratch.SetSizeForOverwrite(pageSize);
-    const Tolm::CFile::LentBytes lent = f.Lend(offset, count, lendScratch.GetData());
-    where.lent = lent.bytes - lent.before;
-    where.lentLow = offset - lent.before;
-    where.lentHigh = offset + lent.count + lent.after;
-    return lent;
+    const Tolm::CFile::LentBytes bytes = f.Lend(offset, count, lendScratch.GetData());
+    lastLent = {bytes.bytes - bytes.before, offset - bytes.before, offset + bytes.count + bytes.after};
+    return bytes;
 }
 
-// The processor starts fetching the page's header: the next page of a chain,
-// while this one is copied.
-void CFileDataStorage::prefetchPage(int page, const ChainPlace& where) const {
+// Where the whole of the page lies among the bytes lent last; null when it
+// does not, and the file must be called on.
+[[gnu::always_inline]] inline const unsigned char* CFileDataStorage::lentPage(int page) const {
     const std::int64_t start = getPageStart(page);
-    if (start >= where.lentLow && start < where.lentHigh) {
-        __builtin_prefetch(where.lent + (start - where.lentLow));
+    return lastLent.holds(start, pageSize) ? lastLent.bytes + (start - lastLent.low) : nullptr;
+}
+
+// The processor starts fetching the page's header: the first page of a
+// record while its owner is looked up, the next page of a chain while this
+// one is copied.
+[[gnu::always_inline]] inline void CFileDataStorage::prefetchPage(int page) const {
+    if (const unsigned char* at = lentPage(page)) {
+        __builtin_prefetch(at);
     } else {
-        file->Prefetch(start);
+        file->Prefetch(getPageStart(page));
     }
 }
 
-// The header of the page at its place in the chain being walked, checked
-// (checkPageHeader) before anything trusts it; withData for a page whose data
-// is to be read. data stays null.
-CFileDataStorage::CPage CFileDataStorage::loadPageHeader(int page, ChainPlace& where, bool withData) {
-    return readPageHeader(page, lendBytes(getPageStart(page), kPageHeaderSize, where), where, withData);
-}
+// The page path below runs a few times per record read or freed, and a
+// record of a few pages costs little more than its copy: each instruction on
+// it delays the processor's start on the caller's next record. So a page
+// whose bytes lie in what was lent last is loaded inline, and only the others
+// take the calls on the file (loadPageHeaderFromFile, loadPageFromFile).
 
-// The header at the start of lent bytes, checked.
-CFileDataStorage::CPage CFileDataStorage::readPageHeader(int page, const Tolm::CFile::LentBytes& lent,
-                                                         ChainPlace& where, bool withData) {
-    if (lent.count < kPageHeaderSize) throwShortHeader(page, lent.count, where);
+// The header at bytes, checked (checkPageHeader) before anything trusts it;
+// withData for a page whose data is to be read. data stays null.
+[[gnu::always_inline]] inline CFileDataStorage::CPage CFileDataStorage::readPageHeader(
+    int page, const unsigned char* bytes, ChainPlace& where, bool withData) {
     CPage result;
     result.index = page;
-    result.nextPage = loadHeaderWord(lent.bytes);
-    result.usedSize = loadHeaderWord(lent.bytes + 4);
-    result.recordSize = loadHeaderWord(lent.bytes + 8);
+    result.nextPage = loadHeaderWord(bytes);
+    result.usedSize = loadHeaderWord(bytes + 4);
+    result.recordSize = loadHeaderWord(bytes + 8);
     checkPageHeader(result, where, withData);
     return result;
 }
 
+// The header of the page at its place in the chain being walked, checked.
+[[gnu::always_inline]] inline CFileDataStorage::CPage CFileDataStorage::loadPageHeader(int page,
+                                                                                       ChainPlace& where,
+                                                                                       bool withData) {
+    if (const unsigned char* at = lentPage(page)) return readPageHeader(page, at, where, withData);
+    return loadPageHeaderFromFile(page, where, withData);
+}
+
+[[gnu::noinline]] CFileDataStorage::CPage CFileDataStorage::loadPageHeaderFromFile(int page,
+                                                                                   ChainPlace& where,
+                                                                                   bool withData) {
+    const Tolm::CFile::LentBytes lent = lendBytes(getPageStart(page), kPageHeaderSize);
+    if (lent.count < kPageHeaderSize) throwShortHeader(page, lent.count, where);
+    return readPageHeader(page, lent.bytes, where, withData);
+}
+
 // A checked header and its usedSize data bytes, lent by the file: they may be
-// read until the store's next call on the file. Past the first page the chain
-// says how many bytes the page must hold, and header and data are lent in one
-// piece; a header that says otherwise fails its check before its data is used.
-CFileDataStorage::CPage CFileDataStorage::loadPage(int page, ChainPlace& where) {
+// read until the store's next call on the file.
+[[gnu::always_inline]] inline CFileDataStorage::CPage CFileDataStorage::loadPage(int page,
+                                                                                 ChainPlace& where) {
+    if (const unsigned char* at = lentPage(page)) {
+        CPage result = readPageHeader(page, at, where, true);
+        result.data = at + kPageHeaderSize;
+        return result;
+    }
+    return loadPageFromFile(page, where);
+}
+
+// Past the first page the chain says how many bytes the page must hold, and
+// header and data are lent in one piece; a header that says otherwise fails
+// its check before its data is used.
+[[gnu::noinline]] CFileDataStorage::CPage CFileDataStorage::loadPageFromFile(int page, ChainPlace& where) {
     const std::int64_t start = getPageStart(page);
     CPage result;
     if (where.place == 0) {
-        result = loadPageHeader(page, where, true);
-        result.data = lendData(result, start + kPageHeaderSize, where);
+        result = loadPageHeaderFromFile(page, where, true);
+        result.data = lendData(result, start + kPageHeaderSize);
         return result;
     }
     const bool isLastPage = where.place == where.pageCount - 1;
     const int expectedUsed = isLastPage ? where.recordSize - where.place * pageDataSize : pageDataSize;
-    const Tolm::CFile::LentBytes lent = lendBytes(start, kPageHeaderSize + expectedUsed, where);
-    result = readPageHeader(page, lent, where, true);
+    const Tolm::CFile::LentBytes lent = lendBytes(start, kPageHeaderSize + expectedUsed);
+    if (lent.count < kPageHeaderSize) throwShortHeader(page, lent.count, where);
+    result = readPageHeader(page, lent.bytes, where, true);
     if (lent.count < kPageHeaderSize + result.usedSize) {
-        result.data =
-            lendData(result, start + kPageHeaderSize, where);  // throws: the file ends inside the data
+        result.data = lendData(result, start + kPageHeaderSize);  // throws: the file ends inside the data
     } else {
         result.data = lent.bytes + kPageHeaderSize;
     }
@@ -307,8 +336,8 @@ CFileDataStorage::CPage CFileDataStorage::loadPage(int page, ChainPlace& where) 
 }
 
 // The page's usedSize data bytes at offset, lent.
-const unsigned char* CFileDataStorage::lendData(const CPage& page, std::int64_t offset, ChainPlace& where) {
-    const Tolm::CFile::LentBytes data = lendBytes(offset, page.usedSize, where);
+const unsigned char* CFileDataStorage::lendData(const CPage& page, std::int64_t offset) {
+    const Tolm::CFile::LentBytes data = lendBytes(offset, page.usedSize);
     if (data.count != page.usedSize) throwCutPage(page, data.count);
     return data.bytes;
 }
@@ -334,7 +363,8 @@ const unsigned char* CFileDataStorage::lendData(const CPage& page, std::int64_t 
 // notes the record's size and page count in where. The checks are a few
 // comparisons on every page read; the message is made only for a page that
 // fails them (throwBadHeader).
-void CFileDataStorage::checkPageHeader(const CPage& page, ChainPlace& where, bool withData) {
+[[gnu::always_inline]] inline void CFileDataStorage::checkPageHeader(const CPage& page, ChainPlace& where,
+                                                                     bool withData) {
     if (where.place == 0) {
         const std::int64_t pagesInUse = static_cast<std::int64_t>(allocatedPagesCount) - freePages.GetSize();
         const std::int64_t maxRecordSize = pagesInUse * pageDataSize;
@@ -504,7 +534,7 @@ int CFileDataStorage::readChain(int record, Tolm::CArray<unsigned char>& data) {
     unsigned char* target = data.GetData();
     for (;;) {
         // The next page's header is on its way while this page is copied.
-        if (page.nextPage != -1) prefetchPage(page.nextPage, where);
+        if (page.nextPage != -1) prefetchPage(page.nextPage);
         Tolm::CopyBytes(target, page.data, static_cast<std::size_t>(page.usedSize));
         if (page.nextPage == -1) return where.recordSize;
         target += page.usedSize;
@@ -570,7 +600,7 @@ int CFileDataStorage::WriteRecord(const unsigned char* data, int length) {
 void CFileDataStorage::ReadRecord(int record,
                                   Tolm::CArray<unsigned char, Tolm::CurrentMemoryManager>& output) {
     // The first header is on its way while the record's owner is looked up.
-    if (file && isHandedOutPage(record)) file->Prefetch(getPageStart(record));
+    if (file && isHandedOutPage(record)) prefetchPage(record);
     checkLiveRecord(record, "read");
     if (!useCompression && output.IsEmpty()) {
         // Straight into the caller's array, whose room is reused; a failure

@@ -133,25 +133,30 @@ private:
         int place = 0;
         int recordSize = 0;
         int pageCount = 0;
-        // The file bytes [lentLow, lentHigh) that the walk's last lend made
-        // readable at lent (the view around a page): later pages there are
-        // read without another call on the file.
-        const unsigned char* lent = nullptr;
-        std::int64_t lentLow = 0;
-        std::int64_t lentHigh = 0;
+    };
+    // The file bytes [low, high) that the last lend made readable at bytes
+    // (the view around a page, or the file's window).
+    struct LentRange {
+        const unsigned char* bytes = nullptr;
+        std::int64_t low = 0;
+        std::int64_t high = 0;
+        bool holds(std::int64_t offset, int count) const { return offset >= low && offset + count <= high; }
     };
 
     // Page file.
     void initFile();
     std::int64_t getPageStart(int page) const;
     CPage loadPage(int page, ChainPlace& where);
+    CPage loadPageFromFile(int page, ChainPlace& where);
     CPage loadPageHeader(int page, ChainPlace& where, bool withData = false);
-    CPage readPageHeader(int page, const Tolm::CFile::LentBytes& lent, ChainPlace& where, bool withData);
-    const unsigned char* lendData(const CPage& page, std::int64_t offset, ChainPlace& where);
+    CPage loadPageHeaderFromFile(int page, ChainPlace& where, bool withData);
+    CPage readPageHeader(int page, const unsigned char* bytes, ChainPlace& where, bool withData);
+    const unsigned char* lentPage(int page) const;
+    const unsigned char* lendData(const CPage& page, std::int64_t offset);
     void checkPageHeader(const CPage& page, ChainPlace& where, bool withData);
     void writePage(const CPage& page);
-    Tolm::CFile::LentBytes lendBytes(std::int64_t offset, int count, ChainPlace& where);
-    Tolm::CFile::LentBytes lendFromFile(std::int64_t offset, int count, ChainPlace& where);
+    Tolm::CFile::LentBytes lendBytes(std::int64_t offset, int count);
+    Tolm::CFile::LentBytes lendFromFile(std::int64_t offset, int count);
     // The messages of failed checks, made only when one fails.
     [[noreturn]] void throwShortHeader(int page, int count, const ChainPlace& where) const;
     [[noreturn]] void throwCutPage(const CPage& page, int count) const;
@@ -165,8 +170,8 @@ private:
     [[noreturn]] void throwBadHeader(const CPage& page, const ChainPlace& where, HeaderFault fault,
                                      std::int64_t bound) const;
     [[noreturn]] void throwNotLive(int record, const char* operation) const;
-    void prefetchPage(int page, const ChainPlace& where) const;
-    Tolm::CFile& openFile() const;
+    void prefetchPage(int page) const;
+    Tolm::CFile& openFile();
 
     // Free-page management.
     CPage getFreePage();
@@ -209,6 +214,12 @@ private:
     Tolm::CArray<int> chainPages;
     // Room for bytes the file cannot lend in place (a page of pageSize bytes).
     Tolm::CArray<unsigned char> lendScratch;
+    // What the last lend made readable. Later pages there, of the same chain
+    // or of the next record read, are taken without a call on the file: the
+    // pages of a store mostly share a few views. Every other call on the
+    // file goes through openFile, which forgets it, since that call may
+    // write what was lent or let it go.
+    LentRange lastLent;
     // Stored bytes of a record on their way to the decompressor or to an
     // output that must keep its content until the read succeeds.
     Tolm::CArray<unsigned char> gathered;

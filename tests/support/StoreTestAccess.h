@@ -11,7 +11,13 @@ namespace Korvan {
 
 // A look inside the store: its file, free stack and pages.
 struct FileDataStorageTestAccess {
-    static Tolm::CFile* File(CFileDataStorage& store) { return store.file.get(); }
+    // The store's own handle. The store forgets what the file lent it, as at
+    // any call of its own on the file: a test that writes through the handle
+    // after a read of the store's asks for it again.
+    static Tolm::CFile* File(CFileDataStorage& store) {
+        store.lastLent = {};
+        return store.file.get();
+    }
     static const Tolm::CUnicodeString& FileName(const CFileDataStorage& store) { return store.fileName; }
     static int AllocatedPagesCount(const CFileDataStorage& store) { return store.allocatedPagesCount; }
     static std::vector<int> FreePages(const CFileDataStorage& store) {
