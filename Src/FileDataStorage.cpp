@@ -221,8 +221,15 @@ std::int64_t CFileDataStorage::getPageStart(int page) const {
     return static_cast<std::int64_t>(page) * pageSize;
 }
 
+// The file for any call but a lend: that call may write what was lent or let
+// it go, so the store forgets every lend it kept.
 Tolm::CFile& CFileDataStorage::openFile() {
     lastLent = LentRange{};
+    keptViews = KeptViews{};
+    return existingFile();
+}
+
+Tolm::CFile& CFileDataStorage::existingFile() const {
     if (!file) {
         KORVAN_REPORT_BROKEN_PRECONDITION();
         Tolm::ThrowArgumentError("the record store has no file yet: nothing was written to it");
@@ -238,12 +245,39 @@ Tolm::CFile::LentBytes CFileDataStorage::lendBytes(std::int64_t offset, int coun
     return lendFromFile(offset, count);
 }
 
+// A view lent earlier serves the bytes when one holds them; otherwise the
+// file lends them, and a view it lends them from is kept.
 Tolm::CFile::LentBytes CFileDataStorage::lendFromFile(std::int64_t offset, int count) {
-    Tolm::CFile& f = openFile();
+    if (const LentRange* view = keptViews.holding(offset, count)) {
+        lastLent = *view;
+        return {view->bytes + (offset - view->low), count};
+    }
+    Tolm::CFile& f = existingFile();
     if (lendScratch.GetSize() < count) lendScratch.SetSizeForOverwrite(pageSize);
     const Tolm::CFile::LentBytes bytes = f.Lend(offset, count, lendScratch.GetData());
     lastLent = {bytes.bytes - bytes.before, offset - bytes.before, offset + bytes.count + bytes.after};
+    keptViews.note(lastLent, bytes.isInView, f.ViewsLetGo());
     return bytes;
+}
+
+const CFileDataStorage::LentRange* CFileDataStorage::KeptViews::holding(std::int64_t offset,
+                                                                        int count) const {
+    for (const LentRange& view : views) {
+        if (view.holds(offset, count)) return &view;
+    }
+    return nullptr;
+}
+
+// After a lend: the views kept are forgotten once the file let any go, and
+// the lent range is kept when a view holds it (the oldest kept gives way).
+void CFileDataStorage::KeptViews::note(const LentRange& lent, bool isInView, std::uint64_t viewsLetGo) {
+    if (viewsLetGo != viewsLetGoWhenKept) {
+        *this = KeptViews{};
+        viewsLetGoWhenKept = viewsLetGo;
+    }
+    if (!isInView) return;
+    views[next] = lent;
+    next = (next + 1) % kKept;
 }
 
 // Where the whole of the page lies among the bytes lent last; null when it
@@ -260,7 +294,16 @@ Tolm::CFile::LentBytes CFileDataStorage::lendFromFile(std::int64_t offset, int c
     if (const unsigned char* at = lentPage(page)) {
         __builtin_prefetch(at);
     } else {
-        file->Prefetch(getPageStart(page));
+        prefetchFromFile(page);
+    }
+}
+
+void CFileDataStorage::prefetchFromFile(int page) const {
+    const std::int64_t start = getPageStart(page);
+    if (const LentRange* view = keptViews.holding(start, 1)) {
+        __builtin_prefetch(view->bytes + (start - view->low));
+    } else {
+        file->Prefetch(start);
     }
 }
 

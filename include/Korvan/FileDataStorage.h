@@ -142,6 +142,17 @@ private:
         std::int64_t high = 0;
         bool holds(std::int64_t offset, int count) const { return offset >= low && offset + count <= high; }
     };
+    // Views the file lent before, good while it lets none go
+    // (Tolm::CFile::ViewsLetGo): a store larger than one view asks the file
+    // for each view once, not at every hop between them.
+    struct KeptViews {
+        static constexpr int kKept = 8;
+        LentRange views[kKept];
+        int next = 0;  // where the next one goes
+        std::uint64_t viewsLetGoWhenKept = 0;
+        const LentRange* holding(std::int64_t offset, int count) const;
+        void note(const LentRange& lent, bool isInView, std::uint64_t viewsLetGo);
+    };
 
     // Page file.
     void initFile();
@@ -171,7 +182,9 @@ private:
                                      std::int64_t bound) const;
     [[noreturn]] void throwNotLive(int record, const char* operation) const;
     void prefetchPage(int page) const;
+    void prefetchFromFile(int page) const;
     Tolm::CFile& openFile();
+    Tolm::CFile& existingFile() const;
 
     // Free-page management.
     CPage getFreePage();
@@ -220,6 +233,7 @@ private:
     // file goes through openFile, which forgets it, since that call may
     // write what was lent or let it go.
     LentRange lastLent;
+    KeptViews keptViews;
     // Stored bytes of a record on their way to the decompressor or to an
     // output that must keep its content until the read succeeds.
     Tolm::CArray<unsigned char> gathered;

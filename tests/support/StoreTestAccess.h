@@ -16,6 +16,7 @@ struct FileDataStorageTestAccess {
     // after a read of the store's asks for it again.
     static Tolm::CFile* File(CFileDataStorage& store) {
         store.lastLent = {};
+        store.keptViews = {};
         return store.file.get();
     }
     static const Tolm::CUnicodeString& FileName(const CFileDataStorage& store) { return store.fileName; }

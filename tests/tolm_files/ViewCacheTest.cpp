@@ -277,11 +277,12 @@ struct Lent {
     Bytes bytes;
     const unsigned char* where;
     std::vector<std::pair<std::int64_t, unsigned char>> around;
+    bool isInView = false;
 };
 Lent LendAt(FileWindow& window, std::int64_t at, int count, Bytes& scratch) {
     scratch.assign(static_cast<std::size_t>(count), 0);
     const FileWindow::Lent lent = window.lend(at, count, scratch.data());
-    Lent result{Bytes(lent.bytes, lent.bytes + lent.count), lent.bytes, {}};
+    Lent result{Bytes(lent.bytes, lent.bytes + lent.count), lent.bytes, {}, lent.isInView};
     const std::int64_t low = -lent.before, high = lent.count + lent.after;
     for (std::int64_t k = low; k < high; k += k < -4096 || k >= lent.count + 4096 ? 65537 : 509)
         result.around.emplace_back(at + k, lent.bytes[k]);
@@ -378,7 +379,9 @@ TEST(FileWindowLends, APrefetchChangesNothingALendSees) {
 
 // Lends mixed into the byte-vector model's random operations, for a file
 // with a name (the window alone) and without (views, refused now and then):
-// every lend equals the model and leaves the position alone.
+// every lend equals the model and leaves the position alone. A lend from a
+// view stays good through later lends while no view was let go: it still
+// lies in a mapped view and still equals the model.
 TEST(FileWindowLends, RandomLendsWritesAndCutsMatchByteVectorModel) {
     for (const bool hasName : {false, true}) {
         for (unsigned seed : {4u, 5u}) {
@@ -390,18 +393,43 @@ TEST(FileWindowLends, RandomLendsWritesAndCutsMatchByteVectorModel) {
             Bytes model = disk.bytes;
             auto window = OpenWindow(disk);
             Bytes scratch;
+            struct KeptLend {
+                std::int64_t at;
+                const unsigned char* where;
+                int count;
+                std::uint64_t viewsLetGo;
+            };
+            std::vector<KeptLend> kept;  // from views, since the last call other than a lend
+            int keptChecks = 0;
             for (int step = 0; step < 1500; ++step) {
                 const auto size = static_cast<std::int64_t>(model.size());
                 const std::int64_t action = below(20);
                 const std::int64_t at = std::min(below(size + 8192), 5 * kMiB);
                 const std::int64_t sizes[] = {256 * kKiB + below(100000), below(70000), 4096, 1 + below(16)};
                 const int count = static_cast<int>(sizes[below(4)]);
+                if (action >= 10) kept.clear();
                 if (action < 10) {
                     const std::int64_t position = window->position();
                     const Lent lent = LendAt(*window, at, count, scratch);
                     ASSERT_EQ(Slice(model, at, count), lent.bytes) << "step " << step << " at " << at;
                     ASSERT_EQ(Around(model, lent), lent.around) << "step " << step << " at " << at;
                     ASSERT_EQ(position, window->position());
+                    ASSERT_TRUE(!lent.isInView || IsWithin(lent.where, disk.bytes)) << "step " << step;
+                    std::erase_if(kept,
+                                  [&](const KeptLend& k) { return k.viewsLetGo != window->viewsLetGo(); });
+                    for (const KeptLend& k : kept) {
+                        const bool isMapped =
+                            std::any_of(disk.views.begin(), disk.views.end(), [&](const auto& v) {
+                                return k.where >= v.first && k.where + k.count <= v.first + v.second.second;
+                            });
+                        ASSERT_TRUE(isMapped) << "a kept lend's view was let go, step " << step;
+                        ASSERT_EQ(Slice(model, k.at, k.count), Bytes(k.where, k.where + k.count))
+                            << "step " << step;
+                        ++keptChecks;
+                    }
+                    if (lent.isInView && !lent.bytes.empty())
+                        kept.push_back(
+                            {at, lent.where, static_cast<int>(lent.bytes.size()), window->viewsLetGo()});
                 } else if (action < 15) {
                     Bytes bytes(static_cast<std::size_t>(count));
                     for (auto& byte : bytes) byte = static_cast<unsigned char>(random());
@@ -426,6 +454,7 @@ TEST(FileWindowLends, RandomLendsWritesAndCutsMatchByteVectorModel) {
             EXPECT_EQ(0, disk.viewsPastEnd);
             EXPECT_EQ(0, disk.refusedCuts);
             EXPECT_EQ(hasName, disk.unmappedOffsets.empty()) << "views for the nameless file alone";
+            EXPECT_EQ(hasName, keptChecks == 0) << "lends kept from views, for the nameless file alone";
         }
     }
 }
@@ -491,9 +520,11 @@ TEST(ViewCache, LeastRecentlyUsedViewGoesWhenTheBudgetIsFull) {
     }
     const std::vector<std::int64_t> letGo = {1 * kSmallView, 2 * kSmallView, 3 * kSmallView};
     EXPECT_EQ(letGo, file.disk.unmappedOffsets);
+    EXPECT_EQ(letGo.size(), file.views.viewsLetGo());
     EXPECT_EQ(3 * kSmallView, budget.used());
     file.views.releaseAll();
     EXPECT_EQ(0, budget.used());
+    EXPECT_EQ(letGo.size() + 3, file.views.viewsLetGo());
 }
 
 // Reads at random over twice the slots the budget holds map few views beyond

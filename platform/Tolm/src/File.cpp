@@ -192,12 +192,14 @@ CFile::LentBytes CFile::Lend(std::int64_t offset, int count, unsigned char* scra
     if (count == 0) return {scratch, 0};
     if (scratch == nullptr) ThrowArgumentError("no scratch room to lend bytes through");
     const detail::FileWindow::Lent lent = f.window.lend(offset, count, scratch);
-    return {lent.bytes, lent.count, lent.before, lent.after};
+    return {lent.bytes, lent.count, lent.before, lent.after, lent.isInView};
 }
 
 void CFile::Prefetch(std::int64_t offset) const {
     if (impl_->window.isOpen()) impl_->window.prefetch(offset);
 }
+
+std::uint64_t CFile::ViewsLetGo() const noexcept { return impl_->window.viewsLetGo(); }
 
 void CFile::Write(const void* buffer, int count) {
     Impl& f = *impl_;

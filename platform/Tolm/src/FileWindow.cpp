@@ -94,7 +94,7 @@ struct FileWindow::State {
                     const FileRange view = views.lastLent();
                     if (memory.isDirtyWithin(view.low, view.high))
                         window.flush();  // the view's bytes are current
-                    return {bytes, count, fileLow - view.low, std::min(view.high, end) - fileHigh};
+                    return {bytes, count, fileLow - view.low, std::min(view.high, end) - fileHigh, true};
                 }
             }
         }
@@ -169,6 +169,8 @@ FileWindow::Lent FileWindow::lend(std::int64_t offset, int count, unsigned char*
 }
 
 void FileWindow::prefetch(std::int64_t offset) const { s_->views.prefetch(offset); }
+
+std::uint64_t FileWindow::viewsLetGo() const noexcept { return s_->views.viewsLetGo(); }
 
 void FileWindow::setLength(std::int64_t length) {
     State& f = *s_;

@@ -40,9 +40,11 @@ public:
         int count;
         std::int64_t before = 0;  // file bytes around them in the same memory
         std::int64_t after = 0;
+        bool isInView = false;
     };
     Lent lend(std::int64_t offset, int count, unsigned char* scratch);
     void prefetch(std::int64_t offset) const;
+    std::uint64_t viewsLetGo() const noexcept;
     void setLength(std::int64_t length);
     void flush();
     // Writes out and closes; after a failed write-out the file is closed all

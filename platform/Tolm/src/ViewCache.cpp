@@ -42,7 +42,8 @@
 //  (6) Every view is let go before the file is cut: Windows cuts no file
 //      under a mapped view.
 //  (7) A lend hands out a pointer into a view instead of copying: it is good
-//      until the next call of this object, which may let that view go (2, 5).
+//      until the next call of this object, which may let that view go (2, 5),
+//      and beyond while viewsLetGo() stays as it was.
 
 namespace Tolm::detail {
 
@@ -164,6 +165,7 @@ void ViewCache::release(View& view) noexcept {
     if (!view.bytes) return;
     if (view.bytes == last_.bytes) last_ = LastLent{};
     calls_.system().unmapView(view.bytes, view.count);
+    ++viewsLetGo_;
     budget_.giveBack(view.count);
     mappedBytes_ -= view.count;
     view = View{};

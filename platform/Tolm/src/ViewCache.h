@@ -66,6 +66,8 @@ public:
     // Lets every view go: before a cut, and before the file closes.
     void releaseAll() noexcept;
     std::int64_t mappedBytes() const { return mappedBytes_; }
+    // Views let go so far: a lend from a view stays good while this holds.
+    std::uint64_t viewsLetGo() const noexcept { return viewsLetGo_; }
 
 private:
     struct View {
@@ -101,6 +103,7 @@ private:
     std::vector<View> views_;  // by slot: offset >> viewShift_
     std::int64_t mappedBytes_ = 0;
     std::uint64_t clock_ = 0;  // ticks once per use, for least recently used
+    std::uint64_t viewsLetGo_ = 0;
     bool isEligible_ = false;  // seen regular and nameless (rule 1)
     bool isNeverMapped_ = false;
     int readsUntilNameCheck_ = 0;

@@ -119,6 +119,8 @@ public:
         // bytes - before onwards, lent alike (a page's neighbours in a view).
         std::int64_t before = 0;
         std::int64_t after = 0;
+        // Lent from a view of the file: see the lifetime below.
+        bool isInView = false;
     };
     // Lends the file bytes [offset, offset + count) without copying them
     // where it can: a pointer into the write-back window (which holds the
@@ -130,7 +132,10 @@ public:
     // Lifetime: the bytes (and those around them that before and after
     // name) may be read until the next call on this file,
     // whatever it is (a write changes them, a read moves the window or lets
-    // a view go), and are never written through.
+    // a view go), and are never written through. Bytes lent from a view
+    // (isInView) last longer: through later Lend and Prefetch calls, for as
+    // long as ViewsLetGo() returns what it returned when they were lent. So a
+    // reader that hops between the views of a large file asks for each once.
     //
     //     const CFile::LentBytes header = file.Lend(pageStart, 12, scratch);
     LentBytes Lend(std::int64_t offset, int count, unsigned char* scratch);
@@ -140,6 +145,10 @@ public:
     // mapped or written for it, and bytes lent before stay good. A closed
     // file ignores it.
     void Prefetch(std::int64_t offset) const;
+    // How many views of this file have been let go since it was opened: one
+    // goes when the file is cut or closed, when the file grew past it, or
+    // when the process's address space for views is needed by another.
+    std::uint64_t ViewsLetGo() const noexcept;
     // Writes out the buffer and closes; later calls are file errors.
     void Close();
 
