@@ -642,8 +642,7 @@ int CFileDataStorage::WriteRecord(const unsigned char* data, int length) {
 
 void CFileDataStorage::ReadRecord(int record,
                                   Tolm::CArray<unsigned char, Tolm::CurrentMemoryManager>& output) {
-    // The first header is on its way while the record's owner is looked up.
-    if (file && isHandedOutPage(record)) prefetchPage(record);
+    PrefetchRecord(record);  // on its way while the record's owner is looked up
     checkLiveRecord(record, "read");
     if (!useCompression && output.IsEmpty()) {
         // Straight into the caller's array, whose room is reused; a failure
@@ -668,6 +667,10 @@ void CFileDataStorage::ReadRecord(int record,
         output.SetSize(sizeBefore);
         throw;
     }
+}
+
+void CFileDataStorage::PrefetchRecord(int record) const noexcept {
+    if (file && isHandedOutPage(record)) prefetchPage(record);
 }
 
 // Reads only the headers of the chain, all of them checked before anything

@@ -114,6 +114,16 @@ public:
     // replaced; with compression the bytes are appended to it. On failure the
     // output keeps its previous content.
     void ReadRecord(int record, Tolm::CArray<unsigned char, Tolm::CurrentMemoryManager>& output);
+    // A hint from a caller that knows its next read while it makes this one:
+    // the processor starts fetching the record's first page now, and the
+    // read finds it on its way instead of waiting for memory. Reads, maps
+    // and changes nothing; a number that is no record is ignored.
+    //
+    //     for (std::size_t i = 0; i < wanted.size(); ++i) {
+    //         if (i + 1 < wanted.size()) store.PrefetchRecord(wanted[i + 1]);
+    //         store.ReadRecord(wanted[i], out);
+    //     }
+    void PrefetchRecord(int record) const noexcept;
     // Gives the record's pages back for reuse; the number is dead afterwards.
     void FreeRecord(int record);
 

@@ -359,7 +359,8 @@ TEST(StoreRefusalTest, AWriteOfNoBytesOrFromNullIsReportedAndMakesNoFile) {
 }
 
 // Pages that are not a record's first (4, 3), never handed out (6, 11), a
-// freed record's, and numbers no page can have.
+// freed record's, and numbers no page can have. A prefetch of them is a hint
+// ignored, on a store with a file and on one without.
 TEST(StoreRefusalTest, NumbersThatAreNotLiveRecordsAreRefusedAndChangeNothing) {
     CFileDataStorage store(kPage, false);
     const Bytes first = Pattern(10000);
@@ -367,8 +368,11 @@ TEST(StoreRefusalTest, NumbersThatAreNotLiveRecordsAreRefusedAndChangeNothing) {
     const int freed = Write(store, Pattern(10));
     store.FreeRecord(freed);
     const std::vector<int> freeBefore = Access::FreePages(store);
+    CFileDataStorage fileless(kPage, false);
 
     for (int number : {0, -1, INT_MIN, 4, 3, 6, 11, INT_MAX, freed}) {
+        store.PrefetchRecord(number);
+        fileless.PrefetchRecord(number);
         Tolm::CArray<unsigned char> out;
         out.Add(7);
         const auto read = Catch([&] { store.ReadRecord(number, out); });
@@ -378,7 +382,9 @@ TEST(StoreRefusalTest, NumbersThatAreNotLiveRecordsAreRefusedAndChangeNothing) {
         EXPECT_EQ(Kind::argument, Catch([&] { store.FreeRecord(number); }).kind) << number;
     }
     EXPECT_EQ(freeBefore, Access::FreePages(store));
+    store.PrefetchRecord(record);
     EXPECT_EQ(first, Read(store, record));
+    EXPECT_EQ(nullptr, Access::File(fileless));
 }
 
 TEST(StoreRefusalTest, ASecondFreeIsRefusedAndGivesNoPageTwice) {

@@ -157,8 +157,11 @@ int runBench(const ParsedArguments& args, Context& context) {
             const std::size_t end = std::min(count, first + batch);
             for (auto& record : records) record.RemoveAll();
             const auto start = Clock::now();
-            for (std::size_t done = first; done < end; ++done)
+            for (std::size_t done = first; done < end; ++done) {
+                // The next read is known: the store starts on it during this one.
+                if (done + 1 < end) store.PrefetchRecord(numbers[order[done + 1]]);
                 store.ReadRecord(numbers[order[done]], records[done - first]);
+            }
             elapsed += Clock::now() - start;
             for (std::size_t done = first; done < end; ++done) {
                 const std::size_t i = order[done];
@@ -207,8 +210,10 @@ const Command kCommands[] = {
       0,
       0,
       "Records hold PDF-like bytes (text content streams with some binary). Every\n"
-      "record read is compared with what was written. Prints one line per phase,\n"
-      "with MB/s of record bytes (1 MB = 1,000,000 bytes):\n"
+      "record read is compared with what was written; each read names the next one\n"
+      "to the store first (PrefetchRecord), as a caller that knows its order can.\n"
+      "Prints one line per phase, with MB/s of record bytes (1 MB = 1,000,000\n"
+      "bytes):\n"
       "  write 30531 records/s 125.1 MB/s\n"
       "  read 28012 records/s 114.7 MB/s\n"
       "  free 190210 records/s\n"},

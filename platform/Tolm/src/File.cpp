@@ -195,7 +195,7 @@ CFile::LentBytes CFile::Lend(std::int64_t offset, int count, unsigned char* scra
     return {lent.bytes, lent.count, lent.before, lent.after, lent.isInView};
 }
 
-void CFile::Prefetch(std::int64_t offset) const {
+void CFile::Prefetch(std::int64_t offset) const noexcept {
     if (impl_->window.isOpen()) impl_->window.prefetch(offset);
 }
 

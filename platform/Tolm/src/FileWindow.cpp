@@ -168,7 +168,7 @@ FileWindow::Lent FileWindow::lend(std::int64_t offset, int count, unsigned char*
     return {scratch, static_cast<int>(f.window.readDirect(scratch, offset, n))};
 }
 
-void FileWindow::prefetch(std::int64_t offset) const { s_->views.prefetch(offset); }
+void FileWindow::prefetch(std::int64_t offset) const noexcept { s_->views.prefetch(offset); }
 
 std::uint64_t FileWindow::viewsLetGo() const noexcept { return s_->views.viewsLetGo(); }
 

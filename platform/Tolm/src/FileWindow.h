@@ -43,7 +43,7 @@ public:
         bool isInView = false;
     };
     Lent lend(std::int64_t offset, int count, unsigned char* scratch);
-    void prefetch(std::int64_t offset) const;
+    void prefetch(std::int64_t offset) const noexcept;
     std::uint64_t viewsLetGo() const noexcept;
     void setLength(std::int64_t length);
     void flush();

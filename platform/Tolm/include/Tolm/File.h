@@ -144,7 +144,7 @@ public:
     // already mapped, the processor starts fetching them. Nothing is read,
     // mapped or written for it, and bytes lent before stay good. A closed
     // file ignores it.
-    void Prefetch(std::int64_t offset) const;
+    void Prefetch(std::int64_t offset) const noexcept;
     // How many views of this file have been let go since it was opened: one
     // goes when the file is cut or closed, when the file grew past it, or
     // when the process's address space for views is needed by another.
