@@ -81,6 +81,19 @@ int addWrapping(int a, int b) noexcept {
     return static_cast<int>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
 
+// Bytes of a page still to be copied out (readChain).
+struct PendingCopy {
+    unsigned char* target = nullptr;
+    const unsigned char* source = nullptr;
+    int count = 0;
+    void finish() noexcept {
+        if (count > 0) Tolm::CopyBytes(target, source, static_cast<std::size_t>(count));
+    }
+};
+// Pages with fewer data bytes are copied whole: there is little to overlap
+// with the wait for the next header.
+constexpr int kSplitCopyBytes = 1024;
+
 // A header word: 32 bits, little-endian, as CBaseFile::WriteDWord puts them.
 int loadHeaderWord(const unsigned char* bytes) noexcept {
     return static_cast<int>(std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
@@ -570,20 +583,35 @@ void CFileDataStorage::checkLiveRecord(int record, const char* operation) const 
 // lends them straight into data, sized to the record's stored length (every
 // byte is written, so it is not zeroed first). Returns that length. On a
 // failure part-way data holds part of the record: the caller drops it.
+//
+// A page whose successor is loaded without a call on the file (a call could
+// let this page's bytes go) is copied in two halves: the first while the
+// successor's header is on its way, the second after it was loaded and
+// checked. So the wait for each header is spent copying, and a read ends in
+// copying, which the processor carries on with while it starts on the
+// caller's next call. Random reads of 4 KiB records went from 0.72 to 0.85
+// of the layout model's rate with it (in one process); deferring a quarter
+// or three quarters of the page gained less.
 int CFileDataStorage::readChain(int record, Tolm::CArray<unsigned char>& data) {
     ChainPlace where{record};
     CPage page = loadPage(record, where);
     data.SetSizeForOverwrite(where.recordSize);
     unsigned char* target = data.GetData();
-    for (;;) {
-        // The next page's header is on its way while this page is copied.
-        if (page.nextPage != -1) prefetchPage(page.nextPage);
-        Tolm::CopyBytes(target, page.data, static_cast<std::size_t>(page.usedSize));
-        if (page.nextPage == -1) return where.recordSize;
+    PendingCopy secondHalf;  // of the page before
+    while (page.nextPage != -1) {
+        prefetchPage(page.nextPage);
+        secondHalf.finish();
+        const int now =
+            lentPage(page.nextPage) && page.usedSize >= kSplitCopyBytes ? page.usedSize / 2 : page.usedSize;
+        Tolm::CopyBytes(target, page.data, static_cast<std::size_t>(now));
+        secondHalf = {target + now, page.data + now, page.usedSize - now};
         target += page.usedSize;
         ++where.place;
         page = loadPage(page.nextPage, where);
     }
+    Tolm::CopyBytes(target, page.data, static_cast<std::size_t>(page.usedSize));
+    secondHalf.finish();
+    return where.recordSize;
 }
 
 int CFileDataStorage::WriteRecord(const unsigned char* data, int length) {
