@@ -591,7 +591,10 @@ void CFileDataStorage::checkLiveRecord(int record, const char* operation) const 
 // copying, which the processor carries on with while it starts on the
 // caller's next call. Random reads of 4 KiB records went from 0.72 to 0.85
 // of the layout model's rate with it (in one process); deferring a quarter
-// or three quarters of the page gained less.
+// or three quarters of the page gained less. Where the copy is the
+// processor's string move (Tolm::CopyBytesSplitsCheaply), the halves made
+// reads slower (Wine, 32-bit: from 7,500 to 6,200 MB/s), and pages are
+// copied whole.
 int CFileDataStorage::readChain(int record, Tolm::CArray<unsigned char>& data) {
     ChainPlace where{record};
     CPage page = loadPage(record, where);
@@ -601,8 +604,9 @@ int CFileDataStorage::readChain(int record, Tolm::CArray<unsigned char>& data) {
     while (page.nextPage != -1) {
         prefetchPage(page.nextPage);
         secondHalf.finish();
-        const int now =
-            lentPage(page.nextPage) && page.usedSize >= kSplitCopyBytes ? page.usedSize / 2 : page.usedSize;
+        const int now = splitsPageCopies && lentPage(page.nextPage) && page.usedSize >= kSplitCopyBytes
+                            ? page.usedSize / 2
+                            : page.usedSize;
         Tolm::CopyBytes(target, page.data, static_cast<std::size_t>(now));
         secondHalf = {target + now, page.data + now, page.usedSize - now};
         target += page.usedSize;

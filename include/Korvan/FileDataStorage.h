@@ -23,6 +23,7 @@
 #include <Korvan/Export.h>
 #include <Tolm/Array.h>
 #include <Tolm/File.h>
+#include <Tolm/Memory.h>
 #include <Tolm/Object.h>
 #include <Tolm/String.h>
 
@@ -244,6 +245,9 @@ private:
     // write what was lent or let it go.
     LentRange lastLent;
     KeptViews keptViews;
+    // Whether a read copies a page in two halves around the load of the next
+    // (readChain): where the file layer's copy splits cheaply.
+    bool splitsPageCopies = Tolm::CopyBytesSplitsCheaply();
     // Stored bytes of a record on their way to the decompressor or to an
     // output that must keep its content until the read succeeds.
     Tolm::CArray<unsigned char> gathered;

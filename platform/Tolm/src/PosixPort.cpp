@@ -209,3 +209,5 @@ int readReferenceCount(const ReferenceCount& count) noexcept { return count.load
 void Tolm::CopyBytes(void* target, const void* source, std::size_t count) noexcept {
     std::memcpy(target, source, count);
 }
+
+bool Tolm::CopyBytesSplitsCheaply() noexcept { return true; }

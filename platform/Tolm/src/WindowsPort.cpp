@@ -483,8 +483,12 @@ void Tolm::CopyBytes(void* target, const void* source, std::size_t count) noexce
     }
     std::memcpy(target, source, count);
 }
+
+bool Tolm::CopyBytesSplitsCheaply() noexcept { return !kFastStringMoves; }
 #else
 void Tolm::CopyBytes(void* target, const void* source, std::size_t count) noexcept {
     std::memcpy(target, source, count);
 }
+
+bool Tolm::CopyBytesSplitsCheaply() noexcept { return true; }
 #endif

@@ -20,6 +20,11 @@ TOLM_API void doFree(void* block) noexcept;
 // the way this system moves blocks of a page or more fastest: for the bytes
 // of records and of file windows. The binding chooses it.
 TOLM_API void CopyBytes(void* target, const void* source, std::size_t count) noexcept;
+// True where a copy made in two CopyBytes calls costs about what it costs in
+// one, and the processor carries other work on beside it: a vector loop's
+// (the C library's memcpy). False where CopyBytes is the processor's string
+// move, which pays its start-up again for each part.
+TOLM_API bool CopyBytesSplitsCheaply() noexcept;
 
 // The memory manager that containers take as a template argument.
 struct CurrentMemoryManager {
