@@ -7,7 +7,9 @@
 //   wr_x_model, rd_x_model, free_x_model   1.0 = the layout's limit
 // The machine is shared and its memory at times slow to hand out, so one run
 // of an engine can be far off: after the rows, a table gives each engine's
-// median ratios over the rounds (STORE_BENCH_ROUNDS, 3 by default).
+// median ratios over the rounds (STORE_BENCH_ROUNDS, 3 by default). The store
+// runs twice: reading each record on its own, and hinted, each read naming the
+// next one first (PrefetchRecord) as a caller that knows its order can.
 //
 // For each record size (100 B, 4 KiB, 64 KiB, 1 MiB) every engine writes
 // STORE_BENCH_MIB MiB of records (256 by default), reads them all back in one
