@@ -494,14 +494,6 @@ TEST(ViewCache, LendsWithinOneViewOnly) {
     EXPECT_EQ(file.disk.bytes.data() + kSmallView - 20, file.views.lend(kSmallView - 20, 20, end));
 }
 
-TEST(ViewCache, ProcessBudgetLeavesA32BitProcessMostOfItsAddressSpace) {
-    EXPECT_EQ(Tolm::detail::kViewBudgetBytes, ViewBudget::forProcess().limit());
-    if (sizeof(void*) == 4) {
-        EXPECT_LE(Tolm::detail::kViewBudgetBytes, 256 * kMiB);
-    }
-    EXPECT_EQ(0, Tolm::detail::kViewBudgetBytes % ViewCache::kViewBytes);
-}
-
 // With room for three views, a fourth slot read in a row lets the least
 // recently used go; until then its reads go to reads at an offset.
 TEST(ViewCache, LeastRecentlyUsedViewGoesWhenTheBudgetIsFull) {

@@ -49,6 +49,10 @@ namespace Tolm::detail {
 
 namespace {
 
+// Whole views fill the budget, and a 32-bit process keeps most of its 2 GiB.
+static_assert(kViewBudgetBytes % ViewCache::kViewBytes == 0);
+static_assert(sizeof(void*) != 4 || kViewBudgetBytes <= std::int64_t{256} << 20);
+
 constexpr int kNameCheckInterval = 256;
 constexpr int kMaxRetryShift = 10;
 
